@@ -1,0 +1,63 @@
+// What format drivers share: the built-in driver records, the open-image
+// record's allocation, the size guard, the resolution callback, and byte
+// access to headers held in memory. Internal to the picture library.
+#ifndef PICTURE_CORE_DRIVER_SUPPORT_H
+#define PICTURE_CORE_DRIVER_SUPPORT_H
+
+#include <cstdint>
+
+#include "picture/core/picture.h"
+
+extern "C" {
+picDriver* picBmpDriver(void);
+picDriver* picPcxDriver(void);
+picDriver* picGifDriver(void);
+picDriver* picTiffDriver(void);
+picDriver* picSunDriver(void);
+picDriver* picSgiDriver(void);
+picDriver* picJpegDriver(void);
+picDriver* picZotDriver(void);
+picDriver* picTargaDriver(void);
+}
+
+// A zero-filled picFile with planeOrder 0, 1, 2, or null when memory runs out.
+picFile* picNewFile();
+void picFreeFile(picFile* file);
+
+// PIC_OK when width and height are positive and width * height, and
+// width * bytesPerPixel, fit an int; PIC_ERR_DATA otherwise. Values come in
+// 64 bits so that callers can pass header fields before narrowing them.
+int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel = 1);
+
+// Calls the resolution callback when one is installed.
+void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit);
+
+// The current callbacks (null when unset).
+picProgressCallback picGetProgressCallback();
+picResolutionCallback picGetResolutionCallback();
+
+// Sets *status when the pointer is not null; returns `result` for tail calls.
+inline picFile* picOpenResult(int* status, int code, picFile* result) {
+  if (status) *status = code;
+  return result;
+}
+
+// Little- and big-endian fields of a header held in memory.
+inline uint16_t picGetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t picGetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint16_t picGetBE16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t picGetBE32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+inline void picPutLE16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void picPutLE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+}
+inline void picPutBE16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
+inline void picPutBE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
+}
+
+#endif

@@ -1,0 +1,134 @@
+// File operations on a caller's memory buffer. The file name carries the
+// buffer's address and capacity ("%p %d"). Offsets are kept relative to the
+// buffer start and compared without ever forming an address past the capacity.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "picture/core/file_tables.h"
+
+namespace {
+
+struct MemoryFile {
+  size_t dataLength;
+  size_t capacity;
+  uint8_t* start;
+  size_t position;
+  int error;
+};
+
+MemoryFile* asMemory(void* stream) { return static_cast<MemoryFile*>(stream); }
+
+void* memoryOpen(const char* name, int mode) {
+  void* address = nullptr;
+  int capacity = 0;
+  if (!name || std::sscanf(name, "%p %d", &address, &capacity) != 2) return nullptr;
+  if (!address || capacity <= 0) return nullptr;
+  auto* file = static_cast<MemoryFile*>(std::calloc(1, sizeof(MemoryFile)));
+  if (!file) return nullptr;
+  file->start = static_cast<uint8_t*>(address);
+  file->capacity = size_t(capacity);
+  file->dataLength = mode == PIC_BIN_READ ? file->capacity : 0;
+  return file;
+}
+
+int memoryClose(void* stream) {
+  std::free(stream);
+  return 0;
+}
+
+long memorySize(void* stream) { return long(asMemory(stream)->dataLength); }
+
+long memoryRead(void* stream, void* buffer, long n) {
+  MemoryFile* file = asMemory(stream);
+  file->error = 0;
+  if (n < 0 || size_t(n) > file->dataLength - file->position) {
+    file->error = 1;
+    return 0;
+  }
+  std::memcpy(buffer, file->start + file->position, size_t(n));
+  file->position += size_t(n);
+  return n;
+}
+
+long memoryWrite(void* stream, const void* buffer, long n) {
+  MemoryFile* file = asMemory(stream);
+  file->error = 0;
+  if (n < 0 || size_t(n) > file->capacity - file->position) {
+    file->error = 1;
+    return 0;
+  }
+  std::memcpy(file->start + file->position, buffer, size_t(n));
+  file->position += size_t(n);
+  if (file->position > file->dataLength) file->dataLength = file->position;
+  return n;
+}
+
+int memoryPrint(void* stream, const char* format, va_list args) {
+  MemoryFile* file = asMemory(stream);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0 || size_t(length) > file->capacity - file->position) {
+    file->error = 1;
+    return 0;
+  }
+  std::vector<char> text(size_t(length) + 1);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  return int(memoryWrite(stream, text.data(), length));
+}
+
+int memoryError(void* stream) { return asMemory(stream)->error; }
+
+// Moves to `target` (relative to the start) when it lies within the capacity.
+bool moveTo(MemoryFile* file, long long target) {
+  file->error = 0;
+  if (target < 0 || static_cast<unsigned long long>(target) > file->capacity) {
+    file->error = 1;
+    return false;
+  }
+  file->position = size_t(target);
+  return true;
+}
+
+int memorySeekSet(void* stream, long offset) {
+  MemoryFile* file = asMemory(stream);
+  if (moveTo(file, offset) && file->position > file->dataLength) file->dataLength = file->position;
+  return 0;
+}
+
+int memorySeekCur(void* stream, long offset) {
+  MemoryFile* file = asMemory(stream);
+  if (moveTo(file, static_cast<long long>(file->position) + offset) &&
+      file->position > file->dataLength)
+    file->dataLength = file->position;
+  return 0;
+}
+
+int memorySeekEnd(void* stream, long offset) {
+  MemoryFile* file = asMemory(stream);
+  if (moveTo(file, static_cast<long long>(file->dataLength) + offset) && offset > 0)
+    file->dataLength = file->position;
+  return 0;
+}
+
+long memoryTell(void* stream) { return long(asMemory(stream)->position); }
+
+int memoryEof(void* stream) {
+  const MemoryFile* file = asMemory(stream);
+  return file->position == file->dataLength ? 1 : 0;
+}
+
+}  // namespace
+
+picFileOps picMemoryFileOps() {
+  return {memoryOpen,  memoryClose,   memorySize,    memoryRead,    memoryWrite, memoryPrint,
+          memoryError, memorySeekSet, memorySeekCur, memorySeekEnd, memoryTell,  memoryEof};
+}
+
+int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity) {
+  const int length = std::snprintf(name, nameSize, "%p %d", buffer, capacity);
+  return length > 0 && size_t(length) < nameSize ? length : -1;
+}

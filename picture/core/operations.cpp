@@ -1,0 +1,298 @@
+// The operations applications call. They know no file format: everything goes
+// through the driver table, and every size a driver reports is checked here
+// before a buffer is touched.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "picture/core/colour_tables.h"
+#include "picture/core/driver_support.h"
+#include "picture/core/registry.h"
+
+namespace {
+
+const char versionTag[] = "@(#) picture library 1.0";
+
+enum class Purpose { describe, load };
+
+// An open picFile and the driver that must close it, closed on every path.
+struct OpenImage {
+  picDriver* driver = nullptr;
+  picFile* file = nullptr;
+  OpenImage() = default;
+  OpenImage(const OpenImage&) = delete;
+  OpenImage& operator=(const OpenImage&) = delete;
+  ~OpenImage() { close(); }
+  void close() {
+    if (file && driver->close) driver->close(file);
+    file = nullptr;
+  }
+};
+
+bool describable(const picFile* file) {
+  if (file->colourMode != PIC_RGB && file->colourMode != PIC_MAP) return false;
+  if (picCheckImageSize(file->width, file->height) != PIC_OK) return false;
+  if (file->colourMode == PIC_MAP && (file->colours < 0 || file->colours > PIC_MAX_COLOURS))
+    return false;
+  return true;
+}
+
+bool loadable(const picDriver* driver, const picFile* file) {
+  if (file->colourMode == PIC_MAP) return driver->readMap && driver->readLine;
+  if (file->planar) {
+    for (int order : file->planeOrder)
+      if (order < 0 || order > 2) return false;
+    return driver->readLine != nullptr;
+  }
+  return driver->readRGBLine != nullptr;
+}
+
+// Offers the file to the drivers in table order. A describing search also takes
+// a driver that recognises the file but cannot load it.
+int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
+  picRegisterBuiltinDrivers();
+  for (int i = 0; i < picDriverCount(); ++i) {
+    picDriver* driver = picDriverAt(i);
+    if (!driver->openRead) continue;
+    int status = PIC_ERR_FORMAT;
+    picFile* file = driver->openRead(fileName, &status);
+    image->driver = driver;
+    image->file = file;
+    const bool accepted = status == PIC_OK || (purpose == Purpose::describe &&
+                                               (status == PIC_ERR_DATA || status == PIC_ERR_COMPRESSION));
+    if (accepted && file) {
+      if (!describable(file)) return PIC_ERR_DATA;
+      if (purpose == Purpose::load && !loadable(driver, file)) return PIC_ERR_DATA;
+      return PIC_OK;
+    }
+    image->close();
+    if (status == PIC_OK) return PIC_ERR_DATA;  // a driver that claimed success without a file
+    if (status != PIC_ERR_FORMAT) return status;
+  }
+  image->driver = nullptr;
+  return PIC_ERR_FORMAT;
+}
+
+class Progress {
+ public:
+  Progress(const char* fileName, int writing)
+      : callback_(picGetProgressCallback()), fileName_(fileName), writing_(writing) {}
+  void start() const {
+    if (callback_) callback_(fileName_, 0, writing_);
+  }
+  void finish() const {
+    if (callback_) callback_(fileName_, 100, writing_);
+  }
+  // True when the caller asked to stop; `done` of `total` steps were done before this one.
+  bool stop(int64_t done, int64_t total) const {
+    return callback_ && callback_(fileName_, int(done * 100 / total), writing_) != 0;
+  }
+
+ private:
+  picProgressCallback callback_;
+  const char* fileName_;
+  int writing_;
+};
+
+// The address of the row the driver names for its next line call, or null
+// when the driver names a row outside the image.
+template <typename Byte>
+Byte* rowAt(Byte* plane, const picFile* file) {
+  if (file->currentLine < 0 || file->currentLine >= file->height) return nullptr;
+  return plane + size_t(file->currentLine) * size_t(file->width);
+}
+
+int loadMappedAsRGB(OpenImage& image, const Progress& progress, uint8_t* planes[3]) {
+  picFile* file = image.file;
+  int32_t map[PIC_MAX_COLOURS] = {};
+  if (image.driver->readMap(file, map) != 0) return PIC_ERR_READ;
+  ColourTables tables;
+  picSplitMap(file->colours, map, &tables);
+  std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[size_t(file->width)]);
+  if (!line) return PIC_ERR_READ;
+  for (int k = 0; k < file->height; ++k) {
+    const size_t offset = size_t(file->currentLine) * size_t(file->width);
+    if (!rowAt(planes[0], file) || image.driver->readLine(file, line.get()) != 0) return PIC_ERR_READ;
+    picMapLine(tables, line.get(), size_t(file->width), planes[0] + offset, planes[1] + offset,
+               planes[2] + offset);
+    if (progress.stop(k, file->height)) return PIC_INTERRUPTED;
+  }
+  return PIC_OK;
+}
+
+int loadPlanar(OpenImage& image, const Progress& progress, uint8_t* planes[3]) {
+  picFile* file = image.file;
+  for (int pass = 0; pass < 3; ++pass) {
+    uint8_t* plane = planes[file->planeOrder[pass]];
+    for (int k = 0; k < file->height; ++k) {
+      uint8_t* row = rowAt(plane, file);
+      if (!row || image.driver->readLine(file, row) != 0) return PIC_ERR_READ;
+      if (progress.stop(int64_t(file->height) * pass + k, int64_t(file->height) * 3))
+        return PIC_INTERRUPTED;
+    }
+  }
+  return PIC_OK;
+}
+
+int loadInterleaved(OpenImage& image, const Progress& progress, uint8_t* planes[3]) {
+  picFile* file = image.file;
+  for (int k = 0; k < file->height; ++k) {
+    uint8_t* red = rowAt(planes[0], file);
+    if (!red) return PIC_ERR_READ;
+    const size_t offset = size_t(red - planes[0]);
+    if (image.driver->readRGBLine(file, red, planes[1] + offset, planes[2] + offset) != 0)
+      return PIC_ERR_READ;
+    if (progress.stop(k, file->height)) return PIC_INTERRUPTED;
+  }
+  return PIC_OK;
+}
+
+// Opens the file for writing with the driver the format's low byte names.
+int openForSave(const char* fileName, int width, int height, int format, int colourMode,
+                int colours, OpenImage* image) {
+  picRegisterBuiltinDrivers();
+  if (picCheckImageSize(width, height) != PIC_OK) return PIC_ERR_DATA;
+  picDriver* driver = picDriverAt(format & 0xff);
+  if (!driver) return PIC_ERR_FORMAT;
+  if (!driver->openWrite) return PIC_ERR_DATA;
+  int status = PIC_ERR_WRITE;
+  image->driver = driver;
+  image->file = driver->openWrite(fileName, width, height, colourMode, format & 0xff00, colours, &status);
+  if (status != PIC_OK) return status;
+  if (!image->file) return PIC_ERR_WRITE;
+  // The caller's buffers have the caller's size, whatever the driver recorded.
+  if (image->file->width != width || image->file->height != height) return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+int savePlanar(OpenImage& image, const Progress& progress, const uint8_t* planes[3]) {
+  picFile* file = image.file;
+  for (int order : file->planeOrder)
+    if (order < 0 || order > 2) return PIC_ERR_WRITE;
+  for (int pass = 0; pass < 3; ++pass) {
+    const uint8_t* plane = planes[file->planeOrder[pass]];
+    for (int k = 0; k < file->height; ++k) {
+      const uint8_t* row = rowAt(plane, file);
+      if (!row || image.driver->writeLine(file, row) != 0) return PIC_ERR_WRITE;
+      if (progress.stop(int64_t(file->height) * pass + k, int64_t(file->height) * 3))
+        return PIC_INTERRUPTED;
+    }
+  }
+  return PIC_OK;
+}
+
+int saveInterleaved(OpenImage& image, const Progress& progress, const uint8_t* planes[3]) {
+  picFile* file = image.file;
+  for (int k = 0; k < file->height; ++k) {
+    const uint8_t* red = rowAt(planes[0], file);
+    if (!red) return PIC_ERR_WRITE;
+    const size_t offset = size_t(red - planes[0]);
+    if (image.driver->writeRGBLine(file, red, planes[1] + offset, planes[2] + offset) != 0)
+      return PIC_ERR_WRITE;
+    if (progress.stop(k, file->height)) return PIC_INTERRUPTED;
+  }
+  return PIC_OK;
+}
+
+}  // namespace
+
+const char* picVersion(void) { return versionTag + sizeof(versionTag) - 4; }
+
+int picFileFormat(const char* fileName, int* format) {
+  if (!format) return PIC_ERR_FORMAT;
+  OpenImage image;
+  const int status = findDriver(fileName, Purpose::describe, &image);
+  if (status == PIC_OK || (status == PIC_ERR_DATA && image.file)) {
+    // Naming the format needs no usable size.
+    *format = (image.file->compression & 0xff00) | image.driver->index;
+    return PIC_OK;
+  }
+  return status;
+}
+
+int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours) {
+  OpenImage image;
+  const int status = findDriver(fileName, Purpose::describe, &image);
+  if (status != PIC_OK) return status;
+  if (width) *width = image.file->width;
+  if (height) *height = image.file->height;
+  if (colourMode) *colourMode = image.file->colourMode;
+  if (colours) *colours = image.file->colours;
+  return PIC_OK;
+}
+
+int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  if (!red || !green || !blue) return PIC_ERR_DATA;
+  OpenImage image;
+  int status = findDriver(fileName, Purpose::load, &image);
+  if (status != PIC_OK) return status;
+  const Progress progress(fileName, 0);
+  progress.start();
+  uint8_t* planes[3] = {red, green, blue};
+  if (image.file->colourMode == PIC_MAP)
+    status = loadMappedAsRGB(image, progress, planes);
+  else if (image.file->planar)
+    status = loadPlanar(image, progress, planes);
+  else
+    status = loadInterleaved(image, progress, planes);
+  if (status != PIC_OK) return status;
+  progress.finish();
+  return PIC_OK;
+}
+
+int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {
+  if (!indices || !map) return PIC_ERR_DATA;
+  OpenImage image;
+  const int status = findDriver(fileName, Purpose::load, &image);
+  if (status != PIC_OK) return status;
+  picFile* file = image.file;
+  if (file->colourMode != PIC_MAP) return PIC_ERR_DATA;
+  const Progress progress(fileName, 0);
+  progress.start();
+  if (image.driver->readMap(file, map) != 0) return PIC_ERR_READ;
+  for (int k = 0; k < file->height; ++k) {
+    uint8_t* row = rowAt(indices, file);
+    if (!row || image.driver->readLine(file, row) != 0) return PIC_ERR_READ;
+    if (progress.stop(k, file->height)) return PIC_INTERRUPTED;
+  }
+  progress.finish();
+  return PIC_OK;
+}
+
+int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint8_t* green,
+               const uint8_t* blue, const char* fileName) {
+  if (!red || !green || !blue) return PIC_ERR_DATA;
+  OpenImage image;
+  int status = openForSave(fileName, width, height, format, PIC_RGB, 0, &image);
+  if (status != PIC_OK) return status;
+  const bool planar = image.file->planar != 0;
+  if (planar ? !image.driver->writeLine : !image.driver->writeRGBLine) return PIC_ERR_WRITE;
+  const Progress progress(fileName, 1);
+  progress.start();
+  const uint8_t* planes[3] = {red, green, blue};
+  status = planar ? savePlanar(image, progress, planes) : saveInterleaved(image, progress, planes);
+  if (status != PIC_OK) return status;
+  progress.finish();
+  return PIC_OK;
+}
+
+int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
+               const int32_t* map, const char* fileName) {
+  if (!indices || !map || colours < 0 || colours > PIC_MAX_COLOURS) return PIC_ERR_DATA;
+  OpenImage image;
+  const int status = openForSave(fileName, width, height, format, PIC_MAP, colours, &image);
+  if (status != PIC_OK) return status;
+  picFile* file = image.file;
+  if (!image.driver->writeLine || !image.driver->writeMap) return PIC_ERR_WRITE;
+  const Progress progress(fileName, 1);
+  progress.start();
+  if (file->mapFirst && image.driver->writeMap(file, map) != 0) return PIC_ERR_WRITE;
+  for (int k = 0; k < file->height; ++k) {
+    const uint8_t* row = rowAt(indices, file);
+    if (!row || image.driver->writeLine(file, row) != 0) return PIC_ERR_WRITE;
+    if (progress.stop(k, file->height)) return PIC_INTERRUPTED;
+  }
+  if (!file->mapFirst && image.driver->writeMap(file, map) != 0) return PIC_ERR_WRITE;
+  progress.finish();
+  return PIC_OK;
+}

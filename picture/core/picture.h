@@ -1,0 +1,200 @@
+/* The picture library: identifies, describes, loads and saves images through a
+ * table of format drivers, from disk files or memory buffers.
+ *
+ * Images travel as planes of width * height bytes, rows of `width` bytes without
+ * gaps, row 0 = the bottom line of the picture. A true-colour image is three
+ * planes (red, green, blue); a colour-mapped image is one plane of indices plus
+ * a map of at most 256 colour words 0x00RRGGBB.
+ *
+ * Usable from C and C++. Not thread-safe: the driver table, the callbacks and
+ * the file-operation table are process-wide. */
+#ifndef PICTURE_CORE_PICTURE_H
+#define PICTURE_CORE_PICTURE_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes of every operation and driver. */
+enum {
+  PIC_OK = 0,
+  PIC_ERR_OPEN = 1,        /* cannot open (read) or create (write) the file */
+  PIC_ERR_READ = 2,        /* a read failed or the data ended early */
+  PIC_ERR_WRITE = 3,       /* a write failed */
+  PIC_ERR_FORMAT = 4,      /* not this driver's format / no driver recognises it */
+  PIC_ERR_DATA = 5,        /* recognised, but this kind of image is not supported */
+  PIC_ERR_COMPRESSION = 6, /* the compression is not supported */
+  PIC_INTERRUPTED = -1     /* the progress callback asked to stop */
+};
+
+/* Colour modes. */
+enum { PIC_RGB = 0, PIC_MAP = 1 };
+
+/* Compression codes: bits 8-15 of a format code. */
+enum { PIC_COMP_NONE = 0x000, PIC_COMP_RLE = 0x100, PIC_COMP_LZW = 0x200 };
+
+/* Resolution units given to and taken from the resolution callback. */
+enum { PIC_RES_NONE = 0, PIC_RES_INCH = 1, PIC_RES_CM = 2 };
+
+/* Table indices of the built-in drivers, the low byte of a format code. */
+enum {
+  PIC_DRIVER_BMP = 0,
+  PIC_DRIVER_PCX = 1,
+  PIC_DRIVER_GIF = 2,
+  PIC_DRIVER_TIFF = 3,
+  PIC_DRIVER_SUN = 4,
+  PIC_DRIVER_SGI = 5,
+  PIC_DRIVER_JPEG = 6,
+  PIC_DRIVER_ZOT = 7,
+  PIC_DRIVER_TARGA = 8,
+  PIC_BUILTIN_DRIVERS = 9
+};
+
+#define PIC_MAX_DRIVERS 50  /* table slots; one stays null behind the last driver */
+#define PIC_MAX_COLOURS 256 /* entries of every colour map the library fills */
+
+/* An open image, filled by a driver's open and freed by its close. */
+typedef struct picFile {
+  void* driverData;      /* the driver's own state */
+  int32_t width;         /* pixels per line */
+  int32_t height;        /* number of lines */
+  int32_t colourMode;    /* PIC_RGB or PIC_MAP */
+  int32_t compression;   /* PIC_COMP_* of the file (read) or requested (write) */
+  int32_t colours;       /* colour-map entries */
+  int32_t planar;        /* 1: true colour travels plane by plane through the line calls */
+  int32_t mapFirst;      /* writing: 1 = map before the first line, 0 = after the last */
+  int32_t planeOrder[3]; /* plane carried in pass k: 0 red, 1 green, 2 blue */
+  int32_t currentLine;   /* buffer row (0 = bottom) of the next line call */
+} picFile;
+
+/* One format driver. A driver lacking an operation leaves it null. The registry
+ * keeps a pointer to the record, which must stay valid for the whole process. */
+typedef struct picDriver {
+  int index; /* position in the table; written by the registry */
+  int (*control)(void* arg, int code);
+  picFile* (*openRead)(const char* fileName, int* status);
+  picFile* (*openWrite)(const char* fileName, int width, int height, int colourMode,
+                        int compression, int colours, int* status);
+  int (*close)(picFile* file);
+  int (*readMap)(picFile* file, int32_t* map);
+  int (*writeMap)(picFile* file, const int32_t* map);
+  int (*readLine)(picFile* file, uint8_t* line);
+  int (*writeLine)(picFile* file, const uint8_t* line);
+  int (*readRGBLine)(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue);
+  int (*writeRGBLine)(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue);
+} picDriver;
+
+/* Callbacks. Progress: a non-zero answer to a per-line call stops the load or
+ * save with PIC_INTERRUPTED. Resolution: called by drivers of formats that store
+ * one, with the file's values when reading, with zeros to fill in when writing. */
+typedef int (*picProgressCallback)(const char* fileName, int percent, int writing);
+typedef int (*picResolutionCallback)(const char* fileName, double* xRes, double* yRes, int* unit);
+
+/* Codes of picDriverControl with index -1. */
+enum { PIC_CONTROL_PROGRESS = 0, PIC_CONTROL_RESOLUTION = 1 };
+
+/* Registry. picRegisterDriver appends a driver behind the built-in ones and
+ * returns its index, or -1 when the table is full. picDriverControl with index -1
+ * installs (or, with a null arg, removes) a callback; with another index it calls
+ * that driver's control entry, and answers 0 for an index that names no driver. */
+int picRegisterDriver(picDriver* driver);
+int picDriverControl(void* arg, int code, int index);
+
+/* Operations. */
+int picFileFormat(const char* fileName, int* format);
+int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours);
+int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue);
+int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map);
+int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint8_t* green,
+               const uint8_t* blue, const char* fileName);
+int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
+               const int32_t* map, const char* fileName);
+const char* picVersion(void);
+
+/* Colour words and conversions. Indices at or above `colours` give black. */
+int32_t picEncodeColour(int red, int green, int blue);
+void picDecodeColour(uint8_t* red, uint8_t* green, uint8_t* blue, int32_t colour);
+void picMapToRGB(int width, int height, const uint8_t* indices, int colours, const int32_t* map,
+                 uint8_t* red, uint8_t* green, uint8_t* blue);
+void picRGBToGrey(int width, int height, const uint8_t* red, const uint8_t* green,
+                  const uint8_t* blue, uint8_t* grey, int32_t* greyMap);
+void picMapToGrey(int width, int height, const uint8_t* indices, int colours, const int32_t* map,
+                  uint8_t* greyIndices, int32_t* greyMap);
+int picGreyLevel(int red, int green, int blue); /* (30 r + 59 g + 11 b) / 100 */
+
+/* Binary file layer. Every driver reads and writes through it; the current
+ * table of file operations decides where the bytes go (disk by default). */
+enum { PIC_LITTLE_ENDIAN = 0, PIC_BIG_ENDIAN = 1 };
+enum { PIC_BIN_READ = 0, PIC_BIN_WRITE = 1 };
+
+typedef struct picFileOps {
+  void* (*open)(const char* name, int mode);
+  int (*close)(void* stream);
+  long (*size)(void* stream);
+  long (*read)(void* stream, void* buffer, long n);
+  long (*write)(void* stream, const void* buffer, long n);
+  int (*print)(void* stream, const char* format, va_list args);
+  int (*error)(void* stream);
+  int (*seekSet)(void* stream, long offset);
+  int (*seekCur)(void* stream, long offset);
+  int (*seekEnd)(void* stream, long offset);
+  long (*tell)(void* stream);
+  int (*eof)(void* stream);
+} picFileOps;
+
+typedef struct picBinFile {
+  void* stream;  /* handle from the table's open */
+  int mode;      /* PIC_BIN_READ or PIC_BIN_WRITE */
+  int byteOrder; /* PIC_LITTLE_ENDIAN or PIC_BIG_ENDIAN: the file's */
+} picBinFile;
+
+void picSetFileOps(const picFileOps* ops);
+void picUseDiskFiles(void);
+void picUseMemoryFiles(void);
+
+/* With the memory table, a file name is the buffer's address and capacity as
+ * "%p %d" writes them; this makes one. A reading stream's data is the whole
+ * capacity; a writing stream's data length is its size after the last write. */
+int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity);
+
+picBinFile* picBinOpen(const char* name, int mode, int byteOrder);
+void picBinClose(picBinFile* file);
+long picBinSize(picBinFile* file);
+int picBinRead(picBinFile* file, void* buffer, int n);
+int picBinRead16(picBinFile* file, void* buffer, int count);
+int picBinRead32(picBinFile* file, void* buffer, int count);
+int picBinRead64(picBinFile* file, void* buffer, int count);
+int picBinWrite(picBinFile* file, const void* buffer, int n);
+int picBinWrite16(picBinFile* file, void* buffer, int count);
+int picBinWrite32(picBinFile* file, void* buffer, int count);
+int picBinWrite64(picBinFile* file, void* buffer, int count);
+int picBinPrintf(picBinFile* file, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+int picBinError(picBinFile* file);
+int picBinSeekSet(picBinFile* file, int offset);
+int picBinSeekCur(picBinFile* file, int offset);
+int picBinSeekEnd(picBinFile* file, int offset);
+long picBinTell(picBinFile* file);
+int picBinEOF(picBinFile* file);
+
+/* Reads up to n bytes, never past the end of the data: for bulk readers, since a
+ * memory stream refuses a whole read that passes its end. Returns bytes read. */
+int picBinReadAvailable(picBinFile* file, void* buffer, int n);
+
+int picHostByteOrder(void);
+void picSwap16(void* buffer, int count);
+void picSwap32(void* buffer, int count);
+void picSwap64(void* buffer, int count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

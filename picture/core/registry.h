@@ -1,0 +1,13 @@
+// The driver table as the library's operations see it.
+#ifndef PICTURE_CORE_REGISTRY_H
+#define PICTURE_CORE_REGISTRY_H
+
+#include "picture/core/picture.h"
+
+// Registers the built-in drivers when the table is still empty.
+void picRegisterBuiltinDrivers();
+int picDriverCount();
+// The driver at a table index, or null when no driver is registered there.
+picDriver* picDriverAt(int index);
+
+#endif

@@ -1,0 +1,240 @@
+// ZOT text images: a colour-mapped image written as readable text.
+//   ZOTImage = IMAGE[
+//   0 = "r g b",
+//   1 = "r g b"]
+//   (width,height
+//   ,i,i,...      one line per image line, top line first
+//   ,i,i,...
+//   )
+// Reads and writes colour-mapped images of up to 256 colours; numbers are read
+// by their digits alone. Refuses true colour and LZW.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "picture/core/driver_support.h"
+
+namespace {
+
+const char zotMagic[] = "ZOT";
+const char zotHeader[] = "ZOTImage = IMAGE";
+const int zotMaxDigits = 10;
+const int zotChunk = 4096;
+
+// Reads the stream through a buffer of its own, one character at a time.
+struct TextReader {
+  picBinFile* stream;
+  uint8_t buffer[zotChunk];
+  int length;
+  int next;
+  bool failed;  // stream error or end of data
+
+  // The next character, or -1 at the end of the data or on a stream error.
+  int get() {
+    if (next == length) {
+      length = picBinReadAvailable(stream, buffer, zotChunk);
+      next = 0;
+      if (length <= 0 || picBinError(stream)) {
+        length = next = 0;
+        failed = true;
+        return -1;
+      }
+    }
+    return buffer[next++];
+  }
+
+  long tell() { return picBinTell(stream) - (length - next); }
+
+  void seek(long offset) {
+    length = next = 0;
+    failed = false;
+    picBinSeekSet(stream, int(offset));
+  }
+
+  // Skips non-digits, then takes up to ten digits; the character that ends the
+  // number is consumed. False on more digits, an error, or the end of the data.
+  bool number(uint64_t* value) {
+    int c;
+    do {
+      c = get();
+      if (c < 0) return false;
+    } while (c < '0' || c > '9');
+    uint64_t result = 0;
+    int digits = 0;
+    for (; c >= '0' && c <= '9'; c = get()) {
+      if (++digits > zotMaxDigits) return false;
+      result = result * 10 + uint64_t(c - '0');
+    }
+    if (c < 0) return false;
+    *value = result;
+    return true;
+  }
+};
+
+struct ZotState {
+  TextReader reader;
+  picBinFile* stream;
+  long dataOffset;
+};
+
+ZotState* stateOf(picFile* file) { return static_cast<ZotState*>(file->driverData); }
+
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, ZotState* state, int* status, int code) {
+  if (state && state->stream) picBinClose(state->stream);
+  std::free(state);
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+void setFields(picFile* file, int width, int height, int colours) {
+  file->width = width;
+  file->height = height;
+  file->colourMode = PIC_MAP;
+  file->compression = PIC_COMP_NONE;
+  file->colours = colours;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+}
+
+// Counts the colour list's "=" up to the picture's "("; the header's own "="
+// is the one the count starts below zero for.
+bool countColours(TextReader& reader, int64_t* colours) {
+  int64_t count = -1;
+  for (int c = reader.get(); c != '('; c = reader.get()) {
+    if (c < 0) return false;
+    if (c == '=') ++count;
+  }
+  *colours = count;
+  return true;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  auto* state = static_cast<ZotState*>(std::calloc(1, sizeof(ZotState)));
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+  TextReader& reader = state->reader;
+  reader.stream = state->stream;
+
+  char magic[3];
+  for (char& c : magic) c = char(reader.get());
+  if (reader.failed || std::memcmp(magic, zotMagic, 3) != 0)
+    return release(file, state, status, PIC_ERR_FORMAT);
+
+  int64_t colours;
+  uint64_t width, height;
+  if (!countColours(reader, &colours) || !reader.number(&width) || !reader.number(&height))
+    return release(file, state, status, PIC_ERR_READ);
+  if (colours < 0 || colours > PIC_MAX_COLOURS ||
+      picCheckImageSize(int64_t(width), int64_t(height)) != PIC_OK)
+    return release(file, state, status, PIC_ERR_DATA);
+
+  state->dataOffset = reader.tell();
+  setFields(file, int(width), int(height), int(colours));
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (colourMode != PIC_MAP || colours < 0 || colours > PIC_MAX_COLOURS)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  picFile* file = picNewFile();
+  auto* state = static_cast<ZotState*>(std::calloc(1, sizeof(ZotState)));
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  setFields(file, width, height, colours);
+  picBinWrite(state->stream, zotHeader, int(sizeof zotHeader - 1));
+  if (picBinError(state->stream)) return release(file, state, status, PIC_ERR_WRITE);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  TextReader& reader = stateOf(file)->reader;
+  reader.seek(0);
+  for (int entry = 0; entry < file->colours; ++entry) {
+    uint64_t index, red, green, blue;
+    if (!reader.number(&index) || !reader.number(&red) || !reader.number(&green) ||
+        !reader.number(&blue))
+      return PIC_ERR_READ;
+    // An entry naming an index outside the map is ignored.
+    if (index < uint64_t(file->colours)) map[index] = picEncodeColour(int(red), int(green), int(blue));
+  }
+  return PIC_OK;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  ZotState* state = stateOf(file);
+  if (file->currentLine == file->height - 1) state->reader.seek(state->dataOffset);
+  for (int x = 0; x < file->width; ++x) {
+    uint64_t index;
+    if (!state->reader.number(&index)) return PIC_ERR_READ;
+    line[x] = uint8_t(index);
+  }
+  --file->currentLine;
+  return PIC_OK;
+}
+
+// Writes the text in pieces; false when the stream reports an error.
+bool writeText(picBinFile* stream, std::string& text, size_t keep = 0) {
+  if (text.size() <= keep) return true;
+  const bool ok = picBinWrite(stream, text.data(), int(text.size())) == int(text.size()) &&
+                  !picBinError(stream);
+  text.clear();
+  return ok;
+}
+
+const size_t zotPiece = 64 * 1024;
+
+int writeMap(picFile* file, const int32_t* map) {
+  picBinFile* stream = stateOf(file)->stream;
+  std::string text = "[\n";
+  for (int i = 0; i < file->colours; ++i) {
+    uint8_t red, green, blue;
+    picDecodeColour(&red, &green, &blue, map[i]);
+    if (i) text += ",\n";
+    text += std::to_string(i) + " = \"" + std::to_string(red) + ' ' + std::to_string(green) + ' ' +
+            std::to_string(blue) + '"';
+  }
+  text += "]\n";
+  return writeText(stream, text) ? PIC_OK : PIC_ERR_WRITE;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  picBinFile* stream = stateOf(file)->stream;
+  std::string text;
+  if (file->currentLine == file->height - 1)
+    text = "(" + std::to_string(file->width) + "," + std::to_string(file->height) + "\n";
+  for (int x = 0; x < file->width; ++x) {
+    text += ',';
+    text += std::to_string(line[x]);
+    if (!writeText(stream, text, zotPiece)) return PIC_ERR_WRITE;
+  }
+  text += '\n';
+  if (file->currentLine == 0) text += ')';
+  if (!writeText(stream, text)) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,       control,  openRead,  openWrite, close, readMap,
+                    writeMap, readLine, writeLine, nullptr,   nullptr};
+
+}  // namespace
+
+picDriver* picZotDriver(void) { return &driver; }
