@@ -20,6 +20,8 @@ struct MemoryFile {
 
 MemoryFile* asMemory(void* stream) { return static_cast<MemoryFile*>(stream); }
 
+long lengthAtLastClose = 0;
+
 void* memoryOpen(const char* name, int mode) {
   void* address = nullptr;
   int capacity = 0;
@@ -34,6 +36,7 @@ void* memoryOpen(const char* name, int mode) {
 }
 
 int memoryClose(void* stream) {
+  lengthAtLastClose = long(asMemory(stream)->dataLength);
   std::free(stream);
   return 0;
 }
@@ -132,3 +135,5 @@ int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity) {
   const int length = std::snprintf(name, nameSize, "%p %d", buffer, capacity);
   return length > 0 && size_t(length) < nameSize ? length : -1;
 }
+
+long picMemoryFileLength(void) { return lengthAtLastClose; }

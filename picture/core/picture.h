@@ -160,6 +160,9 @@ void picUseMemoryFiles(void);
  * "%p %d" writes them; this makes one. A reading stream's data is the whole
  * capacity; a writing stream's data length is its size after the last write. */
 int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity);
+/* The data length of the memory stream closed last: after a save to memory,
+ * the number of bytes the saved file takes. */
+long picMemoryFileLength(void);
 
 picBinFile* picBinOpen(const char* name, int mode, int byteOrder);
 void picBinClose(picBinFile* file);

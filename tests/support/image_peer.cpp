@@ -1,0 +1,226 @@
+#include "image_peer.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "picture/core/picture.h"
+
+RgbImage::RgbImage(int w, int h)
+    : width(w), height(h), red(size_t(w) * h), green(size_t(w) * h), blue(size_t(w) * h) {}
+
+void RgbImage::set(int x, int yFromTop, uint8_t r, uint8_t g, uint8_t b) {
+  const size_t i = index(x, yFromTop);
+  red[i] = r;
+  green[i] = g;
+  blue[i] = b;
+}
+
+uint32_t RgbImage::at(int x, int yFromTop) const {
+  const size_t i = index(x, yFromTop);
+  return uint32_t(red[i]) << 16 | uint32_t(green[i]) << 8 | blue[i];
+}
+
+namespace {
+unsigned nextRandom(unsigned& state) {
+  state = state * 1103515245u + 12345u;
+  return state >> 16;
+}
+}  // namespace
+
+RgbImage makeTestImage(int width, int height, unsigned seed) {
+  RgbImage image(width, height);
+  unsigned state = seed;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const unsigned noise = nextRandom(state);
+      image.set(x, y, uint8_t(x * 255 / (width > 1 ? width - 1 : 1)),
+                uint8_t(y * 255 / (height > 1 ? height - 1 : 1)),
+                uint8_t(((x / 4 + y / 4) % 2) ? 200 + noise % 56 : noise % 60));
+    }
+  return image;
+}
+
+MappedImage makeTestMapped(int width, int height, int colours, unsigned seed) {
+  MappedImage image;
+  image.width = width;
+  image.height = height;
+  unsigned state = seed;
+  for (int i = 0; i < colours; ++i)
+    image.map.push_back(int32_t(nextRandom(state) << 8 ^ nextRandom(state)) & 0xffffff);
+  image.indices.resize(size_t(width) * height);
+  for (size_t p = 0; p < image.indices.size(); ++p)
+    image.indices[p] = uint8_t(colours > 0 ? (p + nextRandom(state) % 3) % unsigned(colours) : 0);
+  return image;
+}
+
+RgbImage mappedToRgb(const MappedImage& image) {
+  RgbImage rgb(image.width, image.height);
+  picMapToRGB(image.width, image.height, image.indices.data(), int(image.map.size()),
+              image.map.data(), rgb.red.data(), rgb.green.data(), rgb.blue.data());
+  return rgb;
+}
+
+std::string tempPath(const std::string& name) {
+  static std::string dir;
+  if (dir.empty()) {
+    char pattern[] = "/tmp/solsys-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    dir = made ? made : "/tmp";
+  }
+  return dir + "/" + name;
+}
+
+bool runCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+const char* peerConvert() { return "convert-im6.q16"; }
+
+bool writePpm(const std::string& path, const RgbImage& image) {
+  std::ofstream out(path, std::ios::binary);
+  out << "P6\n" << image.width << " " << image.height << "\n255\n";
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      const size_t i = image.index(x, y);
+      const char rgb[3] = {char(image.red[i]), char(image.green[i]), char(image.blue[i])};
+      out.write(rgb, 3);
+    }
+  return bool(out);
+}
+
+bool readPpm(const std::string& path, RgbImage* image) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, maxValue = 0;
+  in >> magic >> width >> height >> maxValue;
+  in.get();
+  if (!in || magic != "P6" || width <= 0 || height <= 0 || maxValue != 255) return false;
+  *image = RgbImage(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      char rgb[3];
+      if (!in.read(rgb, 3)) return false;
+      image->set(x, y, uint8_t(rgb[0]), uint8_t(rgb[1]), uint8_t(rgb[2]));
+    }
+  return true;
+}
+
+bool peerDecode(const std::string& path, RgbImage* image) {
+  const std::string ppm = path + ".peer.ppm";
+  if (!runCommand(std::string(peerConvert()) + " '" + path + "[0]' -depth 8 -type TrueColor 'ppm:" +
+                  ppm + "'"))
+    return false;
+  return readPpm(ppm, image);
+}
+
+bool peerEncode(const RgbImage& image, const std::string& options, const std::string& outPath) {
+  const std::string ppm = outPath + ".source.ppm";
+  if (!writePpm(ppm, image)) return false;
+  return runCommand(std::string(peerConvert()) + " '" + ppm + "' " + options + " '" + outPath + "'");
+}
+
+int libraryLoadRGB(const std::string& path, RgbImage* image) {
+  int width = 0, height = 0, mode = 0, colours = 0;
+  int status = picImageInfo(path.c_str(), &width, &height, &mode, &colours);
+  if (status != PIC_OK) return status;
+  *image = RgbImage(width, height);
+  return picLoadRGB(path.c_str(), image->red.data(), image->green.data(), image->blue.data());
+}
+
+int libraryLoadMap(const std::string& path, MappedImage* image) {
+  int width = 0, height = 0, mode = 0, colours = 0;
+  int status = picImageInfo(path.c_str(), &width, &height, &mode, &colours);
+  if (status != PIC_OK) return status;
+  image->width = width;
+  image->height = height;
+  image->indices.assign(size_t(width) * height, 0);
+  image->map.assign(PIC_MAX_COLOURS, 0);
+  status = picLoadMap(path.c_str(), image->indices.data(), image->map.data());
+  image->map.resize(size_t(colours > 0 && colours <= PIC_MAX_COLOURS ? colours : 0));
+  return status;
+}
+
+namespace {
+
+// A memory buffer named the way the memory file table expects.
+struct MemoryBuffer {
+  std::vector<uint8_t> bytes;
+  std::string name;
+  explicit MemoryBuffer(std::vector<uint8_t> data) : bytes(std::move(data)) {
+    if (bytes.empty()) bytes.push_back(0);
+    char text[64];
+    picMemoryFileName(text, sizeof text, bytes.data(), int(bytes.size()));
+    name = text;
+  }
+};
+
+// Room for any test image: a generous multiple of its raw size.
+size_t capacityFor(int width, int height) { return size_t(width) * height * 8 + 64 * 1024; }
+
+template <typename Save>
+int saveToMemory(int width, int height, std::vector<uint8_t>* bytes, Save save) {
+  MemoryBuffer buffer(std::vector<uint8_t>(capacityFor(width, height)));
+  picUseMemoryFiles();
+  const int status = save(buffer.name.c_str());
+  picUseDiskFiles();
+  bytes->clear();
+  if (status == PIC_OK)
+    bytes->assign(buffer.bytes.begin(), buffer.bytes.begin() + picMemoryFileLength());
+  return status;
+}
+
+}  // namespace
+
+int memorySaveRGB(const RgbImage& image, int format, std::vector<uint8_t>* bytes) {
+  return saveToMemory(image.width, image.height, bytes, [&](const char* name) {
+    return picSaveRGB(image.width, image.height, format, image.red.data(), image.green.data(),
+                      image.blue.data(), name);
+  });
+}
+
+int memorySaveMap(const MappedImage& image, int format, std::vector<uint8_t>* bytes) {
+  return saveToMemory(image.width, image.height, bytes, [&](const char* name) {
+    return picSaveMap(image.width, image.height, format, image.indices.data(),
+                      int(image.map.size()), image.map.data(), name);
+  });
+}
+
+int memoryLoadRGB(const std::vector<uint8_t>& bytes, RgbImage* image) {
+  MemoryBuffer buffer(bytes);
+  picUseMemoryFiles();
+  const int status = libraryLoadRGB(buffer.name, image);
+  picUseDiskFiles();
+  return status;
+}
+
+int memoryLoadMap(const std::vector<uint8_t>& bytes, MappedImage* image) {
+  MemoryBuffer buffer(bytes);
+  picUseMemoryFiles();
+  const int status = libraryLoadMap(buffer.name, image);
+  picUseDiskFiles();
+  return status;
+}
+
+std::vector<uint8_t> readFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+  return bool(out);
+}
+
+size_t countDifferences(const RgbImage& a, const RgbImage& b, int tolerance) {
+  if (a.width != b.width || a.height != b.height) return size_t(a.width) * a.height * 3 + 1;
+  size_t differences = 0;
+  const std::vector<uint8_t>* planesA[3] = {&a.red, &a.green, &a.blue};
+  const std::vector<uint8_t>* planesB[3] = {&b.red, &b.green, &b.blue};
+  for (int c = 0; c < 3; ++c)
+    for (size_t i = 0; i < planesA[c]->size(); ++i)
+      if (std::abs(int((*planesA[c])[i]) - int((*planesB[c])[i])) > tolerance) ++differences;
+  return differences;
+}

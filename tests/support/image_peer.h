@@ -1,0 +1,73 @@
+// Test support shared by the format tests: images as planes, an outside peer
+// (ImageMagick) to make and check files, temporary files, memory round trips.
+#ifndef TESTS_SUPPORT_IMAGE_PEER_H
+#define TESTS_SUPPORT_IMAGE_PEER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A true-colour image as the library exchanges it: three planes, row 0 = bottom.
+struct RgbImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> red, green, blue;
+
+  RgbImage() = default;
+  RgbImage(int w, int h);
+  // Sample at column x of row y counted from the TOP line (as pictures are viewed).
+  void set(int x, int yFromTop, uint8_t r, uint8_t g, uint8_t b);
+  uint32_t at(int x, int yFromTop) const;  // 0x00RRGGBB
+  size_t index(int x, int yFromTop) const { return size_t(height - 1 - yFromTop) * width + x; }
+};
+
+// A colour-mapped image: indices plane (row 0 = bottom) and its map.
+struct MappedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> indices;
+  std::vector<int32_t> map;
+};
+
+// A deterministic test picture with gradients, edges and noise.
+RgbImage makeTestImage(int width, int height, unsigned seed = 1);
+// A deterministic colour-mapped picture using `colours` entries.
+MappedImage makeTestMapped(int width, int height, int colours, unsigned seed = 1);
+RgbImage mappedToRgb(const MappedImage& image);
+
+// A fresh temporary directory for this test program; files named inside it.
+std::string tempPath(const std::string& name);
+
+// Runs a shell command; true when it exits 0. Output goes to the test log.
+bool runCommand(const std::string& command);
+// The outside peer's executable name.
+const char* peerConvert();  // "convert-im6.q16"
+
+// Binary PPM (P6) files, top line first, as every tool understands.
+bool writePpm(const std::string& path, const RgbImage& image);
+bool readPpm(const std::string& path, RgbImage* image);
+
+// Decodes any file with the peer into planes (via PPM). False when the peer fails.
+bool peerDecode(const std::string& path, RgbImage* image);
+// Encodes planes with the peer: `convert-im6.q16 <ppm> <options> <outPath>`.
+bool peerEncode(const RgbImage& image, const std::string& options, const std::string& outPath);
+
+// Loads with the library: picImageInfo then picLoadRGB. Returns the status.
+int libraryLoadRGB(const std::string& path, RgbImage* image);
+int libraryLoadMap(const std::string& path, MappedImage* image);
+
+// Saves and loads through memory buffers (picUseMemoryFiles), restoring disk files after.
+// Save returns the status; *bytes receives the data written.
+int memorySaveRGB(const RgbImage& image, int format, std::vector<uint8_t>* bytes);
+int memorySaveMap(const MappedImage& image, int format, std::vector<uint8_t>* bytes);
+int memoryLoadRGB(const std::vector<uint8_t>& bytes, RgbImage* image);
+int memoryLoadMap(const std::vector<uint8_t>& bytes, MappedImage* image);
+
+std::vector<uint8_t> readFileBytes(const std::string& path);
+bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Number of samples differing by more than `tolerance`; 0 when equal. Different
+// sizes count as width*height*3+1.
+size_t countDifferences(const RgbImage& a, const RgbImage& b, int tolerance = 0);
+
+#endif
