@@ -1,0 +1,122 @@
+// getINFOALLOC and its SIGSEGV trap. The registry says whether an address
+// is a live block, a released one (code 1, decided without touching the
+// memory the heap took back) or unknown; headers of live and unknown
+// addresses are read under the trap, so an unreadable one gives code 6.
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "nrutil/check.h"
+#include "nrutil/registry.h"
+#include "nrutil/report.h"
+
+namespace {
+sigjmp_buf g_trapJump;
+
+struct g_raw_block {
+  g_array_header header;
+  bool tailRead;  // false when the header places tailGuard outside the block
+  uintptr_t tailGuard;
+};
+
+// Copies bytes from an address that may be wild; a fault lands in
+// g_intalloc. Not instrumented: the address may be anything at all.
+__attribute__((noinline, no_sanitize("address"))) void g_copy_raw(void* destination,
+                                                                 uintptr_t source,
+                                                                 size_t bytes) {
+  auto* to = static_cast<unsigned char*>(destination);
+  const auto* from = reinterpret_cast<const volatile unsigned char*>(source);
+  for (size_t i = 0; i < bytes; ++i) to[i] = from[i];
+}
+
+// Offset of tailGuard from the block start as the header gives it; false
+// when the header's bounds or element size make no sense.
+bool g_tail_offset(const g_array_header& header, uint64_t* offset) {
+  if (uint64_t{header.high1} + 1 < header.low1) return false;
+  const int64_t entry = header.kind == VECTOR ? header.tamElem : int64_t{sizeof(void*)};
+  if (entry < 0) return false;
+  *offset = G_HEADER_SIZE + (uint64_t{header.high1} + 1 - header.low1) * uint64_t(entry);
+  return true;
+}
+
+// 0 when the header (and tail, where it lies) could be read, 6 on a fault.
+int g_read_block(uintptr_t block, g_block_state state, size_t liveBytes, g_raw_block* raw) {
+  if (sigsetjmp(g_trapJump, 1) != 0) return 6;
+  g_copy_raw(&raw->header, block, sizeof raw->header);
+  uint64_t offset = 0;
+  raw->tailRead = g_tail_offset(raw->header, &offset) &&
+                  (state == g_block_state::UNKNOWN || offset + G_GUARD_SIZE <= liveBytes);
+  if (raw->tailRead) g_copy_raw(&raw->tailGuard, block + offset, G_GUARD_SIZE);
+  return 0;
+}
+
+int g_classify(const g_raw_block& raw, uintptr_t block, int kind) {
+  const uintptr_t allOnes = ~uintptr_t{0};
+  const uintptr_t head = reinterpret_cast<uintptr_t>(raw.header.headGuard);
+  const bool headIntact = head == block;
+  const bool tailIntact = raw.tailRead && raw.tailGuard == block;
+  if (raw.tailRead && head == allOnes && raw.tailGuard == allOnes) return 1;
+  if (raw.header.kind != kind) return 2;
+  if (!headIntact && !tailIntact) return 3;
+  if (!headIntact) return 4;
+  if (!tailIntact) return 5;
+  return 0;
+}
+}  // namespace
+
+extern "C" void g_intalloc(int signalNumber) {
+  std::signal(signalNumber, SIG_IGN);
+  std::fprintf(stderr, "\n %s: Sinal Trapeado=%d\n", "g_intalloc", signalNumber);
+  std::fflush(stderr);
+  siglongjmp(g_trapJump, 1);
+}
+
+g_checked_block g_check_block(void* array, int kind, const char* file, int line,
+                              const char* date, const char* time) {
+  const uintptr_t block = reinterpret_cast<uintptr_t>(array) - G_HEADER_SIZE;
+  size_t liveBytes = 0;
+  const g_block_state state = g_registry_find(block, &liveBytes);
+
+  struct sigaction trap = {};
+  struct sigaction previous = {};
+  trap.sa_handler = g_intalloc;
+  sigemptyset(&trap.sa_mask);
+  sigaction(SIGSEGV, &trap, &previous);
+
+  g_raw_block raw = {};
+  int code = state == g_block_state::RELEASED ? 1 : g_read_block(block, state, liveBytes, &raw);
+  if (code == 0) code = g_classify(raw, block, kind);
+  // Intact-looking bytes at an address that was never a block are forged.
+  if (code == 0 && state != g_block_state::LIVE) code = 3;
+
+  switch (code) {
+    case 0:
+      break;
+    case 1:
+      g_fail(file, line, date, time, "failure in getINFOALLOC-1: array had already been freed");
+    case 2:
+      g_fail(file, line, date, time, "failure in getINFOALLOC-2: mismatch array type - prev:%s | now:%s",
+             kindName(raw.header.kind), kindName(kind));
+    case 3:
+      g_fail(file, line, date, time, "failure in getINFOALLOC-3: array has been overrunned both sides");
+    case 4:
+      g_fail(file, line, date, time,
+             "failure in getINFOALLOC-4: array has been overrunned at the beginning");
+    case 5:
+      g_fail(file, line, date, time, "failure in getINFOALLOC-5: array has been overrunned at the end");
+    default:
+      std::perror("getINFOALLOC-6");
+      g_fail(file, line, date, time,
+             "failure in getINFOALLOC-6: Freeing a wild pointer=%p - signal has been issued",
+             reinterpret_cast<void*>(block));
+  }
+  sigaction(SIGSEGV, &previous, nullptr);
+  return {reinterpret_cast<void*>(block), g_shape_of(raw.header)};
+}
+
+extern "C" int getINFOALLOC(void* array, int kind, const char* file, int line, const char* date,
+                            const char* time) {
+  g_check_block(array, kind, file, line, date, time);
+  return 0;
+}

@@ -1,0 +1,54 @@
+// Live blocks with their sizes, and released block addresses. A released
+// address stays remembered until the heap hands it out again as a block.
+#include "nrutil/registry.h"
+
+#include <cstdint>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+struct g_registry {
+  std::unordered_map<uintptr_t, size_t> live;
+  std::unordered_set<uintptr_t> released;
+};
+
+// Never destroyed: arrays may still be released while the process exits.
+g_registry& g_registry_instance() {
+  static g_registry* registry = new g_registry;
+  return *registry;
+}
+
+}  // namespace
+
+bool g_registry_add(uintptr_t block, size_t bytes) {
+  g_registry& registry = g_registry_instance();
+  try {
+    registry.live[block] = bytes;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  registry.released.erase(block);
+  return true;
+}
+
+void g_registry_release(uintptr_t block) {
+  g_registry& registry = g_registry_instance();
+  registry.live.erase(block);
+  try {
+    registry.released.insert(block);
+  } catch (const std::bad_alloc&) {
+    // Only the "already freed" diagnosis of a later double release is lost.
+  }
+}
+
+g_block_state g_registry_find(uintptr_t block, size_t* bytes) {
+  const g_registry& registry = g_registry_instance();
+  const auto live = registry.live.find(block);
+  if (live != registry.live.end()) {
+    *bytes = live->second;
+    return g_block_state::LIVE;
+  }
+  return registry.released.count(block) ? g_block_state::RELEASED
+                                               : g_block_state::UNKNOWN;
+}

@@ -1,0 +1,65 @@
+// Kind names and the console reports of the allocator.
+#include "nrutil/report.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Room for a source path of PATH_MAX bytes and the longest message around it.
+constexpr size_t MESSAGE_CAPACITY = 4096 + 256;
+
+void g_format_message(char* message, const char* format, va_list arguments) {
+  std::vsnprintf(message, MESSAGE_CAPACITY, format, arguments);
+}
+}  // namespace
+
+extern "C" const char* kindName(int kind) {
+  switch (kind) {
+    case VECTOR: return "VECTOR";
+    case MATRIX: return "MATRIX";
+    case TRIMATRIX: return "TRIMATRIX";
+    case QUADMATRIX: return "QUADMATRIX";
+    default: return "UNDEFINED";
+  }
+}
+
+extern "C" void g_warning(const char* message) {
+  std::fprintf(stderr, "\nmsgErro: %s\n\n", message);
+  std::fflush(stderr);
+}
+
+extern "C" void g_fatal(const char* message) {
+  g_warning(message);
+  std::abort();
+}
+
+extern "C" void g_report_location(const char* file, int line, const char* date,
+                                  const char* time) {
+  std::fprintf(stderr, "\n\nErro identificado pela gerencia de alocacao de memoria:");
+  std::fprintf(stderr, "\n\n arquivo fonte: %s  \n linha: %d  compilacao: %s-%s", file, line,
+               date, time);
+  std::fflush(stderr);
+}
+
+void g_fail(const char* file, int line, const char* date, const char* time,
+            const char* format, ...) {
+  char message[MESSAGE_CAPACITY];
+  va_list arguments;
+  va_start(arguments, format);
+  g_format_message(message, format, arguments);
+  va_end(arguments);
+  g_report_location(file, line, date, time);
+  g_fatal(message);
+}
+
+void g_warn(const char* file, int line, const char* date, const char* time,
+            const char* format, ...) {
+  char message[MESSAGE_CAPACITY];
+  va_list arguments;
+  va_start(arguments, format);
+  g_format_message(message, format, arguments);
+  va_end(arguments);
+  g_report_location(file, line, date, time);
+  g_warning(message);
+}
