@@ -1,0 +1,71 @@
+// The driver table: lazy registration of the built-in drivers in their order,
+// application drivers behind them, the full table, and the callbacks' control.
+// Each case runs in a fresh process, since the table lives for the whole process.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "picture/core/driver_support.h"
+#include "picture/core/picture.h"
+#include "picture/core/registry.h"
+
+namespace {
+
+picDriver* newEmptyDriver() { return new picDriver{}; }
+
+class Registry : public testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+void checkFirstUse() {
+  if (picDriverCount() != 0) std::exit(1);
+  int width;
+  picImageInfo("/no/such/file", &width, nullptr, nullptr, nullptr);
+  picDriver* (*const expected[])(void) = {picBmpDriver, picPcxDriver,  picGifDriver,
+                                          picTiffDriver, picSunDriver, picSgiDriver,
+                                          picJpegDriver, picZotDriver, picTargaDriver};
+  if (picDriverCount() != 9) std::exit(2);
+  for (int i = 0; i < 9; ++i)
+    if (picDriverAt(i) != expected[i]() || picDriverAt(i)->index != i) std::exit(3 + i);
+  picImageInfo("/no/such/file", &width, nullptr, nullptr, nullptr);
+  std::exit(picDriverCount() == 9 ? 0 : 20);
+}
+
+TEST_F(Registry, FirstUseRegistersTheNineBuiltInDriversInOrder) {
+  EXPECT_EXIT(checkFirstUse(), testing::ExitedWithCode(0), "");
+}
+
+void checkApplicationDrivers() {
+  if (picRegisterDriver(newEmptyDriver()) != 9) std::exit(1);
+  picDriver* second = newEmptyDriver();
+  if (picRegisterDriver(second) != 10 || second->index != 10) std::exit(2);
+  for (int expected = 11; expected < PIC_MAX_DRIVERS - 1; ++expected)
+    if (picRegisterDriver(newEmptyDriver()) != expected) std::exit(3);
+  picDriver* refused = newEmptyDriver();
+  refused->index = 77;
+  if (picRegisterDriver(refused) != -1 || refused->index != 77) std::exit(4);
+  if (picDriverCount() != PIC_MAX_DRIVERS - 1) std::exit(5);
+  std::exit(picRegisterDriver(nullptr) == -1 ? 0 : 6);
+}
+
+TEST_F(Registry, ApplicationDriversFollowTheBuiltInsUntilTheTableIsFull) {
+  EXPECT_EXIT(checkApplicationDrivers(), testing::ExitedWithCode(0), "");
+}
+
+int noProgress(const char*, int, int) { return 0; }
+
+TEST_F(Registry, ControlInstallsCallbacksOrForwardsToADriver) {
+  EXPECT_EQ(1, picDriverControl(reinterpret_cast<void*>(noProgress), PIC_CONTROL_PROGRESS, -1));
+  EXPECT_EQ(reinterpret_cast<void*>(picGetProgressCallback()), reinterpret_cast<void*>(noProgress));
+  EXPECT_EQ(0, picDriverControl(nullptr, 2, -1));
+  EXPECT_EQ(reinterpret_cast<void*>(picGetProgressCallback()), reinterpret_cast<void*>(noProgress));
+  EXPECT_EQ(1, picDriverControl(nullptr, PIC_CONTROL_PROGRESS, -1));
+  EXPECT_EQ(picGetProgressCallback(), nullptr);
+  EXPECT_EQ(1, picDriverControl(nullptr, PIC_CONTROL_RESOLUTION, -1));
+  for (int index = 0; index < PIC_BUILTIN_DRIVERS; ++index)
+    EXPECT_EQ(0, picDriverControl(nullptr, 3, index)) << index;
+  EXPECT_EQ(0, picDriverControl(nullptr, 3, 200));
+}
+
+}  // namespace
