@@ -1,15 +1,498 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// JPEG (JFIF) files through libjpeg, with a data source and destination of
+// this driver's own on the binary file layer (so from and to memory as well).
+// Reads greyscale files as index lines with a grey ramp, and YCbCr, RGB, CMYK
+// and YCCK files as red, green and blue lines. Writes at quality 100: true
+// colour as a three-component file, colour-mapped images as greyscale (the
+// grey level of each index's map entry). Refuses other colour spaces (a
+// two-component file, for instance) and writing without compression.
+//
+// libjpeg reports errors by jumping out of its own frames, so every call into
+// it sits in a plain function (guarded*) that sets the recovery point first and
+// holds no object with a destructor.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const int jpegQuality = 100;
+const int jpegBufferSize = 4096;
+const int jpegGreyLevels = 256;
+// A hostile header must not make libjpeg demand gigabytes, nor a file of tiny
+// scans keep it busy for minutes; genuine pictures stay far below both.
+const long jpegMemoryLimit = 1L << 30;
+const int jpegMaxScans = 500;
+const uint8_t jpegSoi[2] = {0xFF, 0xD8};
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+// libjpeg's standard error manager, and the place its error routine jumps to.
+struct ErrorManager {
+  jpeg_error_mgr manager;
+  jmp_buf recoveryPoint;
+};
+
+struct JpegState {
+  int lineSize;
+  JSAMPLE* lineBuffer;
+  jpeg_decompress_struct decompressor;
+  jpeg_compress_struct compressor;
+  ErrorManager errors;
+  picBinFile* file;
+  uint8_t greyTable[jpegGreyLevels];  // writing colour-mapped images; unset indices give 0
+  bool writing;
+  bool finished;  // writing: compression completed with the last line
+  J_COLOR_SPACE fileColourSpace;
+  jpeg_progress_mgr progress;
+};
+
+JpegState* stateOf(picFile* file) { return static_cast<JpegState*>(file->driverData); }
+
+// ---- Error manager: no output, every error jumps to the recovery point.
+
+[[noreturn]] void errorExit(j_common_ptr common) {
+  longjmp(reinterpret_cast<ErrorManager*>(common->err)->recoveryPoint, 1);
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+void emitMessage(j_common_ptr, int) {}
+void outputMessage(j_common_ptr) {}
+
+jpeg_error_mgr* installErrors(ErrorManager* errors) {
+  jpeg_std_error(&errors->manager);
+  errors->manager.error_exit = errorExit;
+  errors->manager.emit_message = emitMessage;
+  errors->manager.output_message = outputMessage;
+  return &errors->manager;
+}
+
+void limitScans(j_common_ptr common) {
+  auto* decompressor = reinterpret_cast<j_decompress_ptr>(common);
+  if (common->is_decompressor && decompressor->input_scan_number > jpegMaxScans)
+    ERREXIT(common, JERR_BAD_PROGRESSION);
+}
+
+// ---- Data source on a picBinFile.
+
+struct Source {
+  jpeg_source_mgr manager;
+  picBinFile* file;
+  JOCTET* buffer;
+  boolean startOfFile;
+};
+
+Source* sourceOf(j_decompress_ptr decompressor) { return reinterpret_cast<Source*>(decompressor->src); }
+
+void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOfFile = TRUE; }
+
+boolean fillInputBuffer(j_decompress_ptr decompressor) {
+  Source* source = sourceOf(decompressor);
+  int count = picBinReadAvailable(source->file, source->buffer, jpegBufferSize);
+  if (count <= 0) {
+    if (source->startOfFile) ERREXIT(decompressor, JERR_INPUT_EMPTY);
+    WARNMS(decompressor, JWRN_JPEG_EOF);
+    // An end-of-image marker lets libjpeg complete the picture from what it has.
+    source->buffer[0] = 0xFF;
+    source->buffer[1] = JPEG_EOI;
+    count = 2;
+  }
+  source->manager.next_input_byte = source->buffer;
+  source->manager.bytes_in_buffer = size_t(count);
+  source->startOfFile = FALSE;
+  return TRUE;
+}
+
+void skipInputData(j_decompress_ptr decompressor, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* source = decompressor->src;
+  while (count > long(source->bytes_in_buffer)) {
+    count -= long(source->bytes_in_buffer);
+    source->fill_input_buffer(decompressor);
+  }
+  source->next_input_byte += count;
+  source->bytes_in_buffer -= size_t(count);
+}
+
+void termSource(j_decompress_ptr) {}
+
+void setSource(j_decompress_ptr decompressor, picBinFile* file) {
+  if (!decompressor->src) {
+    auto* source = static_cast<Source*>(decompressor->mem->alloc_small(
+        reinterpret_cast<j_common_ptr>(decompressor), JPOOL_PERMANENT, sizeof(Source)));
+    source->buffer = static_cast<JOCTET*>(decompressor->mem->alloc_small(
+        reinterpret_cast<j_common_ptr>(decompressor), JPOOL_PERMANENT, jpegBufferSize));
+    decompressor->src = &source->manager;
+  }
+  Source* source = sourceOf(decompressor);
+  source->manager.init_source = initSource;
+  source->manager.fill_input_buffer = fillInputBuffer;
+  source->manager.skip_input_data = skipInputData;
+  source->manager.resync_to_restart = jpeg_resync_to_restart;
+  source->manager.term_source = termSource;
+  source->file = file;
+  source->manager.bytes_in_buffer = 0;
+  source->manager.next_input_byte = nullptr;
+}
+
+// ---- Data destination on a picBinFile.
+
+struct Destination {
+  jpeg_destination_mgr manager;
+  picBinFile* file;
+  JOCTET* buffer;
+};
+
+Destination* destinationOf(j_compress_ptr compressor) {
+  return reinterpret_cast<Destination*>(compressor->dest);
+}
+
+void initDestination(j_compress_ptr compressor) {
+  Destination* destination = destinationOf(compressor);
+  destination->buffer = static_cast<JOCTET*>(compressor->mem->alloc_small(
+      reinterpret_cast<j_common_ptr>(compressor), JPOOL_IMAGE, jpegBufferSize));
+  destination->manager.next_output_byte = destination->buffer;
+  destination->manager.free_in_buffer = jpegBufferSize;
+}
+
+boolean emptyOutputBuffer(j_compress_ptr compressor) {
+  Destination* destination = destinationOf(compressor);
+  if (picBinWrite(destination->file, destination->buffer, jpegBufferSize) != jpegBufferSize)
+    ERREXIT(compressor, JERR_FILE_WRITE);
+  destination->manager.next_output_byte = destination->buffer;
+  destination->manager.free_in_buffer = jpegBufferSize;
+  return TRUE;
+}
+
+void termDestination(j_compress_ptr compressor) {
+  Destination* destination = destinationOf(compressor);
+  const int pending = jpegBufferSize - int(destination->manager.free_in_buffer);
+  if (pending > 0 && picBinWrite(destination->file, destination->buffer, pending) != pending)
+    ERREXIT(compressor, JERR_FILE_WRITE);
+  if (picBinError(destination->file)) ERREXIT(compressor, JERR_FILE_WRITE);
+}
+
+void setDestination(j_compress_ptr compressor, picBinFile* file) {
+  if (!compressor->dest) {
+    auto* destination = static_cast<Destination*>(compressor->mem->alloc_small(
+        reinterpret_cast<j_common_ptr>(compressor), JPOOL_PERMANENT, sizeof(Destination)));
+    compressor->dest = &destination->manager;
+  }
+  Destination* destination = destinationOf(compressor);
+  destination->manager.init_destination = initDestination;
+  destination->manager.empty_output_buffer = emptyOutputBuffer;
+  destination->manager.term_destination = termDestination;
+  destination->file = file;
+}
+
+// ---- Guarded libjpeg steps: plain frames only (see the file comment).
+
+// Creates the decompressor on the state's file and reads the header.
+bool guardedReadHeader(JpegState* state) {
+  state->decompressor.err = installErrors(&state->errors);
+  if (setjmp(state->errors.recoveryPoint)) return false;
+  jpeg_create_decompress(&state->decompressor);
+  state->decompressor.mem->max_memory_to_use = jpegMemoryLimit;
+  state->progress.progress_monitor = limitScans;
+  state->decompressor.progress = &state->progress;
+  setSource(&state->decompressor, state->file);
+  return jpeg_read_header(&state->decompressor, TRUE) == JPEG_HEADER_OK;
+}
+
+int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
+  if (setjmp(state->errors.recoveryPoint)) return PIC_ERR_FORMAT;
+  state->decompressor.out_color_space = outColourSpace;
+  return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
+}
+
+bool guardedReadScanline(JpegState* state) {
+  if (setjmp(state->errors.recoveryPoint)) return false;
+  JSAMPROW row = state->lineBuffer;
+  return jpeg_read_scanlines(&state->decompressor, &row, 1) == 1;
+}
+
+void guardedFinishDecompress(JpegState* state) {
+  if (setjmp(state->errors.recoveryPoint)) return;
+  jpeg_finish_decompress(&state->decompressor);
+}
+
+struct WriteSettings {
+  int width, height, components;
+  J_COLOR_SPACE colourSpace;
+  int densityUnit;  // 0: keep libjpeg's default density
+  UINT16 xDensity, yDensity;
+};
+
+// Creates the compressor on the state's file and writes the header markers.
+bool guardedStartCompress(JpegState* state, const WriteSettings* settings) {
+  jpeg_compress_struct* compressor = &state->compressor;
+  compressor->err = installErrors(&state->errors);
+  if (setjmp(state->errors.recoveryPoint)) return false;
+  jpeg_create_compress(compressor);
+  setDestination(compressor, state->file);
+  compressor->image_width = JDIMENSION(settings->width);
+  compressor->image_height = JDIMENSION(settings->height);
+  compressor->input_components = settings->components;
+  compressor->in_color_space = settings->colourSpace;
+  jpeg_set_defaults(compressor);
+  jpeg_set_quality(compressor, jpegQuality, TRUE);
+  if (settings->densityUnit != 0) {
+    compressor->density_unit = UINT8(settings->densityUnit);
+    compressor->X_density = settings->xDensity;
+    compressor->Y_density = settings->yDensity;
+  }
+  jpeg_start_compress(compressor, TRUE);
+  return true;
+}
+
+// Writes the line buffer; after the last line, completes the file so that a
+// failing final write is reported by the line call rather than lost in close.
+bool guardedWriteScanline(JpegState* state) {
+  if (setjmp(state->errors.recoveryPoint)) return false;
+  JSAMPROW row = state->lineBuffer;
+  if (jpeg_write_scanlines(&state->compressor, &row, 1) != 1) return false;
+  if (state->compressor.next_scanline == state->compressor.image_height) {
+    jpeg_finish_compress(&state->compressor);
+    state->finished = true;
+  }
+  return true;
+}
+
+// ---- Operations.
+
+// Releases what an open made, in one place for every path. Destroying a libjpeg
+// object never fails, and a zeroed one is a no-op.
+picFile* release(picFile* file, JpegState* state, int* status, int code) {
+  if (state) {
+    if (state->writing)
+      jpeg_destroy_compress(&state->compressor);
+    else
+      jpeg_destroy_decompress(&state->decompressor);
+    if (state->file) picBinClose(state->file);
+    std::free(state->lineBuffer);
+    std::free(state);
+  }
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+JpegState* newState() { return static_cast<JpegState*>(std::calloc(1, sizeof(JpegState))); }
+
+// Other formats are turned away before libjpeg is set up: the start-of-image
+// marker is what libjpeg itself demands first.
+bool startsWithSoi(picBinFile* stream) {
+  uint8_t marker[2];
+  const bool found = picBinReadAvailable(stream, marker, 2) == 2 && std::memcmp(marker, jpegSoi, 2) == 0;
+  return found && picBinSeekSet(stream, 0) == 0 && !picBinError(stream);
+}
+
+void reportResolution(const char* fileName, const jpeg_decompress_struct& decompressor) {
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  if (decompressor.density_unit != 0) {
+    unit = decompressor.density_unit == 1 ? PIC_RES_INCH : PIC_RES_CM;
+    xRes = decompressor.X_density;
+    yRes = decompressor.Y_density;
+  }
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+}
+
+// A JFIF density field: the resolution truncated, held within 16 bits.
+UINT16 densityOf(double resolution) {
+  if (!(resolution > 0.0)) return 0;
+  return resolution >= 65535.0 ? UINT16(65535) : UINT16(resolution);
+}
+
+// The output colour space for a file's own, or JCS_UNKNOWN when unsupported.
+J_COLOR_SPACE outputColourSpace(J_COLOR_SPACE fileColourSpace) {
+  switch (fileColourSpace) {
+    case JCS_GRAYSCALE: return JCS_GRAYSCALE;
+    case JCS_YCbCr:
+    case JCS_RGB: return JCS_RGB;
+    case JCS_CMYK:
+    case JCS_YCCK: return JCS_CMYK;
+    default: return JCS_UNKNOWN;
+  }
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  JpegState* state = newState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+  if (!startsWithSoi(state->file) || !guardedReadHeader(state))
+    return release(file, state, status, PIC_ERR_FORMAT);
+
+  const jpeg_decompress_struct& decompressor = state->decompressor;
+  state->fileColourSpace = decompressor.jpeg_color_space;
+  file->width = int(decompressor.image_width);
+  file->height = int(decompressor.image_height);
+  file->colourMode = PIC_RGB;
+  file->colours = 0;
+  file->compression = PIC_COMP_RLE;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
+  file->driverData = state;
+  reportResolution(fileName, decompressor);
+
+  const J_COLOR_SPACE outColourSpace = outputColourSpace(state->fileColourSpace);
+  if (outColourSpace == JCS_GRAYSCALE) {
+    file->colourMode = PIC_MAP;
+    file->colours = jpegGreyLevels;
+  }
+  // Described but not loadable: close destroys the decompressor unstarted.
+  if (outColourSpace == JCS_UNKNOWN || picCheckImageSize(file->width, file->height, 4) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, file);
+
+  const int started = guardedStartDecompress(state, outColourSpace);
+  if (started != PIC_OK) return release(file, state, status, started);
+  state->lineSize = int(decompressor.output_width) * decompressor.output_components;
+  state->lineBuffer = static_cast<JSAMPLE*>(std::malloc(size_t(state->lineSize)));
+  if (!state->lineBuffer) return release(file, state, status, PIC_ERR_READ);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (compression == PIC_COMP_NONE) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  if (colourMode != PIC_RGB && colourMode != PIC_MAP)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
+      picCheckImageSize(width, height, 3) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+
+  picFile* file = picNewFile();
+  JpegState* state = newState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->writing = true;
+  state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  WriteSettings settings = {};
+  settings.width = width;
+  settings.height = height;
+  settings.components = colourMode == PIC_MAP ? 1 : 3;
+  settings.colourSpace = colourMode == PIC_MAP ? JCS_GRAYSCALE : JCS_RGB;
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+  if (unit != PIC_RES_NONE) {
+    settings.densityUnit = unit == PIC_RES_INCH ? 1 : 2;
+    settings.xDensity = densityOf(xRes);
+    settings.yDensity = densityOf(yRes);
+  }
+  if (!guardedStartCompress(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
+
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->colours = colourMode == PIC_MAP ? colours : 0;
+  file->compression = compression;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+  file->driverData = state;
+  state->lineSize = settings.components * width;
+  state->lineBuffer = static_cast<JSAMPLE*>(std::malloc(size_t(state->lineSize)));
+  if (!state->lineBuffer) return release(file, state, status, PIC_ERR_WRITE);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+// Finishes a read only when every line came through; an unfinished write is
+// abandoned (the file keeps what was already flushed).
+int close(picFile* file) {
+  JpegState* state = stateOf(file);
+  if (!state->writing && state->lineBuffer &&
+      state->decompressor.output_scanline == state->decompressor.output_height)
+    guardedFinishDecompress(state);
+  release(file, state, nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile*, int32_t* map) {
+  for (int i = 0; i < jpegGreyLevels; ++i) map[i] = picEncodeColour(i, i, i);
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  JpegState* state = stateOf(file);
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  for (int i = 0; i < colours; ++i) {
+    uint8_t red, green, blue;
+    picDecodeColour(&red, &green, &blue, map[i]);
+    state->greyTable[i] = uint8_t(picGreyLevel(red, green, blue));
+  }
+  return PIC_OK;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  JpegState* state = stateOf(file);
+  if (state->writing || !state->lineBuffer || !guardedReadScanline(state)) return PIC_ERR_READ;
+  std::memcpy(line, state->lineBuffer, size_t(file->width));
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  JpegState* state = stateOf(file);
+  if (!state->lineBuffer || state->compressor.input_components != 1) return PIC_ERR_WRITE;
+  for (int x = 0; x < file->width; ++x) state->lineBuffer[x] = state->greyTable[line[x]];
+  if (!guardedWriteScanline(state)) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  JpegState* state = stateOf(file);
+  const J_COLOR_SPACE outColourSpace = state->decompressor.out_color_space;
+  if (state->writing || !state->lineBuffer) return PIC_ERR_READ;
+  if (outColourSpace != JCS_RGB && outColourSpace != JCS_CMYK) return PIC_ERR_DATA;
+  if (!guardedReadScanline(state)) return PIC_ERR_READ;
+  const JSAMPLE* pixel = state->lineBuffer;
+  if (outColourSpace == JCS_RGB) {
+    for (int x = 0; x < file->width; ++x, pixel += 3) {
+      red[x] = pixel[0];
+      green[x] = pixel[1];
+      blue[x] = pixel[2];
+    }
+  } else {
+    // YCCK files decode to inverted inks (as Adobe writes them): flip them back.
+    const int flip = state->fileColourSpace == JCS_YCCK ? 0xFF : 0;
+    for (int x = 0; x < file->width; ++x, pixel += 4) {
+      const int white = 255 - (pixel[3] ^ flip);
+      red[x] = uint8_t((255 - (pixel[0] ^ flip)) * white / 255);
+      green[x] = uint8_t((255 - (pixel[1] ^ flip)) * white / 255);
+      blue[x] = uint8_t((255 - (pixel[2] ^ flip)) * white / 255);
+    }
+  }
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  JpegState* state = stateOf(file);
+  if (!state->lineBuffer || state->compressor.input_components != 3) return PIC_ERR_WRITE;
+  JSAMPLE* pixel = state->lineBuffer;
+  for (int x = 0; x < file->width; ++x, pixel += 3) {
+    pixel[0] = red[x];
+    pixel[1] = green[x];
+    pixel[2] = blue[x];
+  }
+  if (!guardedWriteScanline(state)) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,       control,  openRead,  openWrite,   close,       readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
