@@ -37,14 +37,11 @@ struct g_shape {
   uint32_t high[G_MAX_LEVELS] = {};
 
   int lastLevel() const { return kind; }
-  bool rangeValid(int level) const { return uint64_t{high[level]} + 1 >= low[level]; }
-  // Entry count of a level whose range is valid (up to 2^32).
-  uint64_t count(int level) const { return uint64_t{high[level]} + 1 - low[level]; }
-  // The count as failure messages print it.
-  unsigned long printedCount(int level) const {
-    return rangeValid(level) ? static_cast<unsigned long>(count(level))
-                             : static_cast<uint32_t>(high[level] - low[level] + 1);
-  }
+  // Counts wrap in 32 bits, so (0, 0xFFFFFFFF) is the empty zero-based range.
+  uint32_t count(int level) const { return high[level] - low[level] + 1; }
+  // A range is either empty or ascending; (5, 2) is neither.
+  bool rangeValid(int level) const { return count(level) == 0 || low[level] <= high[level]; }
+  unsigned long printedCount(int level) const { return count(level); }
   // Entry size as messages print it: the element size or a pointer's width.
   int entrySize(int level) const {
     return level == lastLevel() ? tamElem : static_cast<int>(sizeof(void*));

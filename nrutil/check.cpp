@@ -31,12 +31,13 @@ __attribute__((noinline, no_sanitize("address"))) void g_copy_raw(void* destinat
 }
 
 // Offset of tailGuard from the block start as the header gives it; false
-// when the header's bounds or element size make no sense.
+// when the header's bounds or element size make no sense. An unknown kind
+// counts as a pointer level.
 bool g_tail_offset(const g_array_header& header, uint64_t* offset) {
-  if (uint64_t{header.high1} + 1 < header.low1) return false;
-  const int64_t entry = header.kind == VECTOR ? header.tamElem : int64_t{sizeof(void*)};
-  if (entry < 0) return false;
-  *offset = G_HEADER_SIZE + (uint64_t{header.high1} + 1 - header.low1) * uint64_t(entry);
+  const g_shape shape = g_shape_of(header);
+  const int entry = shape.entrySize(0);
+  if (!shape.rangeValid(0) || entry < 0) return false;
+  *offset = G_HEADER_SIZE + uint64_t{shape.count(0)} * static_cast<uint64_t>(entry);
   return true;
 }
 
