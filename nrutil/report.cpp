@@ -8,10 +8,6 @@
 namespace {
 // Room for a source path of PATH_MAX bytes and the longest message around it.
 constexpr size_t MESSAGE_CAPACITY = 4096 + 256;
-
-void g_format_message(char* message, const char* format, va_list arguments) {
-  std::vsnprintf(message, MESSAGE_CAPACITY, format, arguments);
-}
 }  // namespace
 
 extern "C" const char* kindName(int kind) {
@@ -42,24 +38,27 @@ extern "C" void g_report_location(const char* file, int line, const char* date,
   std::fflush(stderr);
 }
 
+static void g_report_formatted(const char* file, int line, const char* date, const char* time,
+                               const char* format, va_list arguments) {
+  char message[MESSAGE_CAPACITY];
+  std::vsnprintf(message, MESSAGE_CAPACITY, format, arguments);
+  g_report_location(file, line, date, time);
+  g_warning(message);
+}
+
 void g_fail(const char* file, int line, const char* date, const char* time,
             const char* format, ...) {
-  char message[MESSAGE_CAPACITY];
   va_list arguments;
   va_start(arguments, format);
-  g_format_message(message, format, arguments);
+  g_report_formatted(file, line, date, time, format, arguments);
   va_end(arguments);
-  g_report_location(file, line, date, time);
-  g_fatal(message);
+  std::abort();  // as g_fatal, whose message line is already out
 }
 
 void g_warn(const char* file, int line, const char* date, const char* time,
             const char* format, ...) {
-  char message[MESSAGE_CAPACITY];
   va_list arguments;
   va_start(arguments, format);
-  g_format_message(message, format, arguments);
+  g_report_formatted(file, line, date, time, format, arguments);
   va_end(arguments);
-  g_report_location(file, line, date, time);
-  g_warning(message);
 }

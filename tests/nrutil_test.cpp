@@ -44,9 +44,16 @@ std::string CallerReport(int line, const std::string& message) {
          "$";
 }
 
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer's heap announces every request it refuses.
+const std::string kRefusalNotice = "(==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n)?";
+#else
+const std::string kRefusalNotice;
+#endif
+
 // Whole report of a failure the allocator detects in one of its own sources.
 std::string AllocatorReport(const std::string& source, const std::string& message) {
-  return "^" + Literal(kHeading + "\n\n arquivo fonte: " SOLSYS_SOURCE_DIR "/nrutil/" + source +
+  return "^" + kRefusalNotice + Literal(kHeading + "\n\n arquivo fonte: " SOLSYS_SOURCE_DIR "/nrutil/" + source +
                        "  \n linha: ") +
          "[0-9]+" + Literal("  compilacao: ") + kBuildPattern +
          Literal("\nmsgErro: " + message + "\n\n") + "$";
