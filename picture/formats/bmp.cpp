@@ -1,15 +1,498 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// Windows bitmaps (BMP), with the 40-byte information header or, for reading,
+// the 12-byte OS/2 header. Reads 1-, 4- and 8-bit colour-mapped rows
+// (uncompressed, or 8-bit run-length encoded) and 16-, 24- and 32-bit true
+// colour with default or explicit colour masks, bottom-up or top-down. Writes
+// 8-bit colour-mapped bitmaps, uncompressed or run-length encoded, and 24-bit
+// true colour. Refuses longer headers (PIC_ERR_FORMAT), other bit depths
+// (PIC_ERR_DATA) and other compressions, 4-bit run-length among them
+// (PIC_ERR_COMPRESSION).
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "picture/core/driver_support.h"
+#include "picture/formats/bmp_rle.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const uint8_t bmpSignature[2] = {'B', 'M'};
+const int fileHeaderSize = 14;
+const int infoHeaderSize = 40;
+const int coreHeaderSize = 12;
+const int headerSizeField = 14;  // offset of the information header's size
+const int infoPaletteOffset = 54;
+const int corePaletteOffset = 26;
+const int maskOffset = 54;
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpBitFields = 3 };
+
+// The writer's palette entry count for true colour: four zero bytes.
+const int rgbPaddingEntries = 1;
+// Closes run-length data after the last row; some readers insist on it.
+const uint8_t rleEndOfBitmap[2] = {0, 1};
+const double inchesPerCentimetre = 0.39370078740157477;
+
+struct BmpState {
+  picBinFile* file = nullptr;
+  uint16_t bitCount = 0;
+  uint32_t dataOffset = 0;
+  uint32_t compression = 0;
+  int lineSize = 0;
+  std::unique_ptr<uint8_t[]> lineBuffer;
+  int coreHeader = 0;
+  uint32_t masks[3] = {};  // red, green, blue
+  int shifts[3] = {};
+  int topDown = 0;
+
+  bool writing = false;
+  bool rowsStarted = false;  // the first row has found its data
+  // Run-length reading: all data from the first row to the end of the file.
+  std::unique_ptr<uint8_t[]> rleData;
+  size_t rleSize = 0;
+  picBmpRleCursor rleCursor;
+  // Run-length writing: bytes of pixel data written, for the sizes in the header.
+  int64_t rleWritten = 0;
+  uint32_t headerBytes = 0;
+};
+
+BmpState* stateOf(picFile* file) { return static_cast<BmpState*>(file->driverData); }
+
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, BmpState* state, int* status, int code) {
+  if (state && state->file) picBinClose(state->file);
+  delete state;
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Bytes of one stored row: whole 32-bit words.
+int64_t rowBytes(int64_t width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
+
+bool readExactly(picBinFile* file, void* buffer, int n) {
+  return picBinRead(file, buffer, n) == n && !picBinError(file);
+}
+
+bool writeExactly(picBinFile* file, const void* buffer, int n) {
+  return picBinWrite(file, buffer, n) == n && !picBinError(file);
+}
+
+int lowestSetBit(uint32_t mask) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (!(mask & 1u)) {
+    mask >>= 1;
+    ++shift;
+  }
+  return shift;
+}
+
+void setMasks(BmpState* state, uint32_t red, uint32_t green, uint32_t blue) {
+  const uint32_t masks[3] = {red, green, blue};
+  for (int c = 0; c < 3; ++c) {
+    state->masks[c] = masks[c];
+    state->shifts[c] = lowestSetBit(masks[c]);
+  }
+}
+
+// A masked component scaled to 0..255, whatever the mask's width.
+uint8_t component(uint32_t value, uint32_t mask, int shift) {
+  const uint64_t top = mask >> shift;
+  if (top == 0) return 0;
+  return uint8_t(uint64_t((value & mask) >> shift) * 255 / top);
+}
+
+void unpackIndices(const uint8_t* stored, int bitCount, uint8_t* line, int width) {
+  switch (bitCount) {
+    case 1:
+      for (int x = 0; x < width; ++x) line[x] = (stored[x >> 3] >> (7 - (x & 7))) & 1;
+      break;
+    case 4:
+      for (int x = 0; x < width; ++x) line[x] = (stored[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0f;
+      break;
+    default:
+      std::memcpy(line, stored, size_t(width));
+  }
+}
+
+void convertRgbRow(const BmpState* state, const uint8_t* stored, int width, uint8_t* red,
+                   uint8_t* green, uint8_t* blue) {
+  uint8_t* out[3] = {red, green, blue};
+  switch (state->bitCount) {
+    case 24:
+      for (int x = 0; x < width; ++x, stored += 3) {
+        blue[x] = stored[0];
+        green[x] = stored[1];
+        red[x] = stored[2];
+      }
+      break;
+    case 16:
+      for (int x = 0; x < width; ++x, stored += 2) {
+        const uint32_t value = picGetLE16(stored);
+        for (int c = 0; c < 3; ++c) out[c][x] = component(value, state->masks[c], state->shifts[c]);
+      }
+      break;
+    default:
+      for (int x = 0; x < width; ++x, stored += 4) {
+        const uint32_t value = picGetLE32(stored);
+        for (int c = 0; c < 3; ++c) out[c][x] = component(value, state->masks[c], state->shifts[c]);
+      }
+  }
+}
+
+// Pixels per metre for the header from a resolution and its unit; values no
+// 32-bit field holds are written as 0.
+uint32_t pixelsPerMetre(double resolution, int unit) {
+  if (unit == PIC_RES_NONE) return 0;
+  if (unit == PIC_RES_INCH) resolution *= inchesPerCentimetre;
+  const double perMetre = resolution * 100;
+  if (!(perMetre >= 0) || perMetre > 0x7fffffff) return 0;
+  return uint32_t(perMetre);
+}
+
+// What the header says, before it is checked.
+struct BmpHeader {
+  uint32_t dataOffset;
+  int coreHeader;
+  int64_t width;
+  int64_t height;  // negative: top line first
+  uint16_t bitCount;
+  uint32_t compression;
+  uint32_t xPixelsPerMetre, yPixelsPerMetre;
+  uint32_t coloursUsed;
+};
+
+// Decodes the file header and the information header held in `bytes`.
+void decodeHeader(const uint8_t* bytes, BmpHeader* header) {
+  header->dataOffset = picGetLE32(bytes + 10);
+  header->coreHeader = picGetLE32(bytes + headerSizeField) == coreHeaderSize;
+  if (header->coreHeader) {
+    header->width = picGetLE16(bytes + 18);
+    header->height = picGetLE16(bytes + 20);
+    header->bitCount = picGetLE16(bytes + 24);
+    header->compression = bmpUncompressed;
+    header->xPixelsPerMetre = header->yPixelsPerMetre = header->coloursUsed = 0;
+    return;
+  }
+  header->width = int32_t(picGetLE32(bytes + 18));
+  header->height = int32_t(picGetLE32(bytes + 22));
+  header->bitCount = picGetLE16(bytes + 28);
+  header->compression = picGetLE32(bytes + 30);
+  header->xPixelsPerMetre = picGetLE32(bytes + 38);
+  header->yPixelsPerMetre = picGetLE32(bytes + 42);
+  header->coloursUsed = picGetLE32(bytes + 46);
+}
+
+// Fills the picFile from the header; returns the status of the open.
+int describe(const BmpHeader& header, picFile* file, BmpState* state) {
+  const int64_t height = header.height < 0 ? -header.height : header.height;
+  file->width = header.width > 0 && header.width <= INT32_MAX ? int32_t(header.width) : 0;
+  file->height = height <= INT32_MAX ? int32_t(height) : 0;
+  file->planar = 0;
+  file->mapFirst = 1;
+  state->bitCount = header.bitCount;
+  state->dataOffset = header.dataOffset;
+  state->coreHeader = header.coreHeader;
+  state->topDown = header.height < 0;
+  state->compression = header.compression;
+
+  switch (header.bitCount) {
+    case 1: case 4: case 8:
+      file->colourMode = PIC_MAP;
+      file->colours = 1 << header.bitCount;
+      break;
+    case 16: case 24: case 32:
+      file->colourMode = PIC_RGB;
+      file->colours = 0;
+      break;
+    default:
+      file->colourMode = PIC_RGB;
+      return PIC_ERR_DATA;
+  }
+  if (header.coloursUsed != 0 && header.coloursUsed < uint32_t(file->colours))
+    file->colours = int32_t(header.coloursUsed);
+
+  switch (header.compression) {
+    case bmpUncompressed:
+      break;
+    case bmpRle8:
+      if (header.bitCount != 8) {
+        file->compression = PIC_COMP_LZW;
+        return PIC_ERR_COMPRESSION;
+      }
+      file->compression = PIC_COMP_RLE;
+      break;
+    case bmpBitFields:
+      if (header.bitCount != 16 && header.bitCount != 32) return PIC_ERR_DATA;
+      break;
+    default:
+      file->compression = PIC_COMP_LZW;
+      return PIC_ERR_COMPRESSION;
+  }
+
+  // Sizes: a positive width, a line count, rows and images an int holds.
+  const int64_t lineSize = rowBytes(header.width, header.bitCount);
+  if (header.width <= 0 || height == 0 || height > INT32_MAX || lineSize > INT32_MAX ||
+      picCheckImageSize(header.width, height) != PIC_OK)
+    return PIC_ERR_DATA;
+  state->lineSize = int(lineSize);
+  file->currentLine = state->topDown ? file->height - 1 : 0;
+  return PIC_OK;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) BmpState;
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  uint8_t bytes[fileHeaderSize + infoHeaderSize];
+  if (!readExactly(state->file, bytes, 2)) return release(file, state, status, PIC_ERR_READ);
+  if (std::memcmp(bytes, bmpSignature, 2) != 0) return release(file, state, status, PIC_ERR_FORMAT);
+  if (!readExactly(state->file, bytes + 2, headerSizeField + 4 - 2))
+    return release(file, state, status, PIC_ERR_READ);
+  const uint32_t headerSize = picGetLE32(bytes + headerSizeField);
+  if (headerSize != infoHeaderSize && headerSize != coreHeaderSize)
+    return release(file, state, status, PIC_ERR_FORMAT);
+  if (!readExactly(state->file, bytes + headerSizeField + 4, int(headerSize) - 4))
+    return release(file, state, status, PIC_ERR_READ);
+
+  BmpHeader header;
+  decodeHeader(bytes, &header);
+  const int result = describe(header, file, state);
+  file->driverData = state;
+  if (!header.coreHeader && picGetResolutionCallback()) {
+    double xRes = header.xPixelsPerMetre * 0.01, yRes = header.yPixelsPerMetre * 0.01;
+    int unit = PIC_RES_CM;
+    picCallResolution(fileName, &xRes, &yRes, &unit);
+  }
+  return picOpenResult(status, result, file);
+}
+
+// Header fields of a written file; false when the file would not fit them.
+bool layoutForWrite(int width, int height, int colourMode, int colours, bool rle, BmpState* state) {
+  const int paletteEntries = colourMode == PIC_MAP ? colours : rgbPaddingEntries;
+  const int64_t lineSize = rowBytes(width, state->bitCount);
+  const int64_t bufferSize =
+      rle ? picBmpRle8RowBound(width) + int64_t(sizeof rleEndOfBitmap) : lineSize;
+  const int64_t headerBytes = fileHeaderSize + infoHeaderSize + 4 * int64_t(paletteEntries);
+  if (bufferSize > INT32_MAX || headerBytes + bufferSize * height > UINT32_MAX) return false;
+  state->lineSize = int(lineSize);
+  state->headerBytes = uint32_t(headerBytes);
+  state->lineBuffer.reset(new (std::nothrow) uint8_t[size_t(bufferSize)]());
+  return state->lineBuffer != nullptr;
+}
+
+bool writeHeader(const char* fileName, const picFile* file, BmpState* state) {
+  double xRes = 0, yRes = 0;
+  int unit = PIC_RES_NONE;
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+  const uint32_t imageBytes = uint32_t(file->height) * uint32_t(state->lineSize);
+
+  uint8_t bytes[fileHeaderSize + infoHeaderSize + 4] = {};
+  std::memcpy(bytes, bmpSignature, 2);
+  picPutLE32(bytes + 2, state->headerBytes + imageBytes);
+  picPutLE32(bytes + 10, state->headerBytes);
+  picPutLE32(bytes + headerSizeField, infoHeaderSize);
+  picPutLE32(bytes + 18, uint32_t(file->width));
+  picPutLE32(bytes + 22, uint32_t(file->height));
+  picPutLE16(bytes + 26, 1);
+  picPutLE16(bytes + 28, state->bitCount);
+  picPutLE32(bytes + 30, state->compression);
+  picPutLE32(bytes + 34, imageBytes);
+  picPutLE32(bytes + 38, pixelsPerMetre(xRes, unit));
+  picPutLE32(bytes + 42, pixelsPerMetre(yRes, unit));
+  picPutLE32(bytes + 46, uint32_t(file->colours));
+  picPutLE32(bytes + 50, uint32_t(file->colours));
+  // True colour carries one zero palette entry.
+  const int length = file->colourMode == PIC_RGB ? int(sizeof bytes) : fileHeaderSize + infoHeaderSize;
+  return writeExactly(state->file, bytes, length);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  // A colour-mapped bitmap needs at least one palette entry to mean anything.
+  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
+      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)) ||
+      picCheckImageSize(width, height) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  uint32_t stored;
+  if (compression == PIC_COMP_NONE)
+    stored = bmpUncompressed;
+  else if (compression == PIC_COMP_RLE || (compression == PIC_COMP_LZW && colourMode == PIC_MAP))
+    stored = colourMode == PIC_MAP ? bmpRle8 : bmpUncompressed;
+  else
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) BmpState;
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->writing = true;
+  state->compression = stored;
+  state->bitCount = colourMode == PIC_MAP ? 8 : 24;
+  if (!layoutForWrite(width, height, colourMode, colours, stored == bmpRle8, state))
+    return release(file, state, status, PIC_ERR_DATA);
+  state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = colourMode == PIC_MAP ? colours : 0;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = 0;
+  if (!writeHeader(fileName, file, state)) return release(file, state, status, PIC_ERR_WRITE);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+// Run-length rows have their real length only now: the header gets it.
+void completeSizes(BmpState* state) {
+  if (state->compression != bmpRle8) return;
+  uint8_t size[4];
+  picPutLE32(size, uint32_t(state->headerBytes + state->rleWritten));
+  picBinSeekSet(state->file, 2);
+  picBinWrite(state->file, size, 4);
+  picPutLE32(size, uint32_t(state->rleWritten));
+  picBinSeekSet(state->file, 34);
+  picBinWrite(state->file, size, 4);
+}
+
+int close(picFile* file) {
+  BmpState* state = stateOf(file);
+  if (state->writing) completeSizes(state);
+  release(file, state, nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  BmpState* state = stateOf(file);
+  const int entrySize = state->coreHeader ? 3 : 4;
+  uint8_t palette[PIC_MAX_COLOURS * 4];
+  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
+  picBinSeekSet(state->file, state->coreHeader ? corePaletteOffset : infoPaletteOffset);
+  if (picBinError(state->file) || !readExactly(state->file, palette, colours * entrySize))
+    return PIC_ERR_READ;
+  for (int i = 0; i < colours; ++i) {
+    const uint8_t* entry = palette + i * entrySize;
+    map[i] = picEncodeColour(entry[2], entry[1], entry[0]);
+  }
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  BmpState* state = stateOf(file);
+  uint8_t palette[PIC_MAX_COLOURS * 4] = {};
+  for (int i = 0; i < file->colours; ++i)
+    picDecodeColour(&palette[4 * i + 2], &palette[4 * i + 1], &palette[4 * i], map[i]);
+  return writeExactly(state->file, palette, 4 * file->colours) ? PIC_OK : PIC_ERR_WRITE;
+}
+
+// Before the first row: the masks, the row buffer or the run-length data, and
+// the position of the rows. Nothing is allocated until the file has shown it
+// holds what the header promises.
+bool startRows(picFile* file, BmpState* state) {
+  picBinFile* stream = state->file;
+  if (state->bitCount == 16 || state->bitCount == 32) {
+    if (state->compression == bmpBitFields) {
+      uint8_t masks[12];
+      picBinSeekSet(stream, maskOffset);
+      if (picBinError(stream) || !readExactly(stream, masks, sizeof masks)) return false;
+      setMasks(state, picGetLE32(masks), picGetLE32(masks + 4), picGetLE32(masks + 8));
+    } else if (state->bitCount == 16) {
+      setMasks(state, 0x7c00, 0x03e0, 0x001f);
+    } else {
+      setMasks(state, 0xff0000, 0x00ff00, 0x0000ff);
+    }
+  }
+  const long fileSize = picBinSize(stream);
+  if (state->dataOffset > uint32_t(INT32_MAX) || fileSize < 0 || state->dataOffset >= fileSize)
+    return false;
+  picBinSeekSet(stream, int(state->dataOffset));
+  if (picBinError(stream)) return false;
+
+  if (state->compression == bmpRle8) {
+    const int64_t available = int64_t(fileSize) - state->dataOffset;
+    if (available > INT32_MAX) return false;
+    state->rleData.reset(new (std::nothrow) uint8_t[size_t(available)]);
+    if (!state->rleData) return false;
+    const int got = picBinReadAvailable(stream, state->rleData.get(), int(available));
+    if (got <= 0 || picBinError(stream)) return false;
+    state->rleSize = size_t(got);
+  } else {
+    if (int64_t(state->dataOffset) + int64_t(state->lineSize) * file->height > fileSize) return false;
+    state->lineBuffer.reset(new (std::nothrow) uint8_t[size_t(state->lineSize)]);
+    if (!state->lineBuffer) return false;
+  }
+  state->rowsStarted = true;
+  return true;
+}
+
+void stepLine(picFile* file, const BmpState* state) { file->currentLine += state->topDown ? -1 : 1; }
+
+int readLine(picFile* file, uint8_t* line) {
+  BmpState* state = stateOf(file);
+  if (!state->rowsStarted && !startRows(file, state)) return PIC_ERR_READ;
+  if (state->compression == bmpRle8) {
+    if (!picBmpDecodeRle8Row(state->rleData.get(), state->rleSize, &state->rleCursor, line,
+                             file->width))
+      return PIC_ERR_READ;
+  } else {
+    if (!readExactly(state->file, state->lineBuffer.get(), state->lineSize)) return PIC_ERR_READ;
+    unpackIndices(state->lineBuffer.get(), state->bitCount, line, file->width);
+  }
+  stepLine(file, state);
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  BmpState* state = stateOf(file);
+  uint8_t* buffer = state->lineBuffer.get();
+  int length = state->lineSize;
+  if (state->compression == bmpRle8) {
+    length = int(picBmpEncodeRle8Row(line, file->width, buffer));
+    if (file->currentLine == file->height - 1) {
+      std::memcpy(buffer + length, rleEndOfBitmap, sizeof rleEndOfBitmap);
+      length += int(sizeof rleEndOfBitmap);
+    }
+    state->rleWritten += length;
+  } else {
+    std::memcpy(buffer, line, size_t(file->width));
+  }
+  if (!writeExactly(state->file, buffer, length)) return PIC_ERR_WRITE;
+  ++file->currentLine;
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  BmpState* state = stateOf(file);
+  if (!state->rowsStarted && !startRows(file, state)) return PIC_ERR_READ;
+  if (!readExactly(state->file, state->lineBuffer.get(), state->lineSize)) return PIC_ERR_READ;
+  convertRgbRow(state, state->lineBuffer.get(), file->width, red, green, blue);
+  stepLine(file, state);
+  return PIC_OK;
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  BmpState* state = stateOf(file);
+  uint8_t* buffer = state->lineBuffer.get();
+  for (int x = 0; x < file->width; ++x) {
+    buffer[3 * x] = blue[x];
+    buffer[3 * x + 1] = green[x];
+    buffer[3 * x + 2] = red[x];
+  }
+  if (!writeExactly(state->file, buffer, state->lineSize)) return PIC_ERR_WRITE;
+  ++file->currentLine;
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,   openRead,    openWrite,   close, readMap,
+                    writeMap, readLine,  writeLine,   readRGBLine, writeRGBLine};
 
 }  // namespace
 
