@@ -1,15 +1,363 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// SGI image files: a 512-byte big-endian header, then the channels one after
+// the other, each bottom row first, stored verbatim or run-length encoded.
+// Reads one or two bytes per sample; grey, dithered and screen files come as
+// colour-mapped images with a built-in map (grey ramp or 3-3-2 colour cube),
+// files of three or four channels as planar true colour (a fourth channel is
+// not read). Writes verbatim files of one byte per sample: one grey channel for
+// colour-mapped images (the indices themselves), three channels for true colour.
+// Refuses colour-map-only files, other channel counts, other sample sizes and
+// storage kinds, and LZW.
+#include <cstdlib>
+#include <memory>
+#include <new>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const int sgiMagic = 474;
+const int sgiHeaderSize = 512;
+const int sgiMaxSide = 0xffff;  // x and y sizes are 16-bit fields
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+// Header field offsets.
+const int offStorage = 2;
+const int offBytesPerSample = 3;
+const int offDimension = 4;
+const int offXSize = 6;
+const int offYSize = 8;
+const int offZSize = 10;
+const int offMinimum = 12;
+const int offMaximum = 16;
+const int offColourMapKind = 104;
+
+enum { storageVerbatim = 0, storageRunLength = 1 };
+enum { kindNormal = 0, kindDithered = 1, kindScreen = 2 };
+
+struct SgiState {
+  picBinFile* stream;
+  int storage;
+  int bytesPerSample;
+  int channels;
+  int64_t tableRows;  // rows per channel in the run-length tables
+  int64_t tableEntries;
+  std::unique_ptr<uint32_t[]> rowOffsets;
+  std::unique_ptr<uint32_t[]> rowLengths;
+  uint32_t minimum;
+  uint32_t maximum;
+  uint32_t colourMapKind;
+  int rowBytes;          // bytesPerSample * width
+  int maxPackedRow;      // longest run-length row accepted, in bytes
+  int64_t fileSize;      // -1 when the file table cannot tell
+  int plane;             // planes completed so far
+  std::unique_ptr<uint8_t[]> rowBuffer;
+  std::unique_ptr<uint16_t[]> samples;  // a row of 2-byte samples, unpacked
+};
+
+SgiState* stateOf(picFile* file) { return static_cast<SgiState*>(file->driverData); }
+
+// ---- Pure helpers -------------------------------------------------------
+
+// The range 2-byte samples are scaled from. A header whose maximum is not above
+// its minimum gives no usable range; the full 16-bit range is taken instead.
+struct SampleRange {
+  int32_t low;
+  int32_t span;
+};
+
+SampleRange sampleRange(uint32_t minimum, uint32_t maximum) {
+  const int32_t low = int32_t(minimum & 0xffff), high = int32_t(maximum & 0xffff);
+  if (high <= low) return {0, 0xffff};
+  return {low, high - low};
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Scales samples to 0..255; samples outside the range are clamped to its ends.
+void scaleSamples(const uint16_t* samples, int count, SampleRange range, uint8_t* out) {
+  for (int i = 0; i < count; ++i) {
+    int32_t value = int32_t(samples[i]) - range.low;
+    if (value < 0) value = 0;
+    if (value > range.span) value = range.span;
+    out[i] = uint8_t(value * 255 / range.span);
+  }
+}
+
+// Big-endian 2-byte samples to host words.
+void unpackWords(const uint8_t* bytes, int count, uint16_t* samples) {
+  for (int i = 0; i < count; ++i) samples[i] = picGetBE16(bytes + 2 * i);
+}
+
+// Expands one run-length row of `width` samples (Sample: uint8_t for 1-byte
+// files, uint16_t for 2-byte ones) from `packed` of `length` bytes. False when
+// the row ends before `width` samples, a packet passes the row, or the data
+// runs out inside a packet.
+template <typename Sample>
+bool expandRow(const uint8_t* packed, size_t length, Sample* out, int width) {
+  const size_t unit = sizeof(Sample);
+  auto get = [&](size_t at) -> unsigned {
+    return unit == 1 ? packed[at] : unsigned(picGetBE16(packed + at));
+  };
+  size_t at = 0;
+  int x = 0;
+  while (x < width) {
+    if (at + unit > length) return false;
+    const unsigned count = get(at) & 0x7f;
+    const bool literal = (get(at) & 0x80) != 0;
+    at += unit;
+    if (count == 0 || count > unsigned(width - x)) return false;
+    if (literal) {
+      if (count * unit > length - at) return false;
+      for (unsigned i = 0; i < count; ++i, at += unit) out[x++] = Sample(get(at));
+    } else {
+      if (at + unit > length) return false;
+      const Sample value = Sample(get(at));
+      at += unit;
+      for (unsigned i = 0; i < count; ++i) out[x++] = value;
+    }
+  }
+  return true;
+}
+
+// Entry i of the map of a dithered file: a 3-3-2 colour cube.
+int32_t ditheredEntry(int i) {
+  static const uint8_t redGreen[8] = {0, 36, 73, 109, 146, 182, 218, 255};
+  static const uint8_t blue[4] = {0, 85, 170, 255};
+  return picEncodeColour(redGreen[i & 7], redGreen[(i >> 3) & 7], blue[(i >> 6) & 3]);
+}
+
+struct Classification {
+  int status;
+  int colourMode;
+  int colours;
+};
+
+Classification classify(uint32_t kind, int dimension, int channels) {
+  if (kind == kindDithered || kind == kindScreen) return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS};
+  const int guessedMode = channels >= 3 ? PIC_RGB : PIC_MAP;
+  const int guessedColours = guessedMode == PIC_MAP ? PIC_MAX_COLOURS : 0;
+  if (kind != kindNormal) return {PIC_ERR_DATA, guessedMode, guessedColours};
+  if (dimension == 1 || dimension == 2 || (dimension == 3 && channels == 1))
+    return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS};
+  if (dimension == 3 && (channels == 3 || channels == 4)) return {PIC_OK, PIC_RGB, 0};
+  return {PIC_ERR_DATA, guessedMode, guessedColours};
+}
+
+// ---- Operations ---------------------------------------------------------
+
+picFile* release(picFile* file, SgiState* state, int* status, int code) {
+  if (state && state->stream) picBinClose(state->stream);
+  delete state;
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+void setCommonFields(picFile* file) {
+  file->planar = 1;
+  file->mapFirst = 1;
+  file->planeOrder[0] = 0;
+  file->planeOrder[1] = 1;
+  file->planeOrder[2] = 2;
+  file->currentLine = 0;
+}
+
+// Reads both run-length tables (rows * channels entries each), keeping only the
+// channels the image uses. The tables must lie inside the file.
+int readTables(SgiState* state, int64_t rows, int64_t channels, int channelsUsed) {
+  const int64_t allEntries = rows * channels;
+  const int64_t tableEnd = sgiHeaderSize + 8 * allEntries;
+  if (state->fileSize >= 0 && tableEnd > state->fileSize) return PIC_ERR_READ;
+  if (tableEnd > INT32_MAX) return PIC_ERR_READ;
+  state->tableRows = rows;
+  state->tableEntries = rows * (channelsUsed < channels ? channelsUsed : channels);
+  const size_t entries = size_t(state->tableEntries);
+  state->rowOffsets.reset(new (std::nothrow) uint32_t[entries ? entries : 1]);
+  state->rowLengths.reset(new (std::nothrow) uint32_t[entries ? entries : 1]);
+  if (!state->rowOffsets || !state->rowLengths) return PIC_ERR_READ;
+  if (entries) {
+    picBinRead32(state->stream, state->rowOffsets.get(), int(entries));
+    picBinSeekSet(state->stream, int(sgiHeaderSize + 4 * allEntries));
+    picBinRead32(state->stream, state->rowLengths.get(), int(entries));
+  }
+  return picBinError(state->stream) ? PIC_ERR_READ : PIC_OK;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  SgiState* state = new (std::nothrow) SgiState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  uint8_t header[sgiHeaderSize];
+  if (picBinReadAvailable(state->stream, header, 2) != 2 || picGetBE16(header) != sgiMagic)
+    return release(file, state, status, PIC_ERR_FORMAT);
+  if (picBinRead(state->stream, header + 2, sgiHeaderSize - 2) != sgiHeaderSize - 2 ||
+      picBinError(state->stream))
+    return release(file, state, status, PIC_ERR_READ);
+
+  state->storage = header[offStorage];
+  state->bytesPerSample = header[offBytesPerSample];
+  const int dimension = picGetBE16(header + offDimension);
+  const int width = picGetBE16(header + offXSize);
+  const int ySize = picGetBE16(header + offYSize);
+  const int zSize = picGetBE16(header + offZSize);
+  state->channels = zSize;
+  state->minimum = picGetBE32(header + offMinimum);
+  state->maximum = picGetBE32(header + offMaximum);
+  state->colourMapKind = picGetBE32(header + offColourMapKind);
+  state->fileSize = picBinSize(state->stream);
+
+  const Classification kind = classify(state->colourMapKind, dimension, zSize);
+  file->width = width;
+  file->height = dimension == 1 ? 1 : ySize;
+  file->colourMode = kind.colourMode;
+  file->colours = kind.colours;
+  file->compression = state->storage == storageRunLength ? PIC_COMP_RLE : PIC_COMP_NONE;
+  setCommonFields(file);
+  file->driverData = state;
+
+  int refusal = kind.status;
+  if (refusal == PIC_OK && state->storage != storageVerbatim && state->storage != storageRunLength)
+    refusal = PIC_ERR_COMPRESSION;
+  if (refusal == PIC_OK && (state->bytesPerSample < 1 || state->bytesPerSample > 2))
+    refusal = PIC_ERR_DATA;
+  if (refusal == PIC_OK)
+    refusal = picCheckImageSize(file->width, file->height, state->bytesPerSample);
+  if (refusal != PIC_OK) return picOpenResult(status, refusal, file);
+
+  const int channelsUsed = file->colourMode == PIC_RGB ? 3 : 1;
+  state->rowBytes = width * state->bytesPerSample;
+  // A row packed as badly as any writer would: a count before every sample.
+  state->maxPackedRow = state->bytesPerSample * (2 * width + 2);
+  if (state->storage == storageRunLength) {
+    // One-row and grey files have one row or one channel whatever the sizes say.
+    const int tables = readTables(state, dimension == 1 ? 1 : ySize, dimension < 3 ? 1 : zSize,
+                                  channelsUsed);
+    if (tables != PIC_OK) return release(file, state, status, tables);
+  } else if (state->fileSize >= 0 &&
+             sgiHeaderSize + int64_t(state->rowBytes) * file->height * channelsUsed > state->fileSize) {
+    return release(file, state, status, PIC_ERR_READ);  // the planes end early
+  }
+  state->rowBuffer.reset(new (std::nothrow) uint8_t[size_t(state->maxPackedRow)]);
+  state->samples.reset(new (std::nothrow) uint16_t[size_t(width)]);
+  if (!state->rowBuffer || !state->samples) return release(file, state, status, PIC_ERR_READ);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  // The header holds 16-bit sizes; larger images cannot be described.
+  if (width <= 0 || height <= 0 || width > sgiMaxSide || height > sgiMaxSide)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression == PIC_COMP_LZW) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  picFile* file = picNewFile();
+  SgiState* state = new (std::nothrow) SgiState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  const bool mapped = colourMode == PIC_MAP;
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->colours = mapped ? colours : 0;
+  file->compression = PIC_COMP_NONE;
+  setCommonFields(file);
+  state->storage = storageVerbatim;
+  state->bytesPerSample = 1;
+  state->channels = mapped ? 1 : 3;
+  state->rowBytes = width;
+
+  uint8_t header[sgiHeaderSize] = {};
+  picPutBE16(header, sgiMagic);
+  header[offStorage] = storageVerbatim;
+  header[offBytesPerSample] = 1;
+  picPutBE16(header + offDimension, mapped ? 2 : 3);
+  picPutBE16(header + offXSize, uint32_t(width));
+  picPutBE16(header + offYSize, uint32_t(height));
+  picPutBE16(header + offZSize, uint32_t(state->channels));
+  picPutBE32(header + offMinimum, 0);
+  picPutBE32(header + offMaximum, 255);
+  picPutBE32(header + offColourMapKind, kindNormal);
+  if (picBinWrite(state->stream, header, sgiHeaderSize) != sgiHeaderSize || picBinError(state->stream))
+    return release(file, state, status, PIC_ERR_WRITE);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  const bool dithered = stateOf(file)->colourMapKind == kindDithered;
+  for (int i = 0; i < file->colours && i < PIC_MAX_COLOURS; ++i)
+    map[i] = dithered ? ditheredEntry(i) : picEncodeColour(i, i, i);
+  return PIC_OK;
+}
+
+int writeMap(picFile*, const int32_t*) { return PIC_OK; }
+
+// Moves to the next row, and to the first row of the next plane after the top one.
+void advance(picFile* file) {
+  if (++file->currentLine >= file->height) {
+    file->currentLine = 0;
+    ++stateOf(file)->plane;
+  }
+}
+
+// Reads run-length row `currentLine` of the current plane into the row buffer
+// and expands it; offsets and lengths must stay inside the file and a sane size.
+int readPackedRow(picFile* file, uint8_t* line) {
+  SgiState* state = stateOf(file);
+  const int64_t entry = file->currentLine + int64_t(state->plane) * state->tableRows;
+  if (entry >= state->tableEntries) return PIC_ERR_READ;
+  const uint32_t offset = state->rowOffsets[size_t(entry)];
+  const uint32_t length = state->rowLengths[size_t(entry)];
+  if (length > uint32_t(state->maxPackedRow) || offset > uint32_t(INT32_MAX)) return PIC_ERR_READ;
+  if (state->fileSize >= 0 && int64_t(offset) + length > state->fileSize) return PIC_ERR_READ;
+  picBinSeekSet(state->stream, int(offset));
+  if (picBinRead(state->stream, state->rowBuffer.get(), int(length)) != int(length) ||
+      picBinError(state->stream))
+    return PIC_ERR_READ;
+  if (state->bytesPerSample == 1)
+    return expandRow(state->rowBuffer.get(), length, line, file->width) ? PIC_OK : PIC_ERR_READ;
+  if (!expandRow(state->rowBuffer.get(), length, state->samples.get(), file->width)) return PIC_ERR_READ;
+  scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
+  return PIC_OK;
+}
+
+int readVerbatimRow(picFile* file, uint8_t* line) {
+  SgiState* state = stateOf(file);
+  uint8_t* target = state->bytesPerSample == 1 ? line : state->rowBuffer.get();
+  if (picBinRead(state->stream, target, state->rowBytes) != state->rowBytes || picBinError(state->stream))
+    return PIC_ERR_READ;
+  if (state->bytesPerSample == 2) {
+    unpackWords(target, file->width, state->samples.get());
+    scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
+  }
+  return PIC_OK;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  const int result = stateOf(file)->storage == storageRunLength ? readPackedRow(file, line)
+                                                                : readVerbatimRow(file, line);
+  if (result != PIC_OK) return result;
+  advance(file);
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  picBinFile* stream = stateOf(file)->stream;
+  if (picBinWrite(stream, line, file->width) != file->width || picBinError(stream)) return PIC_ERR_WRITE;
+  advance(file);
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite, close, readMap,
+                    writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace
 
