@@ -1,15 +1,382 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// GIF images. Reads the first image of a GIF87a or GIF89a file, interlaced or
+// not, with its local colour table or else the global one, and any LZW code
+// size from 1 to 8 bits; extensions before the image are passed over. Writes
+// single-image GIF87a files with a 256-entry global colour table, compressed
+// with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
+// compression). Colour-mapped images only: refuses true colour, and sides
+// longer than a 16-bit field holds.
+#include <cstdlib>
+#include <cstring>
+
 #include "picture/core/driver_support.h"
+#include "picture/formats/gif_lzw.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const char gifSignature[] = "GIF";
+const char gifWrittenVersion[] = "GIF87a";
+const int gifSignatureSize = 3;
+const int gifScreenSize = 10;      // version, width, height, flags, background, aspect
+const int gifScreenFlags = 7;      // offset of the flags in the screen descriptor
+const int gifDescriptorSize = 9;   // left, top, width, height, flags
+const int gifDescriptorWidth = 4;  // offsets in the image descriptor
+const int gifDescriptorHeight = 6;
+const int gifDescriptorFlags = 8;
+const int gifExtension = 0x21;
+const int gifImage = 0x2C;
+const uint8_t gifTrailer = 0x3B;
+const int gifHasTable = 0x80;
+const int gifInterlaced = 0x40;
+const int gifTableSizeBits = 0x07;
+const int gifMaxSide = 0xFFFF;
+const int gifMaxBlock = 255;
+const int gifWrittenScreenFlags = 0xF7;  // global table of 256 entries, 8-bit colour
+const int gifWrittenImageFlags = 0x07;
+const int gifWrittenCodeSize = 8;
+const int gifTableBytes = 3 * PIC_MAX_COLOURS;
+const int gifChunk = 4096;
+const int gifPasses = 4;
+const int interlaceStart[gifPasses] = {0, 4, 2, 1};
+const int interlaceStep[gifPasses] = {8, 8, 4, 2};
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+// Reads the stream through a buffer of its own; never asks past the end.
+struct ByteReader {
+  picBinFile* stream;
+  uint8_t buffer[gifChunk];
+  int length;
+  int next;
+
+  bool refill() {
+    next = 0;
+    length = picBinReadAvailable(stream, buffer, gifChunk);
+    if (length > 0 && !picBinError(stream)) return true;
+    length = 0;
+    return false;
+  }
+  // The next byte, or -1 at the end of the data or on a stream error.
+  int get() {
+    if (next == length && !refill()) return -1;
+    return buffer[next++];
+  }
+  bool read(uint8_t* bytes, int count) {
+    for (int i = 0; i < count; ++i) {
+      const int c = get();
+      if (c < 0) return false;
+      bytes[i] = uint8_t(c);
+    }
+    return true;
+  }
+  bool skip(int count) {
+    while (count > 0) {
+      if (next == length && !refill()) return false;
+      const int step = count < length - next ? count : length - next;
+      next += step;
+      count -= step;
+    }
+    return true;
+  }
+  long tell() const { return picBinTell(stream) - (length - next); }
+};
+
+struct picGifState {
+  picBinFile* file;
+  long mapOffset;   // of the colour table the image uses
+  int lzw;          // writing: 1 = LZW, 0 = plain 9-bit codes
+  int pass;         // interlace pass of the next line
+  int interlaced;
+  // Reading.
+  ByteReader reader;
+  int blockLeft;    // bytes of the current data sub-block not yet taken
+  bool dataEnded;   // the block terminator or the end of the file was met
+  GifLzwDecoder decoder;
+  // Writing.
+  GifLzwEncoder encoder;
+  uint8_t block[1 + gifMaxBlock + 2];  // size byte, bytes collected, room for the trailer
+  uint8_t codes[gifChunk];
+};
+
+picGifState* stateOf(picFile* file) { return static_cast<picGifState*>(file->driverData); }
+
+int tableColours(int flags) { return 2 << (flags & gifTableSizeBits); }
+
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, picGifState* state, int* status, int code) {
+  if (state && state->file) picBinClose(state->file);
+  std::free(state);
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Passes over an extension's label and data sub-blocks.
+bool skipExtension(ByteReader& reader) {
+  if (reader.get() < 0) return false;
+  for (;;) {
+    const int size = reader.get();
+    if (size < 0) return false;
+    if (size == 0) return true;
+    if (!reader.skip(size)) return false;
+  }
+}
+
+// Remembers where a colour table starts and passes over it.
+bool takeTable(ByteReader& reader, int flags, picFile* file, picGifState* state) {
+  file->colours = tableColours(flags);
+  state->mapOffset = reader.tell();
+  return reader.skip(3 * file->colours);
+}
+
+// Reads the screen descriptor and the blocks up to the first image's data,
+// filling the description of the picFile.
+int readHeader(picFile* file, picGifState* state) {
+  ByteReader& reader = state->reader;
+  uint8_t screen[gifScreenSize];
+  if (!reader.read(screen, gifScreenSize)) return PIC_ERR_READ;
+  file->colourMode = PIC_MAP;
+  file->compression = PIC_COMP_RLE;
+  if ((screen[gifScreenFlags] & gifHasTable) && !takeTable(reader, screen[gifScreenFlags], file, state))
+    return PIC_ERR_READ;
+
+  for (;;) {
+    const int introducer = reader.get();
+    if (introducer < 0) return PIC_ERR_READ;  // the file ends before any image
+    if (introducer == gifImage) break;
+    if (introducer != gifExtension || !skipExtension(reader)) return PIC_ERR_FORMAT;
+  }
+  uint8_t descriptor[gifDescriptorSize];
+  if (!reader.read(descriptor, gifDescriptorSize)) return PIC_ERR_READ;
+  file->width = picGetLE16(descriptor + gifDescriptorWidth);
+  file->height = picGetLE16(descriptor + gifDescriptorHeight);
+  const int flags = descriptor[gifDescriptorFlags];
+  state->interlaced = (flags & gifInterlaced) != 0;
+  if ((flags & gifHasTable) && !takeTable(reader, flags, file, state)) return PIC_ERR_READ;
+  if (state->mapOffset == 0) return PIC_ERR_READ;
+
+  const int codeSize = reader.get();
+  if (codeSize < 0) return PIC_ERR_READ;
+  if (picCheckImageSize(file->width, file->height) != PIC_OK ||
+      !gifLzwStartDecoder(&state->decoder, codeSize))
+    return PIC_ERR_DATA;
+  return PIC_OK;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picBinFile* stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!stream) return picOpenResult(status, PIC_ERR_OPEN, nullptr);
+  char signature[gifSignatureSize];
+  const bool complete = picBinRead(stream, signature, gifSignatureSize) == gifSignatureSize &&
+                        !picBinError(stream);
+  if (!complete || std::memcmp(signature, gifSignature, gifSignatureSize) != 0) {
+    picBinClose(stream);
+    return picOpenResult(status, complete ? PIC_ERR_FORMAT : PIC_ERR_READ, nullptr);
+  }
+
+  picFile* file = picNewFile();
+  auto* state = static_cast<picGifState*>(std::calloc(1, sizeof(picGifState)));
+  if (!file || !state) {
+    picBinClose(stream);
+    return release(file, state, status, PIC_ERR_OPEN);
+  }
+  state->file = stream;
+  state->reader.stream = stream;
+  const int code = readHeader(file, state);
+  if (code != PIC_OK && code != PIC_ERR_DATA) return release(file, state, status, code);
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
+  file->driverData = state;
+  return picOpenResult(status, code, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (colourMode != PIC_MAP || width < 1 || height < 1 || width > gifMaxSide || height > gifMaxSide)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  picFile* file = picNewFile();
+  auto* state = static_cast<picGifState*>(std::calloc(1, sizeof(picGifState)));
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+  file->width = width;
+  file->height = height;
+  file->colourMode = PIC_MAP;
+  file->compression = compression;
+  file->colours = colours;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+  state->lzw = compression == PIC_COMP_LZW;
+
+  // Screen, a black table that writeMap fills in, the image descriptor.
+  uint8_t header[gifSignatureSize + gifScreenSize + gifTableBytes + 1 + gifDescriptorSize + 1] = {};
+  uint8_t* p = header;
+  std::memcpy(p, gifWrittenVersion, sizeof gifWrittenVersion - 1);
+  p += sizeof gifWrittenVersion - 1;
+  picPutLE16(p, uint32_t(width));
+  picPutLE16(p + 2, uint32_t(height));
+  p[4] = gifWrittenScreenFlags;  // then background 0 and aspect 0
+  p += 7;
+  state->mapOffset = long(p - header);
+  p += gifTableBytes;
+  *p++ = gifImage;
+  p += 4;  // left and top 0
+  picPutLE16(p, uint32_t(width));
+  picPutLE16(p + 2, uint32_t(height));
+  p[4] = gifWrittenImageFlags;
+  p += 5;
+  *p++ = gifWrittenCodeSize;
+  state->block[0] = uint8_t(gifLzwStartEncoder(&state->encoder, state->lzw != 0, state->block + 1));
+
+  if (picBinWrite(state->file, header, int(p - header)) != int(p - header) || picBinError(state->file))
+    return release(file, state, status, PIC_ERR_WRITE);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  picGifState* state = stateOf(file);
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  uint8_t table[gifTableBytes];
+  // The line reader goes on from where the stream stands now.
+  const long back = picBinTell(state->file);
+  picBinSeekSet(state->file, int(state->mapOffset));
+  bool ok = !picBinError(state->file) && picBinRead(state->file, table, 3 * colours) == 3 * colours &&
+            !picBinError(state->file);
+  picBinSeekSet(state->file, int(back));
+  ok = ok && !picBinError(state->file);
+  if (!ok) return PIC_ERR_READ;
+  for (int i = 0; i < colours; ++i) map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  picGifState* state = stateOf(file);
+  // Never more than the 256 entries the written table holds; the rest stays black.
+  const int colours = file->colours < 0 ? 0 : file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  uint8_t table[gifTableBytes] = {};
+  for (int i = 0; i < colours; ++i) picDecodeColour(&table[3 * i], &table[3 * i + 1], &table[3 * i + 2], map[i]);
+  const long back = picBinTell(state->file);
+  picBinSeekSet(state->file, int(state->mapOffset));
+  bool ok = !picBinError(state->file) && picBinWrite(state->file, table, gifTableBytes) == gifTableBytes &&
+            !picBinError(state->file);
+  picBinSeekSet(state->file, int(back));
+  ok = ok && !picBinError(state->file);
+  return ok ? PIC_OK : PIC_ERR_WRITE;
+}
+
+// The next run of image data bytes already buffered, or 0 once the data has
+// ended (block terminator, end of file or stream error).
+int dataRun(picGifState* state, const uint8_t** run) {
+  ByteReader& reader = state->reader;
+  while (state->blockLeft == 0) {
+    if (state->dataEnded) return 0;
+    const int size = reader.get();
+    if (size <= 0) {
+      state->dataEnded = true;
+      return 0;
+    }
+    state->blockLeft = size;
+  }
+  if (reader.next == reader.length && !reader.refill()) {
+    state->dataEnded = true;
+    state->blockLeft = 0;
+    return 0;
+  }
+  const int buffered = reader.length - reader.next;
+  *run = reader.buffer + reader.next;
+  return state->blockLeft < buffered ? state->blockLeft : buffered;
+}
+
+// The buffer row of the next line: top-down, or by interlace passes.
+void advanceLine(picFile* file, picGifState* state) {
+  if (!state->interlaced) {
+    --file->currentLine;
+    return;
+  }
+  int row = file->height - 1 - file->currentLine + interlaceStep[state->pass];
+  while (row >= file->height && state->pass < gifPasses - 1) row = interlaceStart[++state->pass];
+  file->currentLine = file->height - 1 - row;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  picGifState* state = stateOf(file);
+  advanceLine(file, state);
+  const size_t width = size_t(file->width);
+  size_t done = 0;
+  while (done < width) {
+    const uint8_t* run = nullptr;
+    const int available = dataRun(state, &run);
+    size_t used = 0, produced = 0;
+    const GifLzwResult result =
+        gifLzwDecode(&state->decoder, run, size_t(available), &used, line + done, width - done, &produced);
+    state->reader.next += int(used);
+    state->blockLeft -= int(used);
+    done += produced;
+    switch (result) {
+      case GifLzwResult::full:
+        break;
+      case GifLzwResult::needInput:
+        if (available == 0) return PIC_ERR_READ;  // the data ended inside the line
+        break;
+      case GifLzwResult::end:
+        // An end code with one pixel to go still ends the line, which gets index 0.
+        if (width - done != 1) return PIC_ERR_READ;
+        line[done++] = 0;
+        break;
+      case GifLzwResult::badCode:
+        return PIC_ERR_READ;
+    }
+  }
+  return PIC_OK;
+}
+
+// Appends code bytes to the sub-block, writing each one that fills up.
+bool putCodes(picGifState* state, const uint8_t* bytes, size_t count) {
+  uint8_t* block = state->block;
+  for (size_t i = 0; i < count; ++i) {
+    if (block[0] == gifMaxBlock) {
+      if (picBinWrite(state->file, block, 1 + gifMaxBlock) != 1 + gifMaxBlock || picBinError(state->file))
+        return false;
+      block[0] = 0;
+    }
+    block[1 + block[0]++] = bytes[i];
+  }
+  return true;
+}
+
+// The last codes, the last sub-block, the block terminator and the trailer.
+bool finishImage(picGifState* state) {
+  const size_t count = gifLzwFinishEncoder(&state->encoder, state->codes);
+  if (!putCodes(state, state->codes, count)) return false;
+  uint8_t* block = state->block;
+  const int blockBytes = block[0] ? 1 + block[0] : 0;
+  block[blockBytes] = 0;
+  block[blockBytes + 1] = gifTrailer;
+  return picBinWrite(state->file, block, blockBytes + 2) == blockBytes + 2 && !picBinError(state->file);
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  picGifState* state = stateOf(file);
+  const size_t width = size_t(file->width);
+  for (size_t done = 0; done < width;) {
+    size_t used = 0;
+    const size_t count =
+        gifLzwEncode(&state->encoder, line + done, width - done, &used, state->codes, sizeof state->codes);
+    if (!putCodes(state, state->codes, count)) return PIC_ERR_WRITE;
+    done += used;
+  }
+  if (--file->currentLine < 0 && !finishImage(state)) return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite, close, readMap,
+                    writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace
 
