@@ -1,0 +1,658 @@
+// The JPEG driver: files of every colour space made with libjpeg itself and
+// with the outside peer, compared with what libjpeg decodes; round trips on
+// disk and in memory; damaged, foreign and hostile input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "picture/core/driver_support.h"
+#include "picture/core/picture.h"
+#include "support/image_peer.h"
+
+namespace {
+
+// ---- libjpeg as a second party: encodes and decodes memory buffers.
+
+struct EncodeOptions {
+  int components = 3;
+  J_COLOR_SPACE inputSpace = JCS_RGB;
+  J_COLOR_SPACE fileSpace = JCS_YCbCr;
+  int quality = 90;
+  bool progressive = false;
+  int restartRows = 0;
+  std::vector<jpeg_scan_info> scans;  // a custom scan script when not empty
+};
+
+std::vector<uint8_t> libjpegEncode(int width, int height, const std::vector<uint8_t>& pixels,
+                                   const EncodeOptions& options) {
+  jpeg_compress_struct compressor;
+  jpeg_error_mgr errors;
+  compressor.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&compressor);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&compressor, &data, &size);
+  compressor.image_width = JDIMENSION(width);
+  compressor.image_height = JDIMENSION(height);
+  compressor.input_components = options.components;
+  compressor.in_color_space = options.inputSpace;
+  jpeg_set_defaults(&compressor);
+  jpeg_set_colorspace(&compressor, options.fileSpace);
+  jpeg_set_quality(&compressor, options.quality, TRUE);
+  if (options.progressive) jpeg_simple_progression(&compressor);
+  if (!options.scans.empty()) {
+    compressor.scan_info = options.scans.data();
+    compressor.num_scans = int(options.scans.size());
+  }
+  compressor.restart_in_rows = options.restartRows;
+  jpeg_start_compress(&compressor, TRUE);
+  const size_t stride = size_t(width) * size_t(options.components);
+  while (compressor.next_scanline < compressor.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&pixels[compressor.next_scanline * stride]);
+    jpeg_write_scanlines(&compressor, &row, 1);
+  }
+  jpeg_finish_compress(&compressor);
+  std::vector<uint8_t> bytes(data, data + size);
+  jpeg_destroy_compress(&compressor);
+  std::free(data);
+  return bytes;
+}
+
+struct Decoded {
+  int width = 0, height = 0, components = 0;
+  J_COLOR_SPACE fileSpace = JCS_UNKNOWN;
+  int densityUnit = 0, xDensity = 0, yDensity = 0;
+  std::vector<uint8_t> pixels;  // top line first, interleaved
+};
+
+// libjpeg's own decoding; its memory source also ends damaged data with an EOI.
+Decoded libjpegDecode(const std::vector<uint8_t>& bytes, J_COLOR_SPACE outputSpace) {
+  jpeg_decompress_struct decompressor;
+  jpeg_error_mgr errors;
+  decompressor.err = jpeg_std_error(&errors);
+  errors.emit_message = [](j_common_ptr, int) {};
+  jpeg_create_decompress(&decompressor);
+  jpeg_mem_src(&decompressor, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&decompressor, TRUE);
+  Decoded result;
+  result.fileSpace = decompressor.jpeg_color_space;
+  result.densityUnit = decompressor.density_unit;
+  result.xDensity = decompressor.X_density;
+  result.yDensity = decompressor.Y_density;
+  decompressor.out_color_space = outputSpace;
+  jpeg_start_decompress(&decompressor);
+  result.width = int(decompressor.output_width);
+  result.height = int(decompressor.output_height);
+  result.components = decompressor.output_components;
+  result.pixels.resize(size_t(result.width) * result.height * result.components);
+  while (decompressor.output_scanline < decompressor.output_height) {
+    JSAMPROW row = &result.pixels[size_t(decompressor.output_scanline) * result.width * result.components];
+    jpeg_read_scanlines(&decompressor, &row, 1);
+  }
+  jpeg_finish_decompress(&decompressor);
+  jpeg_destroy_decompress(&decompressor);
+  return result;
+}
+
+// An interleaved top-first picture of `components` samples per pixel.
+std::vector<uint8_t> makeSamples(int width, int height, int components, unsigned seed = 1) {
+  const RgbImage image = makeTestImage(width, height, seed);
+  std::vector<uint8_t> samples;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint32_t rgb = image.at(x, y);
+      const uint8_t channel[4] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb),
+                                  uint8_t((x * 5 + y * 3) & 0xff)};
+      for (int c = 0; c < components; ++c) samples.push_back(channel[c]);
+    }
+  return samples;
+}
+
+// The planes a decoded RGB or CMYK picture should load as.
+RgbImage expectedPlanes(const Decoded& decoded, bool ycck) {
+  RgbImage image(decoded.width, decoded.height);
+  for (int y = 0; y < decoded.height; ++y)
+    for (int x = 0; x < decoded.width; ++x) {
+      const uint8_t* p = &decoded.pixels[(size_t(y) * decoded.width + x) * decoded.components];
+      if (decoded.components == 3) {
+        image.set(x, y, p[0], p[1], p[2]);
+      } else if (ycck) {
+        image.set(x, y, uint8_t(p[0] * p[3] / 255), uint8_t(p[1] * p[3] / 255), uint8_t(p[2] * p[3] / 255));
+      } else {
+        const int white = 255 - p[3];
+        image.set(x, y, uint8_t((255 - p[0]) * white / 255), uint8_t((255 - p[1]) * white / 255),
+                  uint8_t((255 - p[2]) * white / 255));
+      }
+    }
+  return image;
+}
+
+RgbImage greyAsRgb(const Decoded& decoded) {
+  RgbImage image(decoded.width, decoded.height);
+  for (int y = 0; y < decoded.height; ++y)
+    for (int x = 0; x < decoded.width; ++x) {
+      const uint8_t v = decoded.pixels[size_t(y) * decoded.width + x];
+      image.set(x, y, v, v, v);
+    }
+  return image;
+}
+
+// A photograph-like picture without sharp colour edges, which chroma
+// subsampling would blur: smooth gradients and a soft disc.
+RgbImage makeSmoothImage(int width, int height) {
+  RgbImage image(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int dx = x - width / 2, dy = y - height / 2;
+      const int disc = std::max(0, 255 - (dx * dx + dy * dy) * 255 / (width * width / 4 + 1));
+      image.set(x, y, uint8_t(x * 255 / width), uint8_t(y * 255 / height), uint8_t(disc));
+    }
+  return image;
+}
+
+// Mean absolute difference per sample, for lossy comparisons.
+double meanDifference(const RgbImage& a, const RgbImage& b) {
+  if (a.width != b.width || a.height != b.height) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.red.size(); ++i)
+    sum += std::abs(a.red[i] - b.red[i]) + std::abs(a.green[i] - b.green[i]) + std::abs(a.blue[i] - b.blue[i]);
+  return sum / double(a.red.size() * 3);
+}
+
+std::string saveBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = tempPath(name);
+  writeFileBytes(path, bytes);
+  return path;
+}
+
+bool fileExists(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file) std::fclose(file);
+  return file != nullptr;
+}
+
+picDriver* jpeg() { return picJpegDriver(); }
+
+// ---- Reading.
+
+TEST(Jpeg, ReadsEveryColourSpaceAsLibjpegDecodesIt) {
+  struct Case {
+    const char* name;
+    int components;
+    J_COLOR_SPACE inputSpace, fileSpace, outputSpace;
+    int colourMode;
+  };
+  const Case cases[] = {
+      {"ycbcr", 3, JCS_RGB, JCS_YCbCr, JCS_RGB, PIC_RGB},
+      {"rgb", 3, JCS_RGB, JCS_RGB, JCS_RGB, PIC_RGB},
+      {"cmyk", 4, JCS_CMYK, JCS_CMYK, JCS_CMYK, PIC_RGB},
+      {"ycck", 4, JCS_CMYK, JCS_YCCK, JCS_CMYK, PIC_RGB},
+      {"grey", 1, JCS_GRAYSCALE, JCS_GRAYSCALE, JCS_GRAYSCALE, PIC_MAP},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EncodeOptions options;
+    options.components = c.components;
+    options.inputSpace = c.inputSpace;
+    options.fileSpace = c.fileSpace;
+    const std::vector<uint8_t> bytes = libjpegEncode(45, 29, makeSamples(45, 29, c.components), options);
+    const Decoded decoded = libjpegDecode(bytes, c.outputSpace);
+    ASSERT_EQ(decoded.fileSpace, c.fileSpace);
+    const std::string path = saveBytes(std::string(c.name) + ".jpg", bytes);
+
+    int format = 0, width = 0, height = 0, mode = -1, colours = -1;
+    ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+    EXPECT_EQ(0x106, format);
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
+    EXPECT_EQ(45, width);
+    EXPECT_EQ(29, height);
+    EXPECT_EQ(c.colourMode, mode);
+    EXPECT_EQ(c.colourMode == PIC_MAP ? 256 : 0, colours);
+
+    const RgbImage expected = c.colourMode == PIC_MAP ? greyAsRgb(decoded)
+                                                      : expectedPlanes(decoded, c.fileSpace == JCS_YCCK);
+    RgbImage fromDisk, fromMemory;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromDisk));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+
+    if (c.colourMode == PIC_MAP) {
+      MappedImage mapped;
+      ASSERT_EQ(PIC_OK, libraryLoadMap(path, &mapped));
+      ASSERT_EQ(256u, mapped.map.size());
+      for (int i = 0; i < 256; ++i) EXPECT_EQ(i * 0x010101, mapped.map[size_t(i)]);
+      EXPECT_EQ(0u, countDifferences(expected, mappedToRgb(mapped)));
+    } else {
+      MappedImage mapped;
+      EXPECT_EQ(PIC_ERR_DATA, libraryLoadMap(path, &mapped));
+    }
+  }
+}
+
+TEST(Jpeg, CmykAndYcckFollowTheirOwnConversionRules) {
+  // One pixel of known inks: cyan 200, magenta 100, yellow 50, black 60.
+  std::vector<uint8_t> inks;
+  for (int i = 0; i < 16 * 16; ++i) inks.insert(inks.end(), {200, 100, 50, 60});
+  for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK}) {
+    EncodeOptions options;
+    options.components = 4;
+    options.inputSpace = JCS_CMYK;
+    options.fileSpace = space;
+    options.quality = 100;
+    const std::vector<uint8_t> bytes = libjpegEncode(16, 16, inks, options);
+    const Decoded decoded = libjpegDecode(bytes, JCS_CMYK);
+    const uint8_t* p = decoded.pixels.data();
+    RgbImage loaded;
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &loaded));
+    const uint32_t expected =
+        space == JCS_YCCK
+            ? uint32_t(p[0] * p[3] / 255) << 16 | uint32_t(p[1] * p[3] / 255) << 8 | uint32_t(p[2] * p[3] / 255)
+            : uint32_t((255 - p[0]) * (255 - p[3]) / 255) << 16 |
+                  uint32_t((255 - p[1]) * (255 - p[3]) / 255) << 8 | uint32_t((255 - p[2]) * (255 - p[3]) / 255);
+    EXPECT_EQ(expected, loaded.at(5, 5)) << (space == JCS_YCCK ? "ycck" : "cmyk");
+  }
+}
+
+TEST(Jpeg, RestartMarkersProgressiveScansAndOddSizesDecodeLikeLibjpeg) {
+  struct Case {
+    const char* name;
+    int width, height;
+    bool progressive;
+    int restartRows;
+  };
+  const Case cases[] = {
+      {"restart", 70, 50, false, 1},
+      {"progressive", 70, 50, true, 0},
+      {"progressive-restart", 33, 17, true, 2},
+      {"one-pixel", 1, 1, false, 0},
+      {"tall", 3, 300, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EncodeOptions options;
+    options.progressive = c.progressive;
+    options.restartRows = c.restartRows;
+    const std::vector<uint8_t> bytes = libjpegEncode(c.width, c.height, makeSamples(c.width, c.height, 3), options);
+    RgbImage loaded;
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &loaded));
+    EXPECT_EQ(0u, countDifferences(expectedPlanes(libjpegDecode(bytes, JCS_RGB), false), loaded));
+  }
+}
+
+TEST(Jpeg, TwoComponentFileIsDescribedButNotLoaded) {
+  EncodeOptions options;
+  options.components = 2;
+  options.inputSpace = JCS_UNKNOWN;
+  options.fileSpace = JCS_UNKNOWN;
+  const std::string path = saveBytes("two.jpg", libjpegEncode(20, 10, makeSamples(20, 10, 2), options));
+  int format = 0, width = 0, height = 0;
+  EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+  EXPECT_EQ(0x106, format);
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+  EXPECT_EQ(20, width);
+  EXPECT_EQ(10, height);
+  RgbImage image(20, 10);
+  EXPECT_EQ(PIC_ERR_DATA, picLoadRGB(path.c_str(), image.red.data(), image.green.data(), image.blue.data()));
+
+  int status = -2;
+  picFile* file = jpeg()->openRead(path.c_str(), &status);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(PIC_ERR_DATA, status);
+  std::vector<uint8_t> line(20);
+  EXPECT_NE(PIC_OK, jpeg()->readRGBLine(file, line.data(), line.data(), line.data()));
+  EXPECT_NE(PIC_OK, jpeg()->readLine(file, line.data()));
+  jpeg()->close(file);
+}
+
+TEST(Jpeg, TruncatedFileDeliversEveryLine) {
+  for (bool grey : {false, true}) {
+    EncodeOptions options;
+    options.components = grey ? 1 : 3;
+    options.inputSpace = grey ? JCS_GRAYSCALE : JCS_RGB;
+    options.fileSpace = grey ? JCS_GRAYSCALE : JCS_YCbCr;
+    const std::vector<uint8_t> whole = libjpegEncode(64, 64, makeSamples(64, 64, options.components), options);
+    const std::vector<uint8_t> half(whole.begin(), whole.begin() + long(whole.size() / 2));
+    const Decoded decoded = libjpegDecode(half, grey ? JCS_GRAYSCALE : JCS_RGB);
+    const RgbImage expected = grey ? greyAsRgb(decoded) : expectedPlanes(decoded, false);
+    RgbImage fromMemory, fromDisk;
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(half, &fromMemory));
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(saveBytes("half.jpg", half), &fromDisk));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromDisk));
+  }
+}
+
+TEST(Jpeg, EveryTruncationEndsInAStatus) {
+  EncodeOptions options;
+  options.progressive = true;
+  const std::vector<uint8_t> whole = libjpegEncode(24, 16, makeSamples(24, 16, 3), options);
+  for (size_t length = 0; length < whole.size(); length += 7) {
+    SCOPED_TRACE(length);
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(length));
+    int status = -2;
+    const std::string path = saveBytes("cut.jpg", cut);
+    picFile* file = jpeg()->openRead(path.c_str(), &status);
+    if (!file) {
+      EXPECT_EQ(PIC_ERR_FORMAT, status);
+      continue;
+    }
+    if (status == PIC_OK) {
+      std::vector<uint8_t> r(size_t(file->width)), g(r), b(r);
+      for (int y = 0; y < file->height; ++y)
+        EXPECT_EQ(PIC_OK, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
+      EXPECT_EQ(-1, file->currentLine);
+    } else {
+      EXPECT_EQ(PIC_ERR_DATA, status);
+    }
+    jpeg()->close(file);
+  }
+}
+
+TEST(Jpeg, EmptyAndForeignFilesAreTurnedAway) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {"empty", {}},
+      {"one byte", {0xFF}},
+      {"text", {'h', 'e', 'l', 'l', 'o', '\n'}},
+      {"bitmap", {'B', 'M', 0x3A, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0}},
+      {"start marker only", {0xFF, 0xD8}},
+      {"start then end", {0xFF, 0xD8, 0xFF, 0xD9}},
+      {"bad frame", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int status = -2;
+    EXPECT_EQ(nullptr, jpeg()->openRead(saveBytes("foreign", c.bytes).c_str(), &status));
+    EXPECT_EQ(PIC_ERR_FORMAT, status);
+    if (c.bytes.empty()) continue;  // an empty buffer cannot be named in memory
+    std::vector<uint8_t> copy = c.bytes;
+    char name[64];
+    picMemoryFileName(name, sizeof name, copy.data(), int(copy.size()));
+    picUseMemoryFiles();
+    status = -2;
+    EXPECT_EQ(nullptr, jpeg()->openRead(name, &status));
+    picUseDiskFiles();
+    EXPECT_EQ(PIC_ERR_FORMAT, status);
+  }
+  int status = -2;
+  EXPECT_EQ(nullptr, jpeg()->openRead(tempPath("missing.jpg").c_str(), &status));
+  EXPECT_EQ(PIC_ERR_OPEN, status);
+}
+
+TEST(Jpeg, FileOfTooManyScansIsRefused) {
+  // Every AC coefficient sent alone, then refined bit by bit: 631 valid scans.
+  std::vector<jpeg_scan_info> scans;
+  scans.push_back({1, {0}, 0, 0, 0, 0});
+  for (int k = 1; k < 64; ++k) {
+    scans.push_back({1, {0}, k, k, 0, 9});
+    for (int bit = 9; bit > 0; --bit) scans.push_back({1, {0}, k, k, bit, bit - 1});
+  }
+  EncodeOptions options;
+  options.components = 1;
+  options.inputSpace = JCS_GRAYSCALE;
+  options.fileSpace = JCS_GRAYSCALE;
+  options.scans = scans;
+  const std::vector<uint8_t> bytes = libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
+  int status = -2;
+  EXPECT_EQ(nullptr, jpeg()->openRead(saveBytes("scans.jpg", bytes).c_str(), &status));
+  EXPECT_EQ(PIC_ERR_FORMAT, status);
+}
+
+// ---- Writing.
+
+TEST(Jpeg, RgbRoundTripOnDiskAndInMemory) {
+  const RgbImage image = makeSmoothImage(67, 41);
+  const std::string path = tempPath("round.jpg");
+  ASSERT_EQ(PIC_OK, picSaveRGB(image.width, image.height, PIC_DRIVER_JPEG | PIC_COMP_RLE, image.red.data(),
+                               image.green.data(), image.blue.data(), path.c_str()));
+  std::vector<uint8_t> memoryBytes;
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &memoryBytes));
+  const std::vector<uint8_t> diskBytes = readFileBytes(path);
+  EXPECT_EQ(diskBytes, memoryBytes);
+
+  const Decoded decoded = libjpegDecode(diskBytes, JCS_RGB);
+  EXPECT_EQ(JCS_YCbCr, decoded.fileSpace);
+  RgbImage loaded;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &loaded));
+  EXPECT_EQ(0u, countDifferences(expectedPlanes(decoded, false), loaded));
+  EXPECT_LT(meanDifference(image, loaded), 1.5);
+
+  RgbImage peer;
+  ASSERT_TRUE(peerDecode(path, &peer));
+  EXPECT_EQ(0u, countDifferences(loaded, peer, 2));
+}
+
+TEST(Jpeg, ColourMappedImageIsWrittenAsGreyLevels) {
+  MappedImage image;
+  image.width = 4;
+  image.height = 2;
+  image.map = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+  // Index 7 lies beyond the map's four colours.
+  image.indices = {0, 1, 2, 3, 3, 2, 1, 7};
+  const std::string path = tempPath("grey.jpg");
+  ASSERT_EQ(PIC_OK, picSaveMap(4, 2, PIC_DRIVER_JPEG | PIC_COMP_RLE, image.indices.data(), 4,
+                               image.map.data(), path.c_str()));
+  std::vector<uint8_t> memoryBytes;
+  ASSERT_EQ(PIC_OK, memorySaveMap(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &memoryBytes));
+  EXPECT_EQ(readFileBytes(path), memoryBytes);
+
+  const Decoded decoded = libjpegDecode(memoryBytes, JCS_GRAYSCALE);
+  EXPECT_EQ(JCS_GRAYSCALE, decoded.fileSpace);
+  MappedImage loaded;
+  ASSERT_EQ(PIC_OK, libraryLoadMap(path, &loaded));
+  const std::vector<uint8_t> expected = {76, 150, 28, 255, 255, 28, 150, 0};  // row 0 = bottom
+  ASSERT_EQ(expected.size(), loaded.indices.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_NEAR(expected[i], loaded.indices[i], 2) << "pixel " << i;
+  // The decoded samples are the index lines, bottom row first in the plane.
+  EXPECT_EQ(std::vector<uint8_t>(decoded.pixels.begin() + 4, decoded.pixels.end()),
+            std::vector<uint8_t>(loaded.indices.begin(), loaded.indices.begin() + 4));
+}
+
+TEST(Jpeg, WritingRefusesWhatItCannotWrite) {
+  const RgbImage image = makeTestImage(8, 8);
+  const std::string path = tempPath("uncompressed.jpg");
+  EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(8, 8, PIC_DRIVER_JPEG, image.red.data(), image.green.data(),
+                                            image.blue.data(), path.c_str()));
+  EXPECT_FALSE(fileExists(path));
+
+  struct Case {
+    const char* name;
+    int width, height, mode, colours, status;
+  };
+  const Case cases[] = {
+      {"no compression", 8, 8, PIC_MAP, 2, PIC_ERR_COMPRESSION},
+      {"colours above 256", 8, 8, PIC_MAP, 257, PIC_ERR_DATA},
+      {"negative colours", 8, 8, PIC_MAP, -1, PIC_ERR_DATA},
+      {"unknown colour mode", 8, 8, 2, 0, PIC_ERR_DATA},
+      {"wider than JPEG allows", 65501, 1, PIC_RGB, 0, PIC_ERR_DATA},
+      {"taller than JPEG allows", 1, 65501, PIC_RGB, 0, PIC_ERR_DATA},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = tempPath(std::string("refused-") + c.name);
+    int status = -2;
+    const int compression = c.status == PIC_ERR_COMPRESSION ? PIC_COMP_NONE : PIC_COMP_RLE;
+    EXPECT_EQ(nullptr, jpeg()->openWrite(name.c_str(), c.width, c.height, c.mode, compression, c.colours, &status));
+    EXPECT_EQ(c.status, status);
+    EXPECT_FALSE(fileExists(name));
+  }
+}
+
+TEST(Jpeg, FailingWriteIsReportedByTheSave) {
+  const RgbImage image = makeTestImage(64, 64);
+  std::vector<uint8_t> whole;
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &whole));
+  // The last capacity fails only the final flush, which completing the file makes.
+  for (int capacity : {100, int(whole.size()) / 2, int(whole.size()) - 1}) {
+    SCOPED_TRACE(capacity);
+    std::vector<uint8_t> buffer(static_cast<size_t>(capacity));
+    char name[64];
+    picMemoryFileName(name, sizeof name, buffer.data(), capacity);
+    picUseMemoryFiles();
+    const int status = picSaveRGB(64, 64, PIC_DRIVER_JPEG | PIC_COMP_RLE, image.red.data(), image.green.data(),
+                                  image.blue.data(), name);
+    picUseDiskFiles();
+    EXPECT_EQ(PIC_ERR_WRITE, status);
+  }
+}
+
+double writtenX, writtenY;
+int writtenUnit;
+double seenX, seenY;
+int seenUnit, resolutionCalls;
+
+int resolution(const char*, double* x, double* y, int* unit) {
+  ++resolutionCalls;
+  seenX = *x;
+  seenY = *y;
+  seenUnit = *unit;
+  *x = writtenX;
+  *y = writtenY;
+  *unit = writtenUnit;
+  return 0;
+}
+
+TEST(Jpeg, ResolutionTravelsThroughTheCallbackBothWays) {
+  struct Case {
+    const char* name;
+    double x, y;
+    int unit;
+    int fileUnit, fileX, fileY;
+  };
+  const Case cases[] = {
+      {"inch", 300.7, 150.0, PIC_RES_INCH, 1, 300, 150},
+      {"centimetre", 118.0, 59.9, PIC_RES_CM, 2, 118, 59},
+      {"no unit", 300.0, 300.0, PIC_RES_NONE, 0, 1, 1},
+      {"beyond 16 bits", 1e9, -5.0, PIC_RES_INCH, 1, 65535, 0},
+  };
+  const RgbImage image = makeTestImage(8, 8);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writtenX = c.x;
+    writtenY = c.y;
+    writtenUnit = c.unit;
+    resolutionCalls = 0;
+    ASSERT_EQ(1, picDriverControl(reinterpret_cast<void*>(&resolution), PIC_CONTROL_RESOLUTION, -1));
+    std::vector<uint8_t> bytes;
+    const int saved = memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &bytes);
+    EXPECT_EQ(1, resolutionCalls);
+    EXPECT_EQ(0.0, seenX);
+    EXPECT_EQ(0.0, seenY);
+    EXPECT_EQ(PIC_RES_NONE, seenUnit);
+    ASSERT_EQ(PIC_OK, saved);
+    const Decoded decoded = libjpegDecode(bytes, JCS_RGB);
+    EXPECT_EQ(c.fileUnit, decoded.densityUnit);
+    EXPECT_EQ(c.fileX, decoded.xDensity);
+    EXPECT_EQ(c.fileY, decoded.yDensity);
+
+    writtenUnit = PIC_RES_NONE;
+    const std::string path = saveBytes("dense.jpg", bytes);
+    int width = 0;
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
+    EXPECT_EQ(c.fileUnit == 0 ? 0.0 : double(c.fileX), seenX);
+    EXPECT_EQ(c.fileUnit == 0 ? 0.0 : double(c.fileY), seenY);
+    EXPECT_EQ(c.fileUnit, seenUnit);
+  }
+  picDriverControl(nullptr, PIC_CONTROL_RESOLUTION, -1);
+}
+
+// ---- Closing part-way.
+
+TEST(Jpeg, CloseAfterPartialTransfersReleasesEverything) {
+  const RgbImage image = makeTestImage(40, 30);
+  const std::string complete = tempPath("complete.jpg");
+  ASSERT_EQ(PIC_OK, picSaveRGB(40, 30, PIC_DRIVER_JPEG | PIC_COMP_RLE, image.red.data(), image.green.data(),
+                               image.blue.data(), complete.c_str()));
+  const std::vector<uint8_t> bytes = readFileBytes(complete);
+  ASSERT_GE(bytes.size(), 4u);
+  EXPECT_EQ(0xD8, bytes[1]);
+  EXPECT_EQ(0xD9, bytes.back());  // finished: ends with the end-of-image marker
+
+  for (int lines : {0, 1, 29}) {
+    SCOPED_TRACE(lines);
+    int status = -2;
+    picFile* file = jpeg()->openWrite(tempPath("partial.jpg").c_str(), 40, 30, PIC_RGB, PIC_COMP_RLE, 0, &status);
+    ASSERT_NE(nullptr, file);
+    ASSERT_EQ(PIC_OK, status);
+    EXPECT_EQ(29, file->currentLine);
+    for (int k = 0; k < lines; ++k) {
+      const size_t row = size_t(file->currentLine) * 40;
+      ASSERT_EQ(PIC_OK, jpeg()->writeRGBLine(file, &image.red[row], &image.green[row], &image.blue[row]));
+    }
+    EXPECT_EQ(29 - lines, file->currentLine);
+    jpeg()->close(file);
+
+    file = jpeg()->openRead(complete.c_str(), &status);
+    ASSERT_NE(nullptr, file);
+    std::vector<uint8_t> r(40), g(40), b(40);
+    for (int k = 0; k < lines; ++k) EXPECT_EQ(PIC_OK, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
+    EXPECT_EQ(29 - lines, file->currentLine);
+    jpeg()->close(file);
+  }
+}
+
+// ---- The outside peer.
+
+TEST(Jpeg, PeerPhotographLoadsWithLibjpegsPixels) {
+  struct Case {
+    const char* name;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"photo", "-quality 85"},
+      {"progressive", "-quality 70 -interlace Plane"},
+      {"no subsampling", "-quality 95 -sampling-factor 1x1"},
+      {"grey", "-colorspace Gray -quality 80"},
+  };
+  const RgbImage image = makeSmoothImage(123, 77);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = tempPath(std::string(c.name) + ".jpg");
+    ASSERT_TRUE(peerEncode(image, c.options, path));
+    const std::vector<uint8_t> bytes = readFileBytes(path);
+    const Decoded decoded = libjpegDecode(bytes, JCS_RGB);
+    const RgbImage expected = expectedPlanes(decoded, false);
+    RgbImage fromDisk, fromMemory;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromDisk));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+    if (decoded.fileSpace != JCS_GRAYSCALE) {
+      EXPECT_LT(meanDifference(image, fromDisk), 3.0);
+    }
+  }
+}
+
+// ---- Inputs that once troubled the driver, replayed forever.
+
+TEST(Jpeg, SavedHostileInputsEndInAStatus) {
+  const std::string directory = std::string(SOLSYS_TEST_DATA) + "/jpeg";
+  DIR* dir = opendir(directory.c_str());
+  if (!dir) GTEST_SKIP() << "no saved inputs";
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+  closedir(dir);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = readFileBytes(directory + "/" + name);
+    RgbImage image;
+    const int status = memoryLoadRGB(bytes, &image);
+    EXPECT_TRUE(status == PIC_OK || status == PIC_ERR_FORMAT || status == PIC_ERR_DATA || status == PIC_ERR_READ);
+  }
+}
+
+}  // namespace
