@@ -1,15 +1,455 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// PCX images: a 128-byte little-endian header, rows of one or more planes,
+// optionally run-length encoded, and for 8-bit version 5 files a 256-colour
+// palette behind the pixel data.
+// Reads 1-bit, 16-colour (four 1-bit planes, or packed 4-bit pixels in one
+// plane), 8-bit colour-mapped and 24-bit (three 8-bit planes) images. Writes
+// 8-bit colour-mapped and 24-bit images, run-length encoded or not. Refuses
+// other plane layouts, rows shorter than the width needs, and LZW.
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const uint8_t pcxManufacturer = 10;
+const uint8_t pcxWrittenVersion = 5;
+const uint8_t pcxVersionNoPalette = 3;
+const int pcxHeaderSize = 128;
+const int pcxHeaderPaletteOffset = 16;
+const int pcxHeaderPaletteSize = 48;
+const int pcxPlanesOffset = 65;
+const int pcxBytesPerLineOffset = 66;
+const uint8_t pcxEndPaletteMarker = 12;
+const int pcxEndPaletteSize = 768;
+const uint8_t pcxRunFlag = 0xc0;  // both top bits set: a count in the low six bits
+const int pcxMaxRun = 63;
+const uint8_t pcxEscapeFrom = 0x40;  // literals from here up are written as runs of one
+const int pcxMaxSide = 65535;        // header sides and bytes per line are 16-bit
+const int pcxInputChunk = 16384;
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+const uint8_t defaultPalette[pcxHeaderPaletteSize] = {
+    0,  0,  0,   0,   0,   255, 0,   255, 0,   0,   255, 255, 255, 0,  0,   255,
+    0,  255, 255, 255, 0,  255, 255, 255, 85,  85,  255, 85,  85,  85, 0,   170,
+    0,  170, 0,  0,   85,  255, 255, 255, 85,  255, 255, 255, 85,  255, 255, 255};
+
+// The header fields the driver uses.
+struct PcxHeader {
+  uint8_t version;
+  uint8_t encoding;
+  uint8_t bitsPerPixel;
+  int xmin, ymin, xmax, ymax;
+  int xResolution, yResolution;
+  uint8_t palette[pcxHeaderPaletteSize];
+  int planes;
+  int bytesPerLine;
+};
+
+struct PcxState {
+  picBinFile* file;
+  int bitsTotal;
+  int bitsPerPixel;
+  uint8_t version;
+  uint8_t encoded;
+  int bytesPerLine;
+  int planes;
+  int lineSize;
+  std::unique_ptr<uint8_t[]> lineBuffer;
+  std::unique_ptr<uint8_t[]> rgbBuffer;
+  uint8_t headerPalette[pcxHeaderPaletteSize];
+  // Encoded bytes read ahead of the decoder.
+  std::unique_ptr<uint8_t[]> input;
+  int inputLength;
+  int inputNext;
+};
+
+PcxState* stateOf(picFile* file) { return static_cast<PcxState*>(file->driverData); }
+
+std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, PcxState* state, int* status, int code) {
+  if (state && state->file) picBinClose(state->file);
+  delete state;
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+// Plausible first bytes of a PCX header, so that files of other formats that
+// happen to start with 10 are left to their own drivers.
+bool plausibleStart(const uint8_t* bytes) {
+  const uint8_t version = bytes[1], encoding = bytes[2], bits = bytes[3];
+  return bytes[0] == pcxManufacturer && (version == 0 || (version >= 2 && version <= 5)) &&
+         encoding <= 1 && (bits == 1 || bits == 2 || bits == 4 || bits == 8);
+}
+
+PcxHeader decodeHeader(const uint8_t* bytes) {
+  PcxHeader header;
+  header.version = bytes[1];
+  header.encoding = bytes[2];
+  header.bitsPerPixel = bytes[3];
+  header.xmin = picGetLE16(bytes + 4);
+  header.ymin = picGetLE16(bytes + 6);
+  header.xmax = picGetLE16(bytes + 8);
+  header.ymax = picGetLE16(bytes + 10);
+  header.xResolution = picGetLE16(bytes + 12);
+  header.yResolution = picGetLE16(bytes + 14);
+  std::memcpy(header.palette, bytes + pcxHeaderPaletteOffset, pcxHeaderPaletteSize);
+  header.planes = bytes[pcxPlanesOffset];
+  header.bytesPerLine = picGetLE16(bytes + pcxBytesPerLineOffset);
+  return header;
+}
+
+// Colours of the plane layouts the reader unpacks; 0 for any other layout.
+int coloursOfLayout(int bitsPerPixel, int planes) {
+  if (bitsPerPixel == 1 && planes == 1) return 2;
+  if ((bitsPerPixel == 1 && planes == 4) || (bitsPerPixel == 4 && planes == 1)) return 16;
+  if (bitsPerPixel == 8 && planes == 1) return 256;
+  return 0;
+}
+
+bool isTrueColourLayout(int bitsPerPixel, int planes) { return bitsPerPixel == 8 && planes == 3; }
+
+// Expands run-length data into target[*produced .. targetLength). A run that
+// passes the end of the target is cut there. A count byte whose value byte is
+// not in the source yet is left unread. Returns the source bytes consumed.
+size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                  size_t* produced) {
+  size_t used = 0;
+  size_t filled = *produced;
+  while (filled < targetLength && used < sourceLength) {
+    const uint8_t byte = source[used];
+    size_t count = 1;
+    uint8_t value = byte;
+    if ((byte & pcxRunFlag) == pcxRunFlag) {
+      if (used + 1 >= sourceLength) break;
+      count = byte & pcxMaxRun;
+      value = source[used + 1];
+      ++used;
+    }
+    ++used;
+    if (count > targetLength - filled) count = targetLength - filled;
+    std::memset(target + filled, value, count);
+    filled += count;
+  }
+  *produced = filled;
+  return used;
+}
+
+// Run-length encodes `length` bytes into target, which holds 2 * length bytes.
+// Returns the encoded length.
+size_t packRuns(const uint8_t* source, size_t length, uint8_t* target) {
+  size_t out = 0;
+  for (size_t i = 0; i < length;) {
+    const uint8_t value = source[i];
+    size_t run = 1;
+    while (i + run < length && run < size_t(pcxMaxRun) && source[i + run] == value) ++run;
+    if (run > 1 || value >= pcxEscapeFrom) target[out++] = uint8_t(pcxRunFlag | run);
+    target[out++] = value;
+    i += run;
+  }
+  return out;
+}
+
+// One decoded row (all planes) into the colour indices of `width` pixels.
+void unpackIndices(const PcxState& state, const uint8_t* row, int width, uint8_t* indices) {
+  if (state.bitsTotal == 8) {
+    std::memcpy(indices, row, size_t(width));
+  } else if (state.bitsTotal == 1) {
+    for (int x = 0; x < width; ++x) indices[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+  } else if (state.bitsPerPixel == 4) {
+    for (int x = 0; x < width; ++x) indices[x] = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0f;
+  } else {
+    const int stride = state.bytesPerLine;
+    for (int x = 0; x < width; ++x) {
+      const int shift = 7 - (x & 7);
+      const int at = x >> 3;
+      indices[x] = uint8_t(((row[at] >> shift) & 1) | ((row[at + stride] >> shift) & 1) << 1 |
+                           ((row[at + 2 * stride] >> shift) & 1) << 2 |
+                           ((row[at + 3 * stride] >> shift) & 1) << 3);
+    }
+  }
+}
+
+// Reads the header: PIC_ERR_FORMAT for a file of another format, PIC_ERR_READ
+// for a PCX header that ends early.
+int readHeader(picBinFile* file, uint8_t* bytes) {
+  const int got = picBinReadAvailable(file, bytes, pcxHeaderSize);
+  if (picBinError(file) || got < 4) return got > 0 && bytes[0] != pcxManufacturer ? PIC_ERR_FORMAT : PIC_ERR_READ;
+  if (!plausibleStart(bytes)) return PIC_ERR_FORMAT;
+  return got == pcxHeaderSize ? PIC_OK : PIC_ERR_READ;
+}
+
+// Fills the picFile and state from a header; PIC_ERR_DATA for an image the
+// reader cannot unpack.
+int describe(const PcxHeader& header, picFile* file, PcxState* state) {
+  state->version = header.version;
+  state->encoded = header.encoding != 0;
+  state->bitsPerPixel = header.bitsPerPixel;
+  state->planes = header.planes;
+  state->bitsTotal = header.bitsPerPixel * header.planes;
+  state->bytesPerLine = header.bytesPerLine;
+  state->lineSize = header.bytesPerLine * header.planes;
+  std::memcpy(state->headerPalette, header.palette, pcxHeaderPaletteSize);
+
+  file->width = header.xmax - header.xmin + 1;
+  file->height = header.ymax - header.ymin + 1;
+  file->colourMode = state->bitsTotal <= 8 ? PIC_MAP : PIC_RGB;
+  file->compression = state->encoded ? PIC_COMP_RLE : PIC_COMP_NONE;
+  file->colours = coloursOfLayout(header.bitsPerPixel, header.planes);
+  file->planar = 0;
+  file->mapFirst = 0;
+  file->currentLine = file->height - 1;
+
+  const bool known = file->colours != 0 || isTrueColourLayout(header.bitsPerPixel, header.planes);
+  if (!known || picCheckImageSize(file->width, file->height) != PIC_OK) return PIC_ERR_DATA;
+  const int64_t neededBytes = (int64_t(file->width) * header.bitsPerPixel + 7) / 8;
+  if (header.bytesPerLine < neededBytes) return PIC_ERR_DATA;
+  return PIC_OK;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) PcxState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  uint8_t bytes[pcxHeaderSize];
+  const int headerStatus = readHeader(state->file, bytes);
+  if (headerStatus != PIC_OK) return release(file, state, status, headerStatus);
+  const PcxHeader header = decodeHeader(bytes);
+
+  double xResolution = header.xResolution, yResolution = header.yResolution;
+  int unit = PIC_RES_INCH;
+  picCallResolution(fileName, &xResolution, &yResolution, &unit);
+
+  const int described = describe(header, file, state);
+  file->driverData = state;
+  if (described != PIC_OK) return picOpenResult(status, described, file);
+
+  state->lineBuffer = allocateBytes(size_t(state->lineSize));
+  state->input = allocateBytes(pcxInputChunk);
+  if (!state->lineBuffer || !state->input) return release(file, state, status, PIC_ERR_READ);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+// Writes the resolution the callback leaves, in dots per inch.
+void resolutionToWrite(const char* fileName, uint8_t* header) {
+  double xResolution = 0.0, yResolution = 0.0;
+  int unit = PIC_RES_NONE;
+  picCallResolution(fileName, &xResolution, &yResolution, &unit);
+  if (unit == PIC_RES_NONE) return;
+  if (unit == PIC_RES_CM) {
+    xResolution *= 2.54;
+    yResolution *= 2.54;
+  }
+  auto field = [](double value) {
+    return value <= 0.0 ? 0u : value >= pcxMaxSide ? unsigned(pcxMaxSide) : unsigned(value);
+  };
+  picPutLE16(header + 12, field(xResolution));
+  picPutLE16(header + 14, field(yResolution));
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  // Even bytes per line must fit 16 bits, so the widest row is one short of it.
+  if (picCheckImageSize(width, height, 3) != PIC_OK || width > pcxMaxSide - 1 || height > pcxMaxSide + 1)
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) PcxState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = colourMode == PIC_MAP ? colours : 0;
+  file->planar = 0;
+  file->mapFirst = 0;
+  file->currentLine = height - 1;
+  state->version = pcxWrittenVersion;
+  state->encoded = compression != PIC_COMP_NONE;
+  state->bitsPerPixel = 8;
+  state->planes = colourMode == PIC_MAP ? 1 : 3;
+  state->bitsTotal = 8 * state->planes;
+  state->bytesPerLine = width + (width & 1);
+  state->lineSize = state->bytesPerLine * state->planes;
+
+  uint8_t header[pcxHeaderSize] = {};
+  header[0] = pcxManufacturer;
+  header[1] = state->version;
+  header[2] = state->encoded;
+  header[3] = uint8_t(state->bitsPerPixel);
+  picPutLE16(header + 8, uint32_t(width - 1));
+  picPutLE16(header + 10, uint32_t(height - 1));
+  resolutionToWrite(fileName, header);
+  std::memcpy(header + pcxHeaderPaletteOffset, defaultPalette, pcxHeaderPaletteSize);
+  header[pcxPlanesOffset] = uint8_t(state->planes);
+  picPutLE16(header + pcxBytesPerLineOffset, uint32_t(state->bytesPerLine));
+  if (picBinWrite(state->file, header, pcxHeaderSize) != pcxHeaderSize || picBinError(state->file))
+    return release(file, state, status, PIC_ERR_WRITE);
+
+  // Zero-filled, so the pad byte of odd widths stays 0.
+  state->lineBuffer = allocateBytes(size_t(state->lineSize) * 2);
+  state->rgbBuffer = allocateBytes(size_t(state->lineSize));
+  if (!state->lineBuffer || !state->rgbBuffer) return release(file, state, status, PIC_ERR_OPEN);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+// The palette bytes behind the image data of an 8-bit version 5 file.
+int readEndPalette(picBinFile* stream, uint8_t* palette) {
+  const long size = picBinSize(stream);
+  if (size < pcxHeaderSize + 1 + pcxEndPaletteSize) return PIC_ERR_READ;
+  uint8_t bytes[1 + pcxEndPaletteSize];
+  picBinSeekSet(stream, int(size - 1 - pcxEndPaletteSize));
+  if (picBinError(stream) || picBinRead(stream, bytes, int(sizeof bytes)) != int(sizeof bytes) ||
+      picBinError(stream) || bytes[0] != pcxEndPaletteMarker)
+    return PIC_ERR_READ;
+  std::memcpy(palette, bytes + 1, pcxEndPaletteSize);
+  return PIC_OK;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  PcxState* state = stateOf(file);
+  // Entries the file does not give stay black.
+  uint8_t palette[pcxEndPaletteSize] = {};
+  if (state->version == pcxWrittenVersion && state->bitsTotal == 8) {
+    if (readEndPalette(state->file, palette) != PIC_OK) return PIC_ERR_READ;
+  } else if (state->version == pcxVersionNoPalette) {
+    std::memcpy(palette, defaultPalette, pcxHeaderPaletteSize);
+  } else {
+    std::memcpy(palette, state->headerPalette, pcxHeaderPaletteSize);
+  }
+  // A two-colour palette of one colour shows nothing: such files mean black and white.
+  if (state->bitsTotal == 1 && std::memcmp(palette, palette + 3, 3) == 0) {
+    std::memset(palette, 0, 3);
+    std::memset(palette + 3, 255, 3);
+  }
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  for (int i = 0; i < colours; ++i)
+    map[i] = picEncodeColour(palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]);
+  return PIC_OK;
+}
+
+// Decodes the next row (all planes) into the line buffer.
+int readRow(picFile* file) {
+  PcxState* state = stateOf(file);
+  picBinFile* stream = state->file;
+  if (file->currentLine == file->height - 1) {
+    picBinSeekSet(stream, pcxHeaderSize);
+    state->inputLength = state->inputNext = 0;
+    if (picBinError(stream)) return PIC_ERR_READ;
+  }
+  uint8_t* row = state->lineBuffer.get();
+  const size_t rowSize = size_t(state->lineSize);
+  if (!state->encoded)
+    return picBinRead(stream, row, state->lineSize) == state->lineSize && !picBinError(stream)
+               ? PIC_OK
+               : PIC_ERR_READ;
+
+  size_t produced = 0;
+  uint8_t* input = state->input.get();
+  for (;;) {
+    state->inputNext += int(unpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
+                                       row, rowSize, &produced));
+    if (produced == rowSize) return PIC_OK;
+    // Keep a count byte whose value has not been read yet, then read on.
+    const int kept = state->inputLength - state->inputNext;
+    std::memmove(input, input + state->inputNext, size_t(kept));
+    const int got = picBinReadAvailable(stream, input + kept, pcxInputChunk - kept);
+    if (got <= 0 || picBinError(stream)) return PIC_ERR_READ;
+    state->inputLength = kept + got;
+    state->inputNext = 0;
+  }
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  if (readRow(file) != PIC_OK) return PIC_ERR_READ;
+  unpackIndices(*stateOf(file), stateOf(file)->lineBuffer.get(), file->width, line);
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  if (readRow(file) != PIC_OK) return PIC_ERR_READ;
+  const PcxState* state = stateOf(file);
+  const uint8_t* row = state->lineBuffer.get();
+  const size_t width = size_t(file->width), stride = size_t(state->bytesPerLine);
+  std::memcpy(red, row, width);
+  std::memcpy(green, row + stride, width);
+  std::memcpy(blue, row + 2 * stride, width);
+  --file->currentLine;
+  return PIC_OK;
+}
+
+// Writes the planes held in rgbBuffer, each plane encoded on its own so that
+// no run crosses from one plane into the next.
+int writeRow(picFile* file) {
+  PcxState* state = stateOf(file);
+  const uint8_t* row = state->rgbBuffer.get();
+  if (!state->encoded)
+    return picBinWrite(state->file, row, state->lineSize) == state->lineSize && !picBinError(state->file)
+               ? PIC_OK
+               : PIC_ERR_WRITE;
+  size_t encoded = 0;
+  for (int plane = 0; plane < state->planes; ++plane)
+    encoded += packRuns(row + size_t(plane) * size_t(state->bytesPerLine), size_t(state->bytesPerLine),
+                        state->lineBuffer.get() + encoded);
+  if (picBinWrite(state->file, state->lineBuffer.get(), int(encoded)) != int(encoded) ||
+      picBinError(state->file))
+    return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  std::memcpy(stateOf(file)->rgbBuffer.get(), line, size_t(file->width));
+  if (writeRow(file) != PIC_OK) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  PcxState* state = stateOf(file);
+  uint8_t* row = state->rgbBuffer.get();
+  const size_t width = size_t(file->width), stride = size_t(state->bytesPerLine);
+  std::memcpy(row, red, width);
+  std::memcpy(row + stride, green, width);
+  std::memcpy(row + 2 * stride, blue, width);
+  if (writeRow(file) != PIC_OK) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  PcxState* state = stateOf(file);
+  uint8_t bytes[1 + pcxEndPaletteSize] = {pcxEndPaletteMarker};
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  for (int i = 0; i < colours; ++i)
+    picDecodeColour(&bytes[1 + 3 * i], &bytes[2 + 3 * i], &bytes[3 + 3 * i], map[i]);
+  if (picBinWrite(state->file, bytes, int(sizeof bytes)) != int(sizeof bytes) || picBinError(state->file))
+    return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
