@@ -186,7 +186,7 @@ Colour moonColour(const Vec3& p, double, const std::vector<Crater>& craters) {
 }
 
 int save(const Map& map, const std::string& path) {
-  const int status = picSaveRGB(map.width, map.height, PIC_DRIVER_JPEG | PIC_COMP_NONE, map.red.data(),
+  const int status = picSaveRGB(map.width, map.height, PIC_DRIVER_JPEG | PIC_COMP_RLE, map.red.data(),
                                 map.green.data(), map.blue.data(), path.c_str());
   if (status != PIC_OK) std::fprintf(stderr, "solsys-make-textures: cannot write %s (status %d)\n", path.c_str(), status);
   return status;

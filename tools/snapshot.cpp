@@ -22,6 +22,9 @@ namespace {
 
 constexpr long kMaxFrame = 100000000;
 
+// JPEG files are always compressed; the driver refuses the plain code.
+constexpr int kJpeg = PIC_DRIVER_JPEG | PIC_COMP_RLE;
+
 struct Extension {
   const char* name;
   int format;
@@ -31,7 +34,7 @@ const Extension kExtensions[] = {
     {"bmp", PIC_DRIVER_BMP},   {"pcx", PIC_DRIVER_PCX},  {"gif", PIC_DRIVER_GIF},
     {"tif", PIC_DRIVER_TIFF},  {"tiff", PIC_DRIVER_TIFF}, {"ras", PIC_DRIVER_SUN},
     {"sun", PIC_DRIVER_SUN},   {"sgi", PIC_DRIVER_SGI},  {"rgb", PIC_DRIVER_SGI},
-    {"jpg", PIC_DRIVER_JPEG},  {"jpeg", PIC_DRIVER_JPEG}, {"zot", PIC_DRIVER_ZOT},
+    {"jpg", kJpeg},  {"jpeg", kJpeg}, {"zot", PIC_DRIVER_ZOT},
     {"tga", PIC_DRIVER_TARGA},
 };
 

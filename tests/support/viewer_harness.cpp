@@ -234,6 +234,12 @@ Rgb Picture::at(int x, int y) const {
 }
 
 bool captureWindow(unsigned long window, Picture* picture) {
+  // Without a window manager the window may hang over the screen's edge, where
+  // it has no pixels to read: bring it fully onto the screen first.
+  ChildOptions move;
+  move.argv = {"xdotool", "windowmove", "--sync", std::to_string(window), "16", "16"};
+  if (runChild(move, 20.0) != 0) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string dir = makeTempDirectory("viewer-capture");
   const std::string command = "xwd -silent -id " + std::to_string(window) + " | convert-im6.q16 xwd:- -depth 8 ppm:" +
                               dir + "/window.ppm";
@@ -244,7 +250,11 @@ bool captureWindow(unsigned long window, Picture* picture) {
   std::istringstream in(data);
   std::string magic;
   int maxValue = 0;
-  in >> magic >> picture->width >> picture->height >> maxValue;
+  in >> magic;
+  for (int* field : {&picture->width, &picture->height, &maxValue}) {
+    while ((in >> std::ws).peek() == '#') in.ignore(1 << 20, '\n');  // comment lines
+    in >> *field;
+  }
   in.get();
   if (magic != "P6" || maxValue != 255 || picture->width <= 0 || picture->height <= 0) return false;
   const size_t row = static_cast<size_t>(picture->width) * 3;

@@ -93,7 +93,8 @@ struct Picture {
   std::vector<uint8_t> rgb;
   Rgb at(int x, int y) const;  // y counted from the bottom; black outside
 };
-// The window's content on DISPLAY through xwd and the outside peer.
+// The window's content on DISPLAY through xwd and the outside peer, after
+// moving the window to (16, 16) so that all of it is on the screen.
 bool captureWindow(unsigned long window, Picture* picture);
 
 #endif
