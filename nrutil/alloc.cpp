@@ -41,8 +41,8 @@ extern "C" void* g_alloc(int tamElem, int kind, ...) {
   // Refuse an impossible lower level before making any of them.
   const int invalid = g_first_invalid_level(shape);
   if (invalid > 0)
-    g_fail(G_HERE, "allocation failure in aloc_dim%d_array - nElems=%lu  tamElem=%d",
-           invalid + 1, shape.printedCount(invalid), shape.entrySize(invalid));
+    g_fail(G_HERE, "allocation failure in aloc_dim%d_array - nElems=%lu  tamElem=%d", invalid + 1,
+           shape.printedCount(invalid), shape.entrySize(invalid));
   if (kind > VECTOR)
     g_build_entries(shape, 0, reinterpret_cast<void**>(g_data_of(block)), 0, shape.count(0));
 

@@ -2,12 +2,13 @@
 // is a live block, a released one (code 1, decided without touching the
 // memory the heap took back) or unknown; headers of live and unknown
 // addresses are read under the trap, so an unreadable one gives code 6.
+#include "nrutil/check.h"
+
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
-#include "nrutil/check.h"
 #include "nrutil/registry.h"
 #include "nrutil/report.h"
 
@@ -23,8 +24,7 @@ struct g_raw_block {
 // Copies bytes from an address that may be wild; a fault lands in
 // g_intalloc. Not instrumented: the address may be anything at all.
 __attribute__((noinline, no_sanitize("address"))) void g_copy_raw(void* destination,
-                                                                 uintptr_t source,
-                                                                 size_t bytes) {
+                                                                  uintptr_t source, size_t bytes) {
   auto* to = static_cast<unsigned char*>(destination);
   const auto* from = reinterpret_cast<const volatile unsigned char*>(source);
   for (size_t i = 0; i < bytes; ++i) to[i] = from[i];
@@ -73,8 +73,8 @@ extern "C" void g_intalloc(int signalNumber) {
   siglongjmp(g_trapJump, 1);
 }
 
-g_checked_block g_check_block(void* array, int kind, const char* file, int line,
-                              const char* date, const char* time) {
+g_checked_block g_check_block(void* array, int kind, const char* file, int line, const char* date,
+                              const char* time) {
   const uintptr_t block = reinterpret_cast<uintptr_t>(array) - G_HEADER_SIZE;
   size_t liveBytes = 0;
   const g_block_state state = g_registry_find(block, &liveBytes);
@@ -92,20 +92,22 @@ g_checked_block g_check_block(void* array, int kind, const char* file, int line,
   if (code == 0 && state != g_block_state::LIVE) code = 3;
 
   switch (code) {
-    case 0:
-      break;
+    case 0: break;
     case 1:
       g_fail(file, line, date, time, "failure in getINFOALLOC-1: array had already been freed");
     case 2:
-      g_fail(file, line, date, time, "failure in getINFOALLOC-2: mismatch array type - prev:%s | now:%s",
+      g_fail(file, line, date, time,
+             "failure in getINFOALLOC-2: mismatch array type - prev:%s | now:%s",
              kindName(raw.header.kind), kindName(kind));
     case 3:
-      g_fail(file, line, date, time, "failure in getINFOALLOC-3: array has been overrunned both sides");
+      g_fail(file, line, date, time,
+             "failure in getINFOALLOC-3: array has been overrunned both sides");
     case 4:
       g_fail(file, line, date, time,
              "failure in getINFOALLOC-4: array has been overrunned at the beginning");
     case 5:
-      g_fail(file, line, date, time, "failure in getINFOALLOC-5: array has been overrunned at the end");
+      g_fail(file, line, date, time,
+             "failure in getINFOALLOC-5: array has been overrunned at the end");
     default:
       std::perror("getINFOALLOC-6");
       g_fail(file, line, date, time,

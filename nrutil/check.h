@@ -10,5 +10,5 @@ struct g_checked_block {
 
 // Returns only for a live, intact block of the expected kind; any other
 // outcome is reported with the given location and ends the process.
-g_checked_block g_check_block(void* array, int kind, const char* file, int line,
-                              const char* date, const char* time);
+g_checked_block g_check_block(void* array, int kind, const char* file, int line, const char* date,
+                              const char* time);

@@ -57,8 +57,8 @@ void* g_resize_level(const g_shape& before, const g_shape& after, int level, voi
     g_free_entries(before, level, static_cast<void**>(start), newCount, oldCount);
   void* resized = sized ? std::realloc(start, bytes) : nullptr;
   if (resized == nullptr)
-    g_fail(G_HERE, "allocation failure in realoc_dim%d_array - nElems=%lu  tamElem=%d",
-           level + 1, after.printedCount(level), entry);
+    g_fail(G_HERE, "allocation failure in realoc_dim%d_array - nElems=%lu  tamElem=%d", level + 1,
+           after.printedCount(level), entry);
   if (newCount > oldCount) {
     if (pointers)
       g_build_entries(after, level, static_cast<void**>(resized), oldCount, newCount);
@@ -73,20 +73,17 @@ void* g_resize_level(const g_shape& before, const g_shape& after, int level, voi
 }
 }  // namespace
 
-void g_build_entries(const g_shape& shape, int parent, void** entries, uint64_t from,
-                     uint64_t to) {
+void g_build_entries(const g_shape& shape, int parent, void** entries, uint64_t from, uint64_t to) {
   for (uint64_t index = from; index < to; ++index)
     entries[index] = g_build_level(shape, parent + 1);
 }
 
-void g_free_entries(const g_shape& shape, int parent, void** entries, uint64_t from,
-                    uint64_t to) {
-  for (uint64_t index = from; index < to; ++index)
-    g_free_level(shape, parent + 1, entries[index]);
+void g_free_entries(const g_shape& shape, int parent, void** entries, uint64_t from, uint64_t to) {
+  for (uint64_t index = from; index < to; ++index) g_free_level(shape, parent + 1, entries[index]);
 }
 
-void g_resize_entries(const g_shape& before, const g_shape& after, int parent,
-                      void** entries, uint64_t count) {
+void g_resize_entries(const g_shape& before, const g_shape& after, int parent, void** entries,
+                      uint64_t count) {
   if (g_levels_unchanged(before, after, parent + 1)) return;
   for (uint64_t index = 0; index < count; ++index)
     entries[index] = g_resize_level(before, after, parent + 1, entries[index]);

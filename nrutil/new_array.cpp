@@ -15,16 +15,13 @@ extern "C" void* g_new_array(int tamElem, int kind, uint32_t nElemsx, uint32_t n
              names[dimension], static_cast<unsigned long>(counts[dimension]));
 
   switch (kind) {
-    case VECTOR:
-      return g_alloc(tamElem, kind, 0u, nElemsx - 1);
-    case MATRIX:
-      return g_alloc(tamElem, kind, 0u, nElemsx - 1, 0u, nElemsy - 1);
+    case VECTOR: return g_alloc(tamElem, kind, 0u, nElemsx - 1);
+    case MATRIX: return g_alloc(tamElem, kind, 0u, nElemsx - 1, 0u, nElemsy - 1);
     case TRIMATRIX:
       return g_alloc(tamElem, kind, 0u, nElemsx - 1, 0u, nElemsy - 1, 0u, nElemsz - 1);
     case QUADMATRIX:
       return g_alloc(tamElem, kind, 0u, nElemsx - 1, 0u, nElemsy - 1, 0u, nElemsz - 1, 0u,
                      nElemst - 1);
-    default:
-      return g_alloc(tamElem, kind);
+    default: return g_alloc(tamElem, kind);
   }
 }

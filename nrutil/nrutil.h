@@ -46,9 +46,12 @@ extern "C" {
 enum { VECTOR = 0, MATRIX = 1, TRIMATRIX = 2, QUADMATRIX = 3 };
 
 /* Allocates a zero-filled array; after kind come two uint32_t bounds per
- * dimension (low1, high1, low2, high2, ...), each range low <= high + 1.
- * Returns the array pointer, or null (after a warning) when the block
- * itself cannot be made. A kind outside VECTOR..QUADMATRIX gives null. */
+ * dimension (low1, high1, low2, high2, ...). Counts are high - low + 1 in
+ * 32 bits, so high = low - 1 is an empty dimension; a range running
+ * backwards, or a size that does not fit, fails like the allocation of its
+ * level. Returns the array pointer, or null (after a warning) when the
+ * block itself cannot be made. A kind outside VECTOR..QUADMATRIX gives
+ * null. */
 void* g_alloc(int tamElem, int kind, ...);
 
 /* Gives the array new bounds in every dimension (two uint32_t per dimension
@@ -60,19 +63,18 @@ void* g_realloc(void* array, int kind, ...);
 
 /* Checks and releases an array, every lower level included. Takes the
  * address of the first level-1 entry. */
-void g_free_array(void* array, int kind, const char* file, int line,
-                  const char* date, const char* time);
+void g_free_array(void* array, int kind, const char* file, int line, const char* date,
+                  const char* time);
 
 /* Makes a zero-based array after checking that every count the kind uses
  * is positive; the counts the kind does not use are ignored. */
-void* g_new_array(int tamElem, int kind, uint32_t nElemsx, uint32_t nElemsy,
-                  uint32_t nElemsz, uint32_t nElemst, const char* file,
-                  int line, const char* date, const char* time);
+void* g_new_array(int tamElem, int kind, uint32_t nElemsx, uint32_t nElemsy, uint32_t nElemsz,
+                  uint32_t nElemst, const char* file, int line, const char* date, const char* time);
 
 /* Integrity check of a live array of the expected kind (address of its
  * first level-1 entry). Returns 0; on any fault it reports and aborts. */
-int getINFOALLOC(void* array, int kind, const char* file, int line,
-                 const char* date, const char* time);
+int getINFOALLOC(void* array, int kind, const char* file, int line, const char* date,
+                 const char* time);
 
 /* "VECTOR" .. "QUADMATRIX", or "UNDEFINED" for any other value. */
 const char* kindName(int kind);
@@ -82,15 +84,14 @@ void g_warning(const char* message);
 G_NORETURN void g_fatal(const char* message);
 
 /* The heading and the source line of an allocator failure report. */
-void g_report_location(const char* file, int line, const char* date,
-                       const char* time);
+void g_report_location(const char* file, int line, const char* date, const char* time);
 
 /* SIGSEGV handler used while a check reads a header; jumps back into it. */
 void g_intalloc(int signalNumber);
 
-#define G_NEW_ARRAY(tamElem, kind, nElemsx, nElemsy, nElemsz, nElemst)      \
-  g_new_array((tamElem), (kind), (nElemsx), (nElemsy), (nElemsz), (nElemst), \
-              __FILE__, __LINE__, __DATE__, __TIME__)
+#define G_NEW_ARRAY(tamElem, kind, nElemsx, nElemsy, nElemsz, nElemst)                           \
+  g_new_array((tamElem), (kind), (nElemsx), (nElemsy), (nElemsz), (nElemst), __FILE__, __LINE__, \
+              __DATE__, __TIME__)
 #define G_FREE_ARRAY(array, kind) \
   g_free_array((array), (kind), __FILE__, __LINE__, __DATE__, __TIME__)
 #define G_INFOALLOC(array, kind) \

@@ -16,8 +16,8 @@ void g_refuse_invalid_bounds(const g_shape& after) {
     g_fail(G_HERE, "allocation failure in realoc_array - nElems=%lu  tamElem=%d",
            after.printedCount(0), after.entrySize(0));
   if (invalid > 0)
-    g_fail(G_HERE, "allocation failure in realoc_dim%d_array - nElems=%lu  tamElem=%d",
-           invalid + 1, after.printedCount(invalid), after.entrySize(invalid));
+    g_fail(G_HERE, "allocation failure in realoc_dim%d_array - nElems=%lu  tamElem=%d", invalid + 1,
+           after.printedCount(invalid), after.entrySize(invalid));
 }
 
 void* g_resize_block(void* block, const g_shape& after) {

@@ -49,6 +49,5 @@ g_block_state g_registry_find(uintptr_t block, size_t* bytes) {
     *bytes = live->second;
     return g_block_state::LIVE;
   }
-  return registry.released.count(block) ? g_block_state::RELEASED
-                                               : g_block_state::UNKNOWN;
+  return registry.released.count(block) ? g_block_state::RELEASED : g_block_state::UNKNOWN;
 }

@@ -13,8 +13,8 @@ void g_fill_ones(void* place, size_t bytes) {
 }
 }  // namespace
 
-extern "C" void g_free_array(void* array, int kind, const char* file, int line,
-                             const char* date, const char* time) {
+extern "C" void g_free_array(void* array, int kind, const char* file, int line, const char* date,
+                             const char* time) {
   const g_checked_block checked = g_check_block(array, kind, file, line, date, time);
   const g_shape& shape = checked.shape;
   unsigned char* data = g_data_of(checked.block);

@@ -30,11 +30,10 @@ extern "C" void g_fatal(const char* message) {
   std::abort();
 }
 
-extern "C" void g_report_location(const char* file, int line, const char* date,
-                                  const char* time) {
+extern "C" void g_report_location(const char* file, int line, const char* date, const char* time) {
   std::fprintf(stderr, "\n\nErro identificado pela gerencia de alocacao de memoria:");
-  std::fprintf(stderr, "\n\n arquivo fonte: %s  \n linha: %d  compilacao: %s-%s", file, line,
-               date, time);
+  std::fprintf(stderr, "\n\n arquivo fonte: %s  \n linha: %d  compilacao: %s-%s", file, line, date,
+               time);
   std::fflush(stderr);
 }
 
@@ -46,8 +45,8 @@ static void g_report_formatted(const char* file, int line, const char* date, con
   g_warning(message);
 }
 
-void g_fail(const char* file, int line, const char* date, const char* time,
-            const char* format, ...) {
+void g_fail(const char* file, int line, const char* date, const char* time, const char* format,
+            ...) {
   va_list arguments;
   va_start(arguments, format);
   g_report_formatted(file, line, date, time, format, arguments);
@@ -55,8 +54,8 @@ void g_fail(const char* file, int line, const char* date, const char* time,
   std::abort();  // as g_fatal, whose message line is already out
 }
 
-void g_warn(const char* file, int line, const char* date, const char* time,
-            const char* format, ...) {
+void g_warn(const char* file, int line, const char* date, const char* time, const char* format,
+            ...) {
   va_list arguments;
   va_start(arguments, format);
   g_report_formatted(file, line, date, time, format, arguments);

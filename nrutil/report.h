@@ -10,5 +10,5 @@
 [[noreturn]] void g_fail(const char* file, int line, const char* date, const char* time,
                          const char* format, ...) __attribute__((format(printf, 5, 6)));
 // Location report, then the formatted message through g_warning.
-void g_warn(const char* file, int line, const char* date, const char* time,
-            const char* format, ...) __attribute__((format(printf, 5, 6)));
+void g_warn(const char* file, int line, const char* date, const char* time, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));

@@ -73,6 +73,7 @@ int g_first_invalid_level(const g_shape& shape) {
 void g_write_guards(void* block, const g_shape& shape) {
   auto* header = static_cast<g_array_header*>(block);
   header->headGuard = block;
-  const size_t entries = static_cast<size_t>(shape.count(0)) * static_cast<size_t>(shape.entrySize(0));
+  const size_t entries =
+      static_cast<size_t>(shape.count(0)) * static_cast<size_t>(shape.entrySize(0));
   std::memcpy(g_data_of(block) + entries, &block, G_GUARD_SIZE);
 }

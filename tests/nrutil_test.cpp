@@ -1,5 +1,7 @@
 // Guarded array allocator: layout, resize, release, integrity check codes and
 // the exact console reports of every fatal path.
+#include "nrutil/nrutil.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "nrutil/block.h"
-#include "nrutil/nrutil.h"
 
 #ifdef __SANITIZE_ADDRESS__
 // The failure tests ask the heap for absurd sizes and want null back.
@@ -38,23 +39,25 @@ const std::string kBuildPattern =
 // Whole report of a failure detected at a known place of this file.
 std::string CallerReport(int line, const std::string& message) {
   return "^" +
-         Literal(kHeading + "\n\n arquivo fonte: " + __FILE__ + "  \n linha: " +
-                 std::to_string(line) + "  compilacao: " + __DATE__ + "-" + __TIME__ +
-                 "\nmsgErro: " + message + "\n\n") +
+         Literal(kHeading + "\n\n arquivo fonte: " + __FILE__ +
+                 "  \n linha: " + std::to_string(line) + "  compilacao: " + __DATE__ + "-" +
+                 __TIME__ + "\nmsgErro: " + message + "\n\n") +
          "$";
 }
 
 #ifdef __SANITIZE_ADDRESS__
 // The sanitizer's heap announces every request it refuses.
-const std::string kRefusalNotice = "(==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n)?";
+const std::string kRefusalNotice =
+    "(==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n)?";
 #else
 const std::string kRefusalNotice;
 #endif
 
 // Whole report of a failure the allocator detects in one of its own sources.
 std::string AllocatorReport(const std::string& source, const std::string& message) {
-  return "^" + kRefusalNotice + Literal(kHeading + "\n\n arquivo fonte: " SOLSYS_SOURCE_DIR "/nrutil/" + source +
-                       "  \n linha: ") +
+  return "^" + kRefusalNotice +
+         Literal(kHeading + "\n\n arquivo fonte: " SOLSYS_SOURCE_DIR "/nrutil/" + source +
+                 "  \n linha: ") +
          "[0-9]+" + Literal("  compilacao: ") + kBuildPattern +
          Literal("\nmsgErro: " + message + "\n\n") + "$";
 }
@@ -69,8 +72,10 @@ std::string WildPointerReport(int line, uintptr_t block) {
 }
 
 // One-line wrappers, so that the reported line is known.
+// clang-format off
 const int freeLine = __LINE__; void FreeHere(void* array, int kind) { G_FREE_ARRAY(array, kind); }
 const int newLine = __LINE__; void* NewHere(int kind, uint32_t x, uint32_t y, uint32_t z, uint32_t t) { return G_NEW_ARRAY(4, kind, x, y, z, t); }
+// clang-format on
 
 uintptr_t Address(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
@@ -163,9 +168,9 @@ TEST(NrutilReport, KindNames) {
   const struct {
     int kind;
     const char* name;
-  } cases[] = {{VECTOR, "VECTOR"},         {MATRIX, "MATRIX"},   {TRIMATRIX, "TRIMATRIX"},
-               {QUADMATRIX, "QUADMATRIX"}, {-1, "UNDEFINED"},    {4, "UNDEFINED"},
-               {7, "UNDEFINED"}};
+  } cases[] = {
+      {VECTOR, "VECTOR"}, {MATRIX, "MATRIX"}, {TRIMATRIX, "TRIMATRIX"}, {QUADMATRIX, "QUADMATRIX"},
+      {-1, "UNDEFINED"},  {4, "UNDEFINED"},   {7, "UNDEFINED"}};
   for (const auto& c : cases) EXPECT_STREQ(kindName(c.kind), c.name) << c.kind;
 }
 
@@ -180,7 +185,8 @@ TEST(NrutilReport, LocationAndWarningText) {
 }
 
 TEST(NrutilReportDeathTest, FatalAbortsAfterItsMessage) {
-  EXPECT_EXIT(g_fatal("fim"), testing::KilledBySignal(SIGABRT), "^" + Literal("\nmsgErro: fim\n\n") + "$");
+  EXPECT_EXIT(g_fatal("fim"), testing::KilledBySignal(SIGABRT),
+              "^" + Literal("\nmsgErro: fim\n\n") + "$");
 }
 
 // ---- allocation ------------------------------------------------------------
@@ -190,9 +196,9 @@ TEST(NrutilAlloc, VectorBlockLayout) {
     int tamElem;
     uint32_t low, high, count;
   } cases[] = {
-      {4, 0, 3, 4},           {1, 0, 2, 3},   // tailGuard unaligned at 64 + 3
-      {8, 0, 0xFFFFFFFF, 0},  {8, 7, 6, 0},   // empty ranges
-      {2, 1, 4, 4},           {16, 3, 5, 3},  // the array pointer lies before the data
+      {4, 0, 3, 4},          {1, 0, 2, 3},   // tailGuard unaligned at 64 + 3
+      {8, 0, 0xFFFFFFFF, 0}, {8, 7, 6, 0},   // empty ranges
+      {2, 1, 4, 4},          {16, 3, 5, 3},  // the array pointer lies before the data
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.tamElem << " " << c.low << ".." << c.high);
@@ -239,9 +245,14 @@ TEST(NrutilAlloc, EveryLevelIndexesWithItsBounds) {
     SCOPED_TRACE(c.kind);
     void* array = AllocWith(4, c.kind, c.bounds);
     ASSERT_NE(array, nullptr);
-    ForEachElement(c.kind, c.bounds, [&](const uint32_t* i, const uint32_t*) { EXPECT_EQ(At(array, c.kind, i), 0); });
-    ForEachElement(c.kind, c.bounds, [&](const uint32_t* i, const uint32_t* p) { At(array, c.kind, i) = ValueAt(p); });
-    ForEachElement(c.kind, c.bounds, [&](const uint32_t* i, const uint32_t* p) { EXPECT_EQ(At(array, c.kind, i), ValueAt(p)); });
+    ForEachElement(c.kind, c.bounds,
+                   [&](const uint32_t* i, const uint32_t*) { EXPECT_EQ(At(array, c.kind, i), 0); });
+    ForEachElement(c.kind, c.bounds, [&](const uint32_t* i, const uint32_t* p) {
+      At(array, c.kind, i) = ValueAt(p);
+    });
+    ForEachElement(c.kind, c.bounds, [&](const uint32_t* i, const uint32_t* p) {
+      EXPECT_EQ(At(array, c.kind, i), ValueAt(p));
+    });
     void* first = FirstEntry(array, c.kind, c.bounds[0], 4);
     ExpectHeaderBounds(first, c.kind, c.bounds);
     FreeHere(first, c.kind);
@@ -254,7 +265,8 @@ TEST(NrutilAlloc, FailedBlockWarnsAndGivesNull) {
     uint32_t low, high;
     const char* message;
   } cases[] = {
-      {0x7FFFFFFF, 0, 0xFFFFFFFE, "allocation failure in aloc_array - nElems=4294967295  tamElem=2147483647"},
+      {0x7FFFFFFF, 0, 0xFFFFFFFE,
+       "allocation failure in aloc_array - nElems=4294967295  tamElem=2147483647"},
       {4, 5, 2, "allocation failure in aloc_array - nElems=4294967294  tamElem=4"},
       {-4, 0, 1, "allocation failure in aloc_array - nElems=2  tamElem=-4"},
   };
@@ -278,10 +290,26 @@ TEST(NrutilAllocDeathTest, FailedLowerLevelEndsTheProgram) {
     const char* source;  // the heap refuses in levels.cpp, absurd bounds are refused up front
     const char* message;
   } cases[] = {
-      {0x40000000, MATRIX, {0, 0, 0, 0xFFFFFFFE}, "levels.cpp", "allocation failure in aloc_dim2_array - nElems=4294967295  tamElem=1073741824"},
-      {2, TRIMATRIX, {0, 1, 3, 0, 0, 1}, "alloc.cpp", "allocation failure in aloc_dim2_array - nElems=4294967294  tamElem=8"},
-      {2, TRIMATRIX, {0, 1, 0, 1, 9, 3}, "alloc.cpp", "allocation failure in aloc_dim3_array - nElems=4294967291  tamElem=2"},
-      {2, QUADMATRIX, {0, 1, 0, 1, 0, 1, 2, 0}, "alloc.cpp", "allocation failure in aloc_dim4_array - nElems=4294967295  tamElem=2"},
+      {0x40000000,
+       MATRIX,
+       {0, 0, 0, 0xFFFFFFFE},
+       "levels.cpp",
+       "allocation failure in aloc_dim2_array - nElems=4294967295  tamElem=1073741824"},
+      {2,
+       TRIMATRIX,
+       {0, 1, 3, 0, 0, 1},
+       "alloc.cpp",
+       "allocation failure in aloc_dim2_array - nElems=4294967294  tamElem=8"},
+      {2,
+       TRIMATRIX,
+       {0, 1, 0, 1, 9, 3},
+       "alloc.cpp",
+       "allocation failure in aloc_dim3_array - nElems=4294967291  tamElem=2"},
+      {2,
+       QUADMATRIX,
+       {0, 1, 0, 1, 0, 1, 2, 0},
+       "alloc.cpp",
+       "allocation failure in aloc_dim4_array - nElems=4294967295  tamElem=2"},
   };
   for (const auto& c : cases)
     EXPECT_EXIT(AllocWith(c.tamElem, c.kind, c.bounds), testing::KilledBySignal(SIGABRT),
@@ -357,10 +385,13 @@ TEST(NrutilRealloc, KeepsEntriesByPositionAndZeroesNewOnes) {
       {QUADMATRIX, {0, 1, 0, 2, 0, 1, 0, 2}, {0, 1, 0, 4, 0, 0, 0, 3}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "kind " << c.kind << " to " << c.after[0] << ".." << c.after[1]);
+    SCOPED_TRACE(testing::Message()
+                 << "kind " << c.kind << " to " << c.after[0] << ".." << c.after[1]);
     void* array = AllocWith(4, c.kind, c.before);
     ASSERT_NE(array, nullptr);
-    ForEachElement(c.kind, c.before, [&](const uint32_t* i, const uint32_t* p) { At(array, c.kind, i) = ValueAt(p); });
+    ForEachElement(c.kind, c.before, [&](const uint32_t* i, const uint32_t* p) {
+      At(array, c.kind, i) = ValueAt(p);
+    });
 
     void* resized = ReallocWith(FirstEntry(array, c.kind, c.before[0], 4), c.kind, c.after);
     ForEachElement(c.kind, c.after, [&](const uint32_t* i, const uint32_t* p) {
@@ -372,7 +403,8 @@ TEST(NrutilRealloc, KeepsEntriesByPositionAndZeroesNewOnes) {
     });
     void* first = FirstEntry(resized, c.kind, c.after[0], 4);
     ExpectHeaderBounds(first, c.kind, c.after);
-    const size_t levelOne = size_t{c.after[1] - c.after[0] + 1} * (c.kind == VECTOR ? 4 : sizeof(void*));
+    const size_t levelOne =
+        size_t{c.after[1] - c.after[0] + 1} * (c.kind == VECTOR ? 4 : sizeof(void*));
     EXPECT_EQ(TailGuardOf(first, levelOne), Address(HeaderOf(first)));
     FreeHere(first, c.kind);
   }
@@ -409,14 +441,20 @@ TEST(NrutilRealloc, UnknownKindChangesNothing) {
 TEST(NrutilReallocDeathTest, RefusesBeforeChangingAnything) {
   auto* v = static_cast<unsigned char*>(g_alloc(1, VECTOR, 0u, 3u));
   auto** m = static_cast<int32_t**>(g_alloc(4, MATRIX, 0u, 1u, 0u, 1u));
-  EXPECT_EXIT(g_realloc(v, MATRIX, 0u, 1u, 0u, 1u), testing::KilledBySignal(SIGABRT),
-              AllocatorReport("realloc.cpp", "failure in getINFOALLOC-2: mismatch array type - prev:VECTOR | now:MATRIX"));
+  EXPECT_EXIT(
+      g_realloc(v, MATRIX, 0u, 1u, 0u, 1u), testing::KilledBySignal(SIGABRT),
+      AllocatorReport("realloc.cpp",
+                      "failure in getINFOALLOC-2: mismatch array type - prev:VECTOR | now:MATRIX"));
   EXPECT_EXIT((v[4] ^= 0xFF, g_realloc(v, VECTOR, 0u, 9u)), testing::KilledBySignal(SIGABRT),
-              AllocatorReport("realloc.cpp", "failure in getINFOALLOC-5: array has been overrunned at the end"));
+              AllocatorReport("realloc.cpp",
+                              "failure in getINFOALLOC-5: array has been overrunned at the end"));
   EXPECT_EXIT(g_realloc(v, VECTOR, 9u, 2u), testing::KilledBySignal(SIGABRT),
-              AllocatorReport("realloc.cpp", "allocation failure in realoc_array - nElems=4294967290  tamElem=1"));
-  EXPECT_EXIT(g_realloc(m, MATRIX, 0u, 1u, 3u, 1u), testing::KilledBySignal(SIGABRT),
-              AllocatorReport("realloc.cpp", "allocation failure in realoc_dim2_array - nElems=4294967295  tamElem=4"));
+              AllocatorReport("realloc.cpp",
+                              "allocation failure in realoc_array - nElems=4294967290  tamElem=1"));
+  EXPECT_EXIT(
+      g_realloc(m, MATRIX, 0u, 1u, 3u, 1u), testing::KilledBySignal(SIGABRT),
+      AllocatorReport("realloc.cpp",
+                      "allocation failure in realoc_dim2_array - nElems=4294967295  tamElem=4"));
   int32_t* row = m[1];
   m[1] = nullptr;
   EXPECT_EXIT(g_realloc(m, MATRIX, 0u, 1u, 2u, 3u), testing::KilledBySignal(SIGABRT),
@@ -424,8 +462,11 @@ TEST(NrutilReallocDeathTest, RefusesBeforeChangingAnything) {
   m[1] = row;
   // Rows of no elements, resized to 2^32 - 1 elements of 1 GiB each.
   void* huge = g_alloc(0x40000000, MATRIX, 0u, 1u, 0u, 0xFFFFFFFFu);
-  EXPECT_EXIT(g_realloc(huge, MATRIX, 0u, 1u, 0u, 0xFFFFFFFEu), testing::KilledBySignal(SIGABRT),
-              AllocatorReport("levels.cpp", "allocation failure in realoc_dim2_array - nElems=4294967295  tamElem=1073741824"));
+  EXPECT_EXIT(
+      g_realloc(huge, MATRIX, 0u, 1u, 0u, 0xFFFFFFFEu), testing::KilledBySignal(SIGABRT),
+      AllocatorReport(
+          "levels.cpp",
+          "allocation failure in realoc_dim2_array - nElems=4294967295  tamElem=1073741824"));
   FreeHere(huge, MATRIX);
   FreeHere(m, MATRIX);
   FreeHere(v, VECTOR);
@@ -435,8 +476,8 @@ TEST(NrutilReallocDeathTest, RefusesBeforeChangingAnything) {
 
 TEST(NrutilCheckDeathTest, DamagedBlocksReportTheirCode) {
   const struct {
-    int kind;            // made
-    int releasedAs;      // expected by the release
+    int kind;        // made
+    int releasedAs;  // expected by the release
     void (*damage)(void* first);
     const char* message;
   } cases[] = {
@@ -444,19 +485,33 @@ TEST(NrutilCheckDeathTest, DamagedBlocksReportTheirCode) {
        "failure in getINFOALLOC-5: array has been overrunned at the end"},
       {VECTOR, VECTOR, [](void* f) { static_cast<unsigned char*>(f)[-1] ^= 0xFF; },
        "failure in getINFOALLOC-4: array has been overrunned at the beginning"},
-      {VECTOR, VECTOR, [](void* f) { static_cast<unsigned char*>(f)[-1] ^= 0xFF; static_cast<unsigned char*>(f)[16] ^= 0xFF; },
+      {VECTOR, VECTOR,
+       [](void* f) {
+         static_cast<unsigned char*>(f)[-1] ^= 0xFF;
+         static_cast<unsigned char*>(f)[16] ^= 0xFF;
+       },
        "failure in getINFOALLOC-3: array has been overrunned both sides"},
-      {MATRIX, VECTOR, [](void*) {}, "failure in getINFOALLOC-2: mismatch array type - prev:MATRIX | now:VECTOR"},
+      {MATRIX, VECTOR, [](void*) {},
+       "failure in getINFOALLOC-2: mismatch array type - prev:MATRIX | now:VECTOR"},
       {MATRIX, VECTOR, [](void* f) { static_cast<unsigned char*>(f)[-1] ^= 0xFF; },
        "failure in getINFOALLOC-2: mismatch array type - prev:MATRIX | now:VECTOR"},
+      // Bounds that put tailGuard far outside the block: judged without reading there.
+      {VECTOR, VECTOR, [](void* f) { HeaderOf(f)->high1 = 1u << 30; },
+       "failure in getINFOALLOC-5: array has been overrunned at the end"},
       {VECTOR, VECTOR, [](void* f) { HeaderOf(f)->kind = 7; },
        "failure in getINFOALLOC-2: mismatch array type - prev:UNDEFINED | now:VECTOR"},
-      {VECTOR, VECTOR, [](void* f) { FreeHere(f, VECTOR); }, "failure in getINFOALLOC-1: array had already been freed"},
-      {MATRIX, VECTOR, [](void* f) { std::memset(&HeaderOf(f)->headGuard, 0xFF, 8); std::memset(static_cast<void**>(f) + 4, 0xFF, 8); },
+      {VECTOR, VECTOR, [](void* f) { FreeHere(f, VECTOR); },
+       "failure in getINFOALLOC-1: array had already been freed"},
+      {MATRIX, VECTOR,
+       [](void* f) {
+         std::memset(&HeaderOf(f)->headGuard, 0xFF, 8);
+         std::memset(static_cast<void**>(f) + 4, 0xFF, 8);
+       },
        "failure in getINFOALLOC-1: array had already been freed"},
   };
   for (const auto& c : cases) {
-    void* first = c.kind == VECTOR ? g_alloc(4, VECTOR, 0u, 3u) : g_alloc(4, MATRIX, 0u, 3u, 0u, 1u);
+    void* first =
+        c.kind == VECTOR ? g_alloc(4, VECTOR, 0u, 3u) : g_alloc(4, MATRIX, 0u, 3u, 0u, 1u);
     EXPECT_EXIT((c.damage(first), FreeHere(first, c.releasedAs)), testing::KilledBySignal(SIGABRT),
                 CallerReport(freeLine, c.message));
     FreeHere(first, c.kind);
@@ -475,14 +530,16 @@ TEST(NrutilCheckDeathTest, ResizedAwayBlockCountsAsFreed) {
 TEST(NrutilCheckDeathTest, AddressesThatAreNoBlock) {
   // Readable but never allocated: neither guard holds the block address.
   alignas(16) static unsigned char zeros[256] = {};
-  EXPECT_EXIT(FreeHere(zeros + G_HEADER_SIZE, VECTOR), testing::KilledBySignal(SIGABRT),
-              CallerReport(freeLine, "failure in getINFOALLOC-3: array has been overrunned both sides"));
+  EXPECT_EXIT(
+      FreeHere(zeros + G_HEADER_SIZE, VECTOR), testing::KilledBySignal(SIGABRT),
+      CallerReport(freeLine, "failure in getINFOALLOC-3: array has been overrunned both sides"));
 
   EXPECT_EXIT(FreeHere(nullptr, VECTOR), testing::KilledBySignal(SIGABRT),
               WildPointerReport(freeLine, uintptr_t{0} - G_HEADER_SIZE));
 
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  auto* pages = static_cast<unsigned char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  auto* pages = static_cast<unsigned char*>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(pages, MAP_FAILED);
   ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
   // Header unreadable.
