@@ -410,6 +410,42 @@ TEST(Jpeg, FileOfTooManyScansIsRefused) {
   EXPECT_EQ(PIC_ERR_FORMAT, status);
 }
 
+// Rewrites the frame header's height and width (big-endian, after the length
+// and precision fields) of the first start-of-frame marker `frame`.
+std::vector<uint8_t> withSize(std::vector<uint8_t> bytes, uint8_t frame, int width, int height) {
+  for (size_t i = 0; i + 9 < bytes.size(); ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == frame) {
+      bytes[i + 5] = uint8_t(height >> 8);
+      bytes[i + 6] = uint8_t(height);
+      bytes[i + 7] = uint8_t(width >> 8);
+      bytes[i + 8] = uint8_t(width);
+      return bytes;
+    }
+  ADD_FAILURE() << "no frame marker";
+  return bytes;
+}
+
+TEST(Jpeg, HugeClaimedSizeNeverTurnsIntoAHugeAllocation) {
+  EncodeOptions options;
+  options.components = 1;
+  options.inputSpace = JCS_GRAYSCALE;
+  options.fileSpace = JCS_GRAYSCALE;
+  options.progressive = true;
+  const std::vector<uint8_t> small = libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
+  // A progressive picture keeps every coefficient: 40000 x 40000 would need 3 GB.
+  int status = -2;
+  const std::string progressive = saveBytes("huge-progressive.jpg", withSize(small, 0xC2, 40000, 40000));
+  EXPECT_EQ(nullptr, jpeg()->openRead(progressive.c_str(), &status));
+  EXPECT_EQ(PIC_ERR_FORMAT, status);
+  // Beyond what a plane can hold: described, not decoded.
+  const std::string wide = saveBytes("huge-wide.jpg", withSize(small, 0xC2, 65500, 65500));
+  picFile* file = jpeg()->openRead(wide.c_str(), &status);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(PIC_ERR_DATA, status);
+  EXPECT_EQ(65500, file->width);
+  jpeg()->close(file);
+}
+
 // ---- Writing.
 
 TEST(Jpeg, RgbRoundTripOnDiskAndInMemory) {

@@ -26,7 +26,7 @@ const int jpegBufferSize = 4096;
 const int jpegGreyLevels = 256;
 // A hostile header must not make libjpeg demand gigabytes, nor a file of tiny
 // scans keep it busy for minutes; genuine pictures stay far below both.
-const long jpegMemoryLimit = 1L << 30;
+const long jpegMemoryLimit = 512L << 20;
 const int jpegMaxScans = 500;
 const uint8_t jpegSoi[2] = {0xFF, 0xD8};
 
