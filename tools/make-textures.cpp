@@ -119,7 +119,7 @@ Colour sunColour(const Vec3& p, double) {
   const double granules = fbm(scaled(p, 22.0), 3, 11);
   const double cells = std::fabs(valueNoise(scaled(p, 48.0), 12) - 0.5) * 2.0;  // bright cores, dark lanes
   const double largeScale = fbm(scaled(p, 3.0), 4, 13);
-  double heat = 0.35 + 0.45 * granules + 0.25 * (1.0 - cells) + 0.3 * (largeScale - 0.5);
+  double heat = 0.2 + 0.6 * granules + 0.3 * (1.0 - cells) + 0.4 * (largeScale - 0.5);
   const double spots = smoothstep(0.70, 0.76, fbm(shifted(scaled(p, 2.5), 3.1), 4, 14));
   heat *= 1.0 - 0.55 * spots;
   static const Colour palette[] = {{150, 40, 5}, {225, 95, 15}, {250, 160, 30}, {255, 215, 80}, {255, 245, 170}};
@@ -131,7 +131,7 @@ Colour sunColour(const Vec3& p, double) {
 Colour earthColour(const Vec3& p, double latitude) {
   const double absLatitude = std::fabs(latitude) * 180.0 / kPi;
   const double continent = fbm(shifted(scaled(p, 1.7), 5.0), 7, 21);
-  const double seaLevel = 0.52;
+  const double seaLevel = 0.555;
   Colour ground;
   if (continent < seaLevel) {
     const double depth = smoothstep(seaLevel - 0.12, seaLevel, continent);
@@ -142,11 +142,11 @@ Colour earthColour(const Vec3& p, double latitude) {
     const double dryness = smoothstep(0.45, 0.6, 1.0 - moisture) * (1.0 - smoothstep(15.0, 40.0, absLatitude));
     Colour land = mix(Colour{45, 105, 40}, Colour{100, 130, 60}, smoothstep(0.3, 0.7, moisture));
     land = mix(land, Colour{205, 175, 115}, dryness);
-    land = mix(land, Colour{125, 120, 105}, smoothstep(0.45, 0.9, height));
-    land = mix(land, Colour{130, 135, 115}, smoothstep(50.0, 65.0, absLatitude));
+    land = mix(land, Colour{125, 115, 95}, 0.7 * smoothstep(0.6, 1.0, height));
+    land = mix(land, Colour{110, 120, 95}, 0.6 * smoothstep(52.0, 66.0, absLatitude));
     ground = land;
   }
-  const double capEdge = 70.0 + 8.0 * (fbm(scaled(p, 4.0), 4, 23) - 0.5);
+  const double capEdge = 74.0 + 8.0 * (fbm(scaled(p, 4.0), 4, 23) - 0.5);
   ground = mix(ground, Colour{235, 240, 248}, smoothstep(capEdge - 2.0, capEdge + 2.0, absLatitude));
   const double cloud = fbm(shifted(scaled(p, 4.5), 9.0), 6, 24);
   return mix(ground, Colour{250, 250, 252}, 0.85 * smoothstep(0.56, 0.74, cloud));
@@ -164,7 +164,7 @@ std::vector<Crater> makeCraters(int count, uint32_t seed) {
     const double z = 2.0 * unitHash(i, 0, 0, seed) - 1.0;
     const double angle = 2.0 * kPi * unitHash(i, 1, 0, seed);
     const double size = unitHash(i, 2, 0, seed);
-    const double radius = 0.012 + 0.11 * size * size * size;
+    const double radius = 0.008 + 0.1 * size * size * size;
     const double ring = std::sqrt(1.0 - z * z);
     craters.push_back({{ring * std::cos(angle), ring * std::sin(angle), z}, std::cos(1.4 * radius), radius});
   }
@@ -178,9 +178,10 @@ Colour moonColour(const Vec3& p, double, const std::vector<Crater>& craters) {
     const double cosine = p.x * crater.centre.x + p.y * crater.centre.y + p.z * crater.centre.z;
     if (cosine < crater.cosOuter) continue;
     const double d = std::acos(cosine < 1.0 ? cosine : 1.0) / crater.radius;
-    if (d < 1.0) grey -= 28.0 * (1.0 - d * d);
-    const double rim = (d - 1.0) / 0.18;
-    grey += 32.0 * std::exp(-rim * rim);
+    if (d < 1.0) grey -= 24.0 * (1.0 - d * d);
+    const double rim = (d - 1.0) / 0.12;
+    grey += 16.0 * std::exp(-rim * rim);
+    if (d > 1.0) grey += 6.0 * (1.4 - d) / 0.4;  // a faint blanket of ejecta
   }
   return {grey, grey, grey * 0.98};
 }
