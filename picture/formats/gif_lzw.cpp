@@ -15,6 +15,13 @@ void resetTable(GifLzwDecoder* decoder) {
   decoder->oldCode = -1;
 }
 
+// Codes widen once the next entry needs the extra bit. Checked after every
+// string or literal code, the first after a clear included: with 1-bit pixels
+// the first free entry already needs it.
+void widen(GifLzwDecoder* decoder) {
+  if (decoder->nextCode >= 1 << decoder->codeBits && decoder->codeBits < gifLzwMaxBits) ++decoder->codeBits;
+}
+
 // Checks a code against the table and defines the entry it completes. False
 // for a code that names no string: a value not yet defined other than the
 // entry being defined, or a string code right after a clear.
@@ -23,6 +30,7 @@ bool takeCode(GifLzwDecoder* decoder, int code) {
   if (oldCode < 0) {
     if (code >= decoder->clearCode) return false;
     decoder->oldCode = code;
+    widen(decoder);
     return true;
   }
   const bool known = code < decoder->clearCode || (code > decoder->endCode && code < decoder->nextCode);
@@ -34,12 +42,12 @@ bool takeCode(GifLzwDecoder* decoder, int code) {
     decoder->firstByte[entry] = decoder->firstByte[oldCode];
     decoder->length[entry] = uint16_t(decoder->length[oldCode] + 1);
     decoder->nextCode = entry + 1;
-    if (decoder->nextCode == 1 << decoder->codeBits && decoder->codeBits < gifLzwMaxBits)
-      ++decoder->codeBits;
   }
   decoder->oldCode = code;
+  widen(decoder);
   return true;
 }
+
 
 // Writes the string of a known code backwards from its last byte. Every entry
 // is one byte longer than its prefix, so the walk ends on a literal.
