@@ -1,15 +1,481 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// Targa (TGA) files: an 18-byte little-endian header, an identification field,
+// an optional colour map, then the lines, uncompressed or run-length encoded.
+// Reads colour-mapped (types 1, 9), true-colour (2, 10) and grey (3, 11) files:
+// indices of 1, 4 or 8 bits (run-length: 8) with maps of 15, 16, 24 or 32-bit
+// entries, pixels of 15, 16, 24 or 32 bits, grey of 1, 4 or 8 bits; either line
+// order; run-length packets may run on into the next line. Writes colour-mapped
+// images as 8-bit indices with a 24-bit map and true colour as 24-bit pixels,
+// uncompressed or run-length encoded, top line first.
+// The format has no magic number and is tried last, so the header is checked
+// strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const int tgaHeaderSize = 18;
+const int tgaMaxSide = 0xffff;  // width and height are 16-bit fields
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+// Header field offsets.
+const int offIdLength = 0;
+const int offMapType = 1;
+const int offImageType = 2;
+const int offMapFirst = 3;
+const int offMapLength = 5;
+const int offMapEntryBits = 7;
+const int offWidth = 12;
+const int offHeight = 14;
+const int offDepth = 16;
+const int offDescriptor = 17;
+
+enum {
+  typeMapped = 1,
+  typeTrueColour = 2,
+  typeGrey = 3,
+  typeMappedRle = 9,
+  typeTrueColourRle = 10,
+  typeGreyRle = 11
+};
+const int descriptorTopFirst = 0x20;
+
+const int maxPacketPixels = 128;
+const int maxPixelBytes = 4;
+const int maxPacketBytes = 1 + maxPacketPixels * maxPixelBytes;
+const int runChunk = 64 * 1024;
+
+// ---- Pure helpers -------------------------------------------------------
+
+bool isRunLength(int type) { return type >= typeMappedRle; }
+int baseType(int type) { return isRunLength(type) ? type - 8 : type; }
+bool isKnownType(int type) { return (type >= 1 && type <= 3) || (type >= 9 && type <= 11); }
+bool isKnownDepth(int depth) {
+  return (depth >= 1 && depth <= 8) || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+}
+bool isMapEntrySize(int bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
+int bytesFor(int bits) { return (bits + 7) / 8; }
+
+// A pixel or map entry of 15/16 bits (blue in bits 0-4), or 24/32 bits stored
+// blue, green, red.
+int32_t decodeColour(const uint8_t* p, int bytes) {
+  if (bytes == 2) {
+    const unsigned word = picGetLE16(p);
+    return picEncodeColour(int((word >> 10) & 31) << 3, int((word >> 5) & 31) << 3, int(word & 31) << 3);
+  }
+  return picEncodeColour(p[2], p[1], p[0]);
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Indices of 1, 4 or 8 bits, most significant first.
+void unpackIndices(const uint8_t* packed, int depth, int width, uint8_t* indices) {
+  if (depth == 8) {
+    std::memcpy(indices, packed, size_t(width));
+    return;
+  }
+  const int perByte = 8 / depth, mask = (1 << depth) - 1;
+  for (int x = 0; x < width; ++x) {
+    const int shift = 8 - depth * (x % perByte + 1);
+    indices[x] = uint8_t((packed[x / perByte] >> shift) & mask);
+  }
+}
+
+void splitPixels(const uint8_t* pixels, int bytes, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  for (int x = 0; x < width; ++x, pixels += bytes)
+    picDecodeColour(&red[x], &green[x], &blue[x], decodeColour(pixels, bytes));
+}
+
+// A packet begun in one line and finished in the next.
+struct RunCarry {
+  int repeatLeft = 0;   // repeats of `pixel` still to come
+  int literalLeft = 0;  // literal pixels still to come from the packed data
+  uint8_t pixel[maxPixelBytes] = {};
+};
+
+// Expands whole packets from `packed` (length bytes) into `out` until `pixels`
+// pixels are there; a packet passing that end is carried over. Stops early at
+// a packet not wholly inside `packed`. Returns the bytes consumed; *produced
+// receives the pixels written.
+size_t expandPackets(const uint8_t* packed, size_t length, int pixelBytes, RunCarry& carry,
+                     uint8_t* out, int pixels, int* produced) {
+  const size_t unit = size_t(pixelBytes);
+  size_t at = 0;
+  int x = 0;
+  while (x < pixels) {
+    if (carry.repeatLeft > 0) {
+      for (; carry.repeatLeft > 0 && x < pixels; --carry.repeatLeft, ++x)
+        std::memcpy(out + size_t(x) * unit, carry.pixel, unit);
+      continue;
+    }
+    if (carry.literalLeft > 0) {
+      const int take = carry.literalLeft < pixels - x ? carry.literalLeft : pixels - x;
+      std::memcpy(out + size_t(x) * unit, packed + at, size_t(take) * unit);
+      at += size_t(take) * unit;
+      x += take;
+      carry.literalLeft -= take;
+      continue;
+    }
+    if (at >= length) break;
+    const int header = packed[at];
+    const int count = (header & 0x7f) + 1;
+    const bool repeat = (header & 0x80) != 0;
+    const size_t packetBytes = 1 + (repeat ? unit : unit * size_t(count));
+    if (packetBytes > length - at) break;
+    ++at;
+    if (repeat) {
+      std::memcpy(carry.pixel, packed + at, unit);
+      at += unit;
+      carry.repeatLeft = count;
+    } else {
+      carry.literalLeft = count;
+    }
+  }
+  *produced = x;
+  return at;
+}
+
+// Appends the run-length packets of one line of `count` pixels to `out`, which
+// must hold count * (pixelBytes + 1) bytes. Returns the bytes written.
+size_t packLine(const uint8_t* pixels, int count, int pixelBytes, uint8_t* out) {
+  const size_t unit = size_t(pixelBytes);
+  auto same = [&](int a, int b) { return std::memcmp(pixels + a * unit, pixels + b * unit, unit) == 0; };
+  auto raw = [&](int first, int n, size_t at) {
+    out[at++] = uint8_t(n - 1);
+    std::memcpy(out + at, pixels + size_t(first) * unit, size_t(n) * unit);
+    return at + size_t(n) * unit;
+  };
+  size_t at = 0;
+  int i = 0;
+  while (i < count) {
+    if (i + 1 < count && same(i, i + 1)) {
+      int run = 2;
+      while (i + run < count && run < maxPacketPixels && same(i, i + run)) ++run;
+      out[at++] = uint8_t(0x80 | (run - 1));
+      std::memcpy(out + at, pixels + size_t(i) * unit, unit);
+      at += unit;
+      i += run;
+      if (i == count - 1) {  // a single pixel left after a repeat: a repeat of one
+        out[at++] = 0x80;
+        std::memcpy(out + at, pixels + size_t(i) * unit, unit);
+        at += unit;
+        ++i;
+      }
+      continue;
+    }
+    int end = i + 1;
+    while (end < count && end - i < maxPacketPixels && !(end + 1 < count && same(end, end + 1))) ++end;
+    if (end == count && end - i > 1) {  // the line's last pixel goes in a packet of its own
+      at = raw(i, end - 1 - i, at);
+      i = end - 1;
+    }
+    at = raw(i, end - i, at);
+    i = end;
+  }
+  return at;
+}
+
+// ---- Driver state -------------------------------------------------------
+
+// Reads run-length data through a buffer of its own, so that every packet lies
+// wholly in memory when it is decoded.
+struct RunReader {
+  std::unique_ptr<uint8_t[]> buffer;
+  size_t length = 0;
+  size_t next = 0;
+  bool ended = false;
+  RunCarry carry;
+
+  // Tops the buffer up when less than a whole packet is left. False on a stream error.
+  bool fill(picBinFile* stream) {
+    if (ended || length - next >= size_t(maxPacketBytes)) return true;
+    std::memmove(buffer.get(), buffer.get() + next, length - next);
+    length -= next;
+    next = 0;
+    const int got = picBinReadAvailable(stream, buffer.get() + length, int(runChunk - length));
+    if (picBinError(stream)) return false;
+    if (got <= 0) ended = true;
+    length += size_t(got > 0 ? got : 0);
+    return true;
+  }
+
+  int line(picBinFile* stream, int pixelBytes, uint8_t* out, int pixels) {
+    int done = 0;
+    while (done < pixels) {
+      if (!fill(stream)) return PIC_ERR_READ;
+      int produced = 0;
+      const size_t used = expandPackets(buffer.get() + next, length - next, pixelBytes, carry,
+                                        out + size_t(done) * size_t(pixelBytes), pixels - done, &produced);
+      next += used;
+      done += produced;
+      if (used == 0 && produced == 0 && ended) return PIC_ERR_READ;  // the data ends inside the line
+    }
+    return PIC_OK;
+  }
+};
+
+struct TargaState {
+  picBinFile* stream;
+  int lineBytes;
+  int mapType;
+  int imageType;
+  int mapEntryBits;
+  int depth;
+  std::unique_ptr<uint8_t[]> line;
+  std::unique_ptr<uint8_t[]> packed;  // writing: one run-length line
+  bool topFirst;
+  int mapFirst;
+  int mapLength;
+  long mapOffset;
+  long dataOffset;
+  bool linesStarted;
+  RunReader runs;
+};
+
+TargaState* stateOf(picFile* file) { return static_cast<TargaState*>(file->driverData); }
+
+picFile* release(picFile* file, TargaState* state, int* status, int code) {
+  if (state && state->stream) picBinClose(state->stream);
+  delete state;
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+// Whether the line code handles the image's depth, and its map if it uses one.
+bool isSupported(const TargaState& s) {
+  const int type = baseType(s.imageType);
+  if (type == typeTrueColour) return s.depth == 15 || s.depth == 16 || s.depth == 24 || s.depth == 32;
+  const bool depthOk = isRunLength(s.imageType) ? s.depth == 8 : (s.depth == 1 || s.depth == 4 || s.depth == 8);
+  if (type == typeGrey) return depthOk;
+  return depthOk && s.mapLength > 0 && s.mapFirst + s.mapLength <= PIC_MAX_COLOURS &&
+         isMapEntrySize(s.mapEntryBits);
+}
+
+// ---- Operations ---------------------------------------------------------
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  TargaState* state = new (std::nothrow) TargaState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  // Everything that can be checked without a magic number is.
+  uint8_t header[tgaHeaderSize];
+  if (picBinReadAvailable(state->stream, header, tgaHeaderSize) != tgaHeaderSize)
+    return release(file, state, status, PIC_ERR_FORMAT);
+  state->mapType = header[offMapType];
+  state->imageType = header[offImageType];
+  state->mapFirst = picGetLE16(header + offMapFirst);
+  state->mapLength = picGetLE16(header + offMapLength);
+  state->mapEntryBits = header[offMapEntryBits];
+  state->depth = header[offDepth];
+  state->topFirst = (header[offDescriptor] & descriptorTopFirst) != 0;
+  const int width = picGetLE16(header + offWidth), height = picGetLE16(header + offHeight);
+  const int type = baseType(state->imageType);
+  if (state->mapType > 1 || !isKnownType(state->imageType) || (type == typeMapped && state->mapType == 0) ||
+      !isKnownDepth(state->depth) || width == 0 || height == 0)
+    return release(file, state, status, PIC_ERR_FORMAT);
+
+  // Where the map and the lines lie; both must be inside the file.
+  const int64_t mapBytes = state->mapType ? int64_t(state->mapLength) * bytesFor(state->mapEntryBits) : 0;
+  const int64_t mapOffset = tgaHeaderSize + int64_t(header[offIdLength]);
+  const int64_t dataOffset = mapOffset + mapBytes;
+  const int pixelBytes = bytesFor(state->depth);
+  const int64_t pixels = int64_t(width) * height;
+  const int64_t leastData = isRunLength(state->imageType)
+      ? (pixels + maxPacketPixels - 1) / maxPacketPixels * (1 + pixelBytes)
+      : (int64_t(width) * state->depth + 7) / 8 * height;
+  const long fileSize = picBinSize(state->stream);
+  if (fileSize >= 0 && dataOffset + leastData > fileSize) return release(file, state, status, PIC_ERR_READ);
+  state->mapOffset = long(mapOffset);
+  state->dataOffset = long(dataOffset);
+
+  file->width = width;
+  file->height = height;
+  file->colourMode = type == typeTrueColour ? PIC_RGB : PIC_MAP;
+  file->compression = isRunLength(state->imageType) ? PIC_COMP_RLE : PIC_COMP_NONE;
+  if (type == typeMapped)
+    file->colours = state->mapFirst + state->mapLength;
+  else if (type == typeGrey)
+    file->colours = state->depth <= 8 ? 1 << state->depth : PIC_MAX_COLOURS;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = state->topFirst ? height - 1 : 0;
+  file->driverData = state;
+  if (!isSupported(*state) || picCheckImageSize(width, height, pixelBytes) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, file);
+
+  state->lineBytes = int((int64_t(width) * state->depth + 7) / 8);
+  state->line.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(pixelBytes)]);
+  if (isRunLength(state->imageType)) state->runs.buffer.reset(new (std::nothrow) uint8_t[runChunk]);
+  if (!state->line || (isRunLength(state->imageType) && !state->runs.buffer))
+    return release(file, state, status, PIC_ERR_READ);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  const bool mapped = colourMode == PIC_MAP;
+  if (!mapped && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  // 16-bit header fields; a map needs at least one entry.
+  if (width <= 0 || height <= 0 || width > tgaMaxSide || height > tgaMaxSide ||
+      (mapped && (colours < 1 || colours > PIC_MAX_COLOURS)))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE && compression != PIC_COMP_LZW)
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  picFile* file = picNewFile();
+  TargaState* state = new (std::nothrow) TargaState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  const bool runLength = compression != PIC_COMP_NONE;
+  state->depth = mapped ? 8 : 24;
+  state->imageType = (mapped ? typeMapped : typeTrueColour) + (runLength ? 8 : 0);
+  state->lineBytes = width * (state->depth / 8);
+  state->topFirst = true;
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = mapped ? colours : 0;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->planeOrder[0] = 2;
+  file->planeOrder[2] = 0;
+  // Top line first: decoders that ignore the descriptor's order bit still see
+  // the picture the right way up.
+  file->currentLine = height - 1;
+
+  state->line.reset(new (std::nothrow) uint8_t[size_t(state->lineBytes)]);
+  // Room for the worst run-length line: a packet header before every pixel.
+  if (runLength) state->packed.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(state->depth / 8 + 1)]);
+  if (!state->line || (runLength && !state->packed)) return release(file, state, status, PIC_ERR_OPEN);
+
+  uint8_t header[tgaHeaderSize] = {};
+  header[offMapType] = mapped ? 1 : 0;
+  header[offImageType] = uint8_t(state->imageType);
+  picPutLE16(header + offMapLength, uint32_t(file->colours));
+  header[offMapEntryBits] = mapped ? 24 : 0;
+  picPutLE16(header + offWidth, uint32_t(width));
+  picPutLE16(header + offHeight, uint32_t(height));
+  header[offDepth] = uint8_t(state->depth);
+  header[offDescriptor] = descriptorTopFirst;
+  if (picBinWrite(state->stream, header, tgaHeaderSize) != tgaHeaderSize || picBinError(state->stream))
+    return release(file, state, status, PIC_ERR_WRITE);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  TargaState* state = stateOf(file);
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  if (baseType(state->imageType) == typeGrey) {
+    for (int i = 0; i < colours; ++i) {
+      const int v = colours > 1 ? i * 255 / (colours - 1) : 255;
+      map[i] = picEncodeColour(v, v, v);
+    }
+    return PIC_OK;
+  }
+  const int entryBytes = bytesFor(state->mapEntryBits);
+  std::unique_ptr<uint8_t[]> entries(new (std::nothrow) uint8_t[size_t(state->mapLength) * size_t(entryBytes)]);
+  if (!entries) return PIC_ERR_READ;
+  const int bytes = state->mapLength * entryBytes;
+  picBinSeekSet(state->stream, int(state->mapOffset));
+  if (picBinRead(state->stream, entries.get(), bytes) != bytes || picBinError(state->stream))
+    return PIC_ERR_READ;
+  // Indices count from the map's first entry; entries below it are black.
+  for (int i = 0; i < state->mapFirst && i < colours; ++i) map[i] = 0;
+  for (int i = 0; i < state->mapLength && state->mapFirst + i < colours; ++i)
+    map[state->mapFirst + i] = decodeColour(entries.get() + size_t(i) * size_t(entryBytes), entryBytes);
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  TargaState* state = stateOf(file);
+  uint8_t entries[3 * PIC_MAX_COLOURS];
+  for (int i = 0; i < file->colours; ++i)
+    picDecodeColour(&entries[3 * i + 2], &entries[3 * i + 1], &entries[3 * i], map[i]);
+  const int length = 3 * file->colours;
+  if (picBinWrite(state->stream, entries, length) != length || picBinError(state->stream)) return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+// Moves to the next line in file order.
+void advance(picFile* file) { file->currentLine += stateOf(file)->topFirst ? -1 : 1; }
+
+// The next line's pixels, unpacked to whole bytes per pixel for run-length
+// files, as stored otherwise.
+int readPixels(picFile* file, const uint8_t** pixels) {
+  TargaState* state = stateOf(file);
+  if (!state->linesStarted) {
+    picBinSeekSet(state->stream, int(state->dataOffset));
+    state->linesStarted = true;
+  }
+  *pixels = state->line.get();
+  if (isRunLength(state->imageType))
+    return state->runs.line(state->stream, bytesFor(state->depth), state->line.get(), file->width);
+  if (picBinRead(state->stream, state->line.get(), state->lineBytes) != state->lineBytes ||
+      picBinError(state->stream))
+    return PIC_ERR_READ;
+  return PIC_OK;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  TargaState* state = stateOf(file);
+  const uint8_t* pixels;
+  const int result = readPixels(file, &pixels);
+  if (result != PIC_OK) return result;
+  unpackIndices(pixels, state->depth, file->width, line);
+  advance(file);
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  TargaState* state = stateOf(file);
+  const uint8_t* pixels;
+  const int result = readPixels(file, &pixels);
+  if (result != PIC_OK) return result;
+  splitPixels(pixels, bytesFor(state->depth), file->width, red, green, blue);
+  advance(file);
+  return PIC_OK;
+}
+
+// Writes one line of pixels, packed when the file is run-length encoded.
+int writePixels(picFile* file, const uint8_t* pixels, int pixelBytes) {
+  TargaState* state = stateOf(file);
+  int length = file->width * pixelBytes;
+  const uint8_t* data = pixels;
+  if (state->packed) {
+    length = int(packLine(pixels, file->width, pixelBytes, state->packed.get()));
+    data = state->packed.get();
+  }
+  if (picBinWrite(state->stream, data, length) != length || picBinError(state->stream)) return PIC_ERR_WRITE;
+  advance(file);
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) { return writePixels(file, line, 1); }
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  uint8_t* pixels = stateOf(file)->line.get();
+  for (int x = 0; x < file->width; ++x) {
+    pixels[3 * x] = blue[x];
+    pixels[3 * x + 1] = green[x];
+    pixels[3 * x + 2] = red[x];
+  }
+  return writePixels(file, pixels, 3);
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite, close,      readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
