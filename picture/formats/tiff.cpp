@@ -1,15 +1,451 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// TIFF through libtiff. Reads the first image of a file whose unsigned integer
+// samples lie contiguously in strips, with any compression libtiff decodes:
+// bilevel, 4- and 8-bit grey and 4- and 8-bit palette images as colour-mapped
+// images, 8-bit RGB as true colour. Writes 8-bit palette and 8-bit RGB images,
+// uncompressed, PackBits or LZW. Refuses other depths, separate planes,
+// floating-point or signed samples, extra samples and tiled images.
+// libtiff reads and writes through the picture library's file layer, so the
+// memory file table works, and its messages are silenced per open file.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const uint8_t tiffMagics[][4] = {
+    {'I', 'I', 42, 0}, {'M', 'M', 0, 42},  // classic TIFF
+    {'I', 'I', 43, 0}, {'M', 'M', 0, 43},  // BigTIFF
+};
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+const uint16_t photometricMinIsWhite = PHOTOMETRIC_MINISWHITE;
+const uint16_t photometricMinIsBlack = PHOTOMETRIC_MINISBLACK;
+const uint16_t photometricRGB = PHOTOMETRIC_RGB;
+const uint16_t photometricPalette = PHOTOMETRIC_PALETTE;
+
+// Largest single block libtiff may allocate for one file: far above any strip
+// of an image the library can hold, far below what a hostile header asks.
+const tmsize_t tiffMaxSingleAlloc = tmsize_t(1) << 30;
+// Largest transfer handed to the file layer at once (its counts are ints).
+const tmsize_t tiffMaxTransfer = tmsize_t(1) << 30;
+
+struct TiffState {
+  int lineSize;         // bytes of one scanline in lineBuffer
+  uint8_t* lineBuffer;  // one scanline as libtiff delivers or takes it
+  TIFF* tiff;
+  uint16_t photometric;
+  picBinFile* stream;  // closed by libtiff once it owns it
+};
+
+TiffState* stateOf(picFile* file) { return static_cast<TiffState*>(file->driverData); }
+
+// What the driver makes of a file's sample layout.
+struct TiffLayout {
+  int colourMode;
+  int colours;
+  int64_t lineSize;
+};
+
+// The supported layouts; false for any other (the caller reports PIC_ERR_DATA).
+bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64_t width,
+                    TiffLayout* layout) {
+  const bool grey = photometric == photometricMinIsWhite || photometric == photometricMinIsBlack;
+  const bool palette = photometric == photometricPalette;
+  if (samples == 1 && bits == 1 && grey) {
+    *layout = {PIC_MAP, 2, (width + 7) / 8};
+  } else if (samples == 1 && bits == 4 && (grey || palette)) {
+    *layout = {PIC_MAP, 16, (width + 1) / 2};
+  } else if (samples == 1 && bits == 8 && (grey || palette)) {
+    *layout = {PIC_MAP, 256, width};
+  } else if (samples == 3 && bits == 8 && photometric == photometricRGB) {
+    *layout = {PIC_RGB, 0, width * 3};
+  } else {
+    return false;
+  }
+  return true;
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Without a PhotometricInterpretation tag: three samples are RGB, anything
+// else is grey with 0 = black, as libtiff itself and common readers assume.
+uint16_t defaultPhotometric(uint16_t samples) {
+  return samples == 3 ? photometricRGB : photometricMinIsBlack;
+}
+
+// A grey ramp of `colours` entries; min-is-white runs from white to black.
+void greyRamp(int colours, bool minIsWhite, int32_t* map) {
+  const double step = colours > 1 ? 255.0 / (colours - 1) : 0.0;
+  for (int i = 0; i < colours; ++i) {
+    const int v = minIsWhite ? colours - 1 - i : i;
+    const int level = int(v * step);
+    map[i] = picEncodeColour(level, level, level);
+  }
+}
+
+// The 8-bit level of a 16-bit map component (65535 is full intensity), scaled
+// as libtiff's own RGBA reader and common decoders scale it.
+int mapLevel(uint16_t component) { return int(uint32_t(component) * 255 / 65535); }
+
+// A map component for an 8-bit level: the level in both bytes (level * 257),
+// so that readers scaling by 65535 and readers taking the high byte both get
+// the level back; level * 256 would read back one lower in the former.
+uint16_t mapComponent(uint8_t level) { return uint16_t(level * 257); }
+
+// Unpacks `width` indices of 1, 4 or 8 bits, most significant bits first.
+void unpackIndices(const uint8_t* source, int colours, int width, uint8_t* indices) {
+  if (colours == 2) {
+    for (int i = 0; i < width; ++i) indices[i] = uint8_t(source[i >> 3] >> (7 - (i & 7)) & 1);
+  } else if (colours == 16) {
+    for (int i = 0; i < width; ++i)
+      indices[i] = uint8_t((i & 1) ? source[i >> 1] & 0x0f : source[i >> 1] >> 4);
+  } else {
+    std::memcpy(indices, source, size_t(width));
+  }
+}
+
+// The file procedures libtiff calls. Counts are the bytes really transferred.
+picBinFile* streamOf(thandle_t handle) { return static_cast<picBinFile*>(handle); }
+
+tmsize_t tiffRead(thandle_t handle, void* buffer, tmsize_t count) {
+  picBinFile* stream = streamOf(handle);
+  if (stream->mode != PIC_BIN_READ || count < 0) return -1;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  tmsize_t done = 0;
+  while (done < count) {
+    const int piece = int(std::min(count - done, tiffMaxTransfer));
+    // Never asks past the end: a memory stream refuses such a read whole.
+    const int got = picBinReadAvailable(stream, bytes + done, piece);
+    if (got > 0) done += got;
+    if (got != piece) break;
+  }
+  return done;
+}
+
+tmsize_t tiffWrite(thandle_t handle, void* buffer, tmsize_t count) {
+  picBinFile* stream = streamOf(handle);
+  if (stream->mode != PIC_BIN_WRITE || count < 0) return -1;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  tmsize_t done = 0;
+  while (done < count) {
+    const int piece = int(std::min(count - done, tiffMaxTransfer));
+    const int put = picBinWrite(stream, bytes + done, piece);
+    if (put > 0) done += put;
+    if (put != piece || picBinError(stream)) break;
+  }
+  return done;
+}
+
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
+  picBinFile* stream = streamOf(handle);
+  const auto distance = static_cast<int64_t>(offset);
+  const toff_t failed = static_cast<toff_t>(-1);
+  if (distance > INT_MAX || distance < INT_MIN) return failed;
+  int result = 0;
+  switch (whence) {
+    case SEEK_SET:
+      if (distance < 0) return failed;
+      result = picBinSeekSet(stream, int(distance));
+      break;
+    case SEEK_CUR: result = picBinSeekCur(stream, int(distance)); break;
+    case SEEK_END: result = picBinSeekEnd(stream, int(distance)); break;
+    default: break;
+  }
+  if (result != 0 || picBinError(stream)) return failed;
+  const long position = picBinTell(stream);
+  return position < 0 ? failed : toff_t(position);
+}
+
+int tiffClose(thandle_t handle) {
+  picBinClose(streamOf(handle));
+  return 0;
+}
+
+toff_t tiffSize(thandle_t handle) {
+  const long size = picBinSize(streamOf(handle));
+  return size < 0 ? 0 : toff_t(size);
+}
+
+int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+void tiffUnmap(thandle_t, void*, toff_t) {}
+
+// libtiff's messages stop here, for this file only; other users of libtiff
+// keep their own handlers.
+int tiffSilence(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Opens libtiff on an open stream; on failure the stream stays the caller's.
+TIFF* tiffOpen(const char* fileName, const char* mode, picBinFile* stream) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, tiffSilence, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, tiffSilence, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tiffMaxSingleAlloc);
+  TIFF* tiff = TIFFClientOpenExt(fileName, mode, stream, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                 tiffSize, tiffMap, tiffUnmap, options);
+  TIFFOpenOptionsFree(options);
+  return tiff;
+}
+
+// Whether the stream starts with a TIFF header; leaves it at the start.
+bool hasTiffMagic(picBinFile* stream) {
+  uint8_t head[4];
+  const bool complete = picBinReadAvailable(stream, head, 4) == 4;
+  picBinSeekSet(stream, 0);
+  if (!complete || picBinError(stream)) return false;
+  for (const auto& magic : tiffMagics)
+    if (std::memcmp(head, magic, 4) == 0) return true;
+  return false;
+}
+
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, TiffState* state, int* status, int code) {
+  if (state) {
+    if (state->tiff)
+      TIFFClose(state->tiff);  // closes the stream too
+    else if (state->stream)
+      picBinClose(state->stream);
+    std::free(state->lineBuffer);
+  }
+  std::free(state);
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+// Allocates the line buffer, never smaller than what libtiff delivers or takes.
+bool allocateLine(TiffState* state, int64_t lineSize) {
+  const int64_t scanline = int64_t(TIFFScanlineSize64(state->tiff));
+  const int64_t size = std::max(lineSize, scanline);
+  if (size <= 0 || size > INT_MAX) return false;
+  state->lineBuffer = static_cast<uint8_t*>(std::malloc(size_t(size)));
+  state->lineSize = int(size);
+  return state->lineBuffer != nullptr;
+}
+
+void setFields(picFile* file, int width, int height, int colourMode, int compression, int colours) {
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = colours;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+}
+
+int compressionCode(uint16_t compression) {
+  if (compression == COMPRESSION_NONE) return PIC_COMP_NONE;
+  if (compression == COMPRESSION_PACKBITS) return PIC_COMP_RLE;
+  return PIC_COMP_LZW;
+}
+
+void reportResolution(const char* fileName, TIFF* tiff) {
+  if (!picGetResolutionCallback()) return;
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  uint16_t resolutionUnit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
+  if (resolutionUnit != RESUNIT_NONE) {
+    float x = 0.0f, y = 0.0f;
+    if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x)) xRes = x;
+    if (TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y)) yRes = y;
+    unit = resolutionUnit == RESUNIT_INCH ? PIC_RES_INCH : PIC_RES_CM;
+  }
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  auto* state = static_cast<TiffState*>(std::calloc(1, sizeof(TiffState)));
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->stream || !hasTiffMagic(state->stream))
+    return release(file, state, status, PIC_ERR_FORMAT);
+  state->tiff = tiffOpen(fileName, "r", state->stream);
+  if (!state->tiff) return release(file, state, status, PIC_ERR_FORMAT);
+  TIFF* tiff = state->tiff;
+
+  uint16_t compression = COMPRESSION_NONE;
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, planarConfig = PLANARCONFIG_CONTIG;
+  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &state->photometric))
+    state->photometric = defaultPhotometric(samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &planarConfig);
+  reportResolution(fileName, tiff);
+
+  TiffLayout layout = {samples >= 3 ? PIC_RGB : PIC_MAP, 0, 0};
+  const bool supported = sampleFormat == SAMPLEFORMAT_UINT && planarConfig == PLANARCONFIG_CONTIG &&
+                         !TIFFIsTiled(tiff) &&
+                         classifyLayout(bits, samples, state->photometric, width, &layout);
+  if (!supported && layout.colourMode == PIC_MAP) layout.colours = bits < 8 ? 1 << bits : 256;
+  setFields(file, int(std::min<uint32_t>(width, INT_MAX)), int(std::min<uint32_t>(height, INT_MAX)),
+            layout.colourMode, compressionCode(compression), layout.colours);
+  file->driverData = state;
+
+  if (!supported || picCheckImageSize(width, height, 3) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, file);
+  if (!TIFFIsCODECConfigured(compression)) return picOpenResult(status, PIC_ERR_COMPRESSION, file);
+  if (!allocateLine(state, layout.lineSize)) {
+    file->driverData = nullptr;
+    return release(file, state, status, PIC_ERR_DATA);
+  }
+  return picOpenResult(status, PIC_OK, file);
+}
+
+uint16_t tiffCompression(int compression) {
+  if (compression == PIC_COMP_RLE) return COMPRESSION_PACKBITS;
+  if (compression == PIC_COMP_LZW) return COMPRESSION_LZW;
+  return COMPRESSION_NONE;
+}
+
+void writeResolution(const char* fileName, TIFF* tiff) {
+  if (!picGetResolutionCallback()) return;
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+  if (unit == PIC_RES_NONE) return;
+  TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, unit == PIC_RES_INCH ? RESUNIT_INCH : RESUNIT_CENTIMETER);
+  TIFFSetField(tiff, TIFFTAG_XRESOLUTION, xRes);
+  TIFFSetField(tiff, TIFFTAG_YRESOLUTION, yRes);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if (colourMode != PIC_RGB && colourMode != PIC_MAP) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  picFile* file = picNewFile();
+  auto* state = static_cast<TiffState*>(std::calloc(1, sizeof(TiffState)));
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+  state->tiff = tiffOpen(fileName, "w", state->stream);
+  if (!state->tiff) return release(file, state, status, PIC_ERR_OPEN);
+  TIFF* tiff = state->tiff;
+
+  const bool mapped = colourMode == PIC_MAP;
+  state->photometric = mapped ? photometricPalette : photometricRGB;
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(height));
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, mapped ? 1 : 3);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, state->photometric);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiffCompression(compression));
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, uint32_t(-1)));
+  writeResolution(fileName, tiff);
+
+  setFields(file, width, height, colourMode, compression, mapped ? colours : 0);
+  // Map lines are copied too: libtiff may work in the buffer it is given.
+  if (!allocateLine(state, mapped ? int64_t(width) : int64_t(width) * 3))
+    return release(file, state, status, PIC_ERR_OPEN);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  TiffState* state = stateOf(file);
+  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
+  if (state->photometric == photometricMinIsWhite || state->photometric == photometricMinIsBlack) {
+    greyRamp(colours, state->photometric == photometricMinIsWhite, map);
+    return PIC_OK;
+  }
+  // libtiff holds 1 << BitsPerSample entries, as many as `colours`.
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  if (!TIFFGetField(state->tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+    return PIC_ERR_READ;
+  for (int i = 0; i < colours; ++i)
+    map[i] = picEncodeColour(mapLevel(red[i]), mapLevel(green[i]), mapLevel(blue[i]));
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  uint16_t red[PIC_MAX_COLOURS] = {}, green[PIC_MAX_COLOURS] = {}, blue[PIC_MAX_COLOURS] = {};
+  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
+  for (int i = 0; i < colours; ++i) {
+    uint8_t r, g, b;
+    picDecodeColour(&r, &g, &b, map[i]);
+    red[i] = mapComponent(r);
+    green[i] = mapComponent(g);
+    blue[i] = mapComponent(b);
+  }
+  return TIFFSetField(stateOf(file)->tiff, TIFFTAG_COLORMAP, red, green, blue) ? PIC_OK : PIC_ERR_WRITE;
+}
+
+// The file row of the next line call: file row 0 is the picture's top line.
+uint32_t fileRow(const picFile* file) { return uint32_t(file->height - 1 - file->currentLine); }
+
+int readScanline(picFile* file) {
+  TiffState* state = stateOf(file);
+  if (!state->lineBuffer || file->currentLine < 0 || file->currentLine >= file->height) return PIC_ERR_READ;
+  return TIFFReadScanline(state->tiff, state->lineBuffer, fileRow(file), 0) > 0 ? PIC_OK : PIC_ERR_READ;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  if (file->colourMode != PIC_MAP || readScanline(file) != PIC_OK) return PIC_ERR_READ;
+  unpackIndices(stateOf(file)->lineBuffer, file->colours, file->width, line);
+  --file->currentLine;
+  return PIC_OK;
+}
+
+// Writes the buffered line; after the last one the file is completed here,
+// since a failure at close could not be reported.
+int writeScanline(picFile* file) {
+  TiffState* state = stateOf(file);
+  if (file->currentLine < 0 || file->currentLine >= file->height) return PIC_ERR_WRITE;
+  if (TIFFWriteScanline(state->tiff, state->lineBuffer, fileRow(file), 0) < 0) return PIC_ERR_WRITE;
+  if (file->currentLine == 0 && !TIFFFlush(state->tiff)) return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  if (file->colourMode != PIC_MAP) return PIC_ERR_WRITE;
+  std::memcpy(stateOf(file)->lineBuffer, line, size_t(file->width));
+  return writeScanline(file);
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  if (file->colourMode != PIC_RGB || readScanline(file) != PIC_OK) return PIC_ERR_READ;
+  const uint8_t* pixel = stateOf(file)->lineBuffer;
+  for (int x = 0; x < file->width; ++x, pixel += 3) {
+    red[x] = pixel[0];
+    green[x] = pixel[1];
+    blue[x] = pixel[2];
+  }
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;
+  uint8_t* pixel = stateOf(file)->lineBuffer;
+  for (int x = 0; x < file->width; ++x, pixel += 3) {
+    pixel[0] = red[x];
+    pixel[1] = green[x];
+    pixel[2] = blue[x];
+  }
+  return writeScanline(file);
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 

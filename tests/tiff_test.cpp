@@ -1,0 +1,713 @@
+// TIFF through libtiff: files made by ImageMagick read with the right pixels,
+// every writer option read back by ImageMagick, on disk and in memory; hand-made
+// files for the layouts, maps, defaults and malformed headers; truncations;
+// silence of libtiff without touching other users' handlers.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "picture/core/driver_support.h"
+#include "picture/core/picture.h"
+#include "support/image_peer.h"
+
+namespace {
+
+// ---- Hand-made little-endian TIFF files ------------------------------------
+
+enum Tag : uint16_t {
+  tagWidth = 256,
+  tagLength = 257,
+  tagBits = 258,
+  tagCompression = 259,
+  tagPhotometric = 262,
+  tagStripOffsets = 273,
+  tagSamples = 277,
+  tagRowsPerStrip = 278,
+  tagStripByteCounts = 279,
+  tagXResolution = 282,
+  tagYResolution = 283,
+  tagPlanar = 284,
+  tagResolutionUnit = 296,
+  tagColorMap = 320,
+  tagSampleFormat = 339,
+};
+enum FieldType : uint16_t { typeShort = 3, typeLong = 4, typeRational = 5 };
+
+const uint32_t atPixels = 0xfffffff0;  // StripOffsets value: where the pixels land
+
+struct Entry {
+  uint16_t tag;
+  uint16_t type;
+  uint32_t count;
+  uint32_t value;                 // inline value (SHORT values in the low half)
+  std::vector<uint16_t> shorts;   // out-of-line SHORT array (ColorMap)
+  std::vector<uint32_t> longs;    // out-of-line LONG pairs (RATIONAL)
+};
+
+Entry shortEntry(uint16_t tag, uint32_t value) { return {tag, typeShort, 1, value, {}, {}}; }
+Entry longEntry(uint16_t tag, uint32_t value) { return {tag, typeLong, 1, value, {}, {}}; }
+Entry rationalEntry(uint16_t tag, uint32_t numerator, uint32_t denominator) {
+  return {tag, typeRational, 1, 0, {}, {numerator, denominator}};
+}
+
+void putLE16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+void putLE32(std::vector<uint8_t>& out, uint32_t v) {
+  putLE16(out, v & 0xffff);
+  putLE16(out, v >> 16);
+}
+
+// Header, one directory right behind it, out-of-line arrays, then the pixels.
+std::vector<uint8_t> buildTiff(const std::vector<Entry>& entries, const std::vector<uint8_t>& pixels) {
+  std::vector<uint8_t> out = {'I', 'I', 42, 0};  // byte order "II", version 42
+  putLE32(out, 8);                                // offset of the first directory
+  const uint32_t directorySize = 2 + 12 * uint32_t(entries.size()) + 4;
+  const uint32_t arraysStart = 8 + directorySize;  // arrays follow the directory
+  std::vector<uint8_t> extra;
+  uint32_t arraysSize = 0;
+  for (const Entry& e : entries) arraysSize += uint32_t(e.shorts.size() * 2 + e.longs.size() * 4);
+  const uint32_t pixelOffset = arraysStart + arraysSize;
+
+  putLE16(out, uint32_t(entries.size()));  // number of entries
+  for (const Entry& e : entries) {
+    putLE16(out, e.tag);    // tag
+    putLE16(out, e.type);   // field type
+    putLE32(out, e.count);  // value count
+    if (!e.shorts.empty() || !e.longs.empty()) {
+      putLE32(out, arraysStart + uint32_t(extra.size()));  // offset of the array
+      for (uint16_t v : e.shorts) putLE16(extra, v);
+      for (uint32_t v : e.longs) putLE32(extra, v);
+    } else if (e.tag == tagStripOffsets && e.value == atPixels) {
+      putLE32(out, pixelOffset);
+    } else {
+      putLE32(out, e.value);  // inline value
+    }
+  }
+  putLE32(out, 0);  // no next directory
+  out.insert(out.end(), extra.begin(), extra.end());
+  out.insert(out.end(), pixels.begin(), pixels.end());
+  return out;
+}
+
+// A one-strip uncompressed image with the given layout tags.
+std::vector<uint8_t> simpleTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                                int photometric, const std::vector<uint8_t>& pixels,
+                                std::vector<Entry> more = {}) {
+  std::vector<Entry> entries = {longEntry(tagWidth, width), longEntry(tagLength, height)};
+  if (samples == 3)
+    entries.push_back({tagBits, typeShort, 3, 0, {bits, bits, bits}, {}});
+  else
+    entries.push_back(shortEntry(tagBits, bits));
+  entries.push_back(shortEntry(tagCompression, 1));
+  if (photometric >= 0) entries.push_back(shortEntry(tagPhotometric, uint32_t(photometric)));
+  entries.push_back(longEntry(tagStripOffsets, atPixels));
+  entries.push_back(shortEntry(tagSamples, samples));
+  entries.push_back(longEntry(tagRowsPerStrip, height));
+  entries.push_back(longEntry(tagStripByteCounts, uint32_t(pixels.size())));
+  for (Entry& e : more) entries.push_back(std::move(e));
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+  return buildTiff(entries, pixels);
+}
+
+std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = tempPath(name);
+  EXPECT_TRUE(writeFileBytes(path, bytes));
+  return path;
+}
+
+// Loads as an application would, without making planes for a header's giant size.
+int loadUnlessHuge(const std::string& name) {
+  int width = 0, height = 0;
+  const int info = picImageInfo(name.c_str(), &width, &height, nullptr, nullptr);
+  if (info != PIC_OK) return info;
+  if (int64_t(width) * height > (1 << 22)) return -100;
+  const size_t pixels = size_t(width) * size_t(height);
+  std::vector<uint8_t> red(pixels), green(pixels), blue(pixels);
+  return picLoadRGB(name.c_str(), red.data(), green.data(), blue.data());
+}
+
+// The TIFF driver's own answer to a file.
+int driverOpenStatus(const std::string& path) {
+  int status = -99;
+  picDriver* driver = picTiffDriver();
+  picFile* file = driver->openRead(path.c_str(), &status);
+  if (file) driver->close(file);
+  return status;
+}
+
+std::string peerFile(const RgbImage& source, const std::string& options, const std::string& name) {
+  const std::string path = tempPath(name);
+  EXPECT_TRUE(peerEncode(source, options, path)) << peerConvert() << " failed: " << options;
+  return path;
+}
+
+// ---- The peer must be there -------------------------------------------------
+
+TEST(Tiff, OutsidePeerIsInstalled) {
+  ASSERT_TRUE(runCommand(std::string("command -v ") + peerConvert() + " >/dev/null"))
+      << peerConvert() << " is missing: install imagemagick (tools/install-deps.sh)";
+}
+
+// ---- Reading files the peer wrote -------------------------------------------
+
+struct PeerLayout {
+  const char* name;
+  const char* options;
+  int format;      // expected picFileFormat
+  int colourMode;  // expected picImageInfo
+  int colours;
+  bool secondPeer = false;  // the first peer reads its own file wrongly
+};
+
+// Decodes with the second peer (Pillow) into planes, via PPM.
+bool secondPeerDecode(const std::string& path, RgbImage* image) {
+  const std::string ppm = path + ".pillow.ppm";
+  const std::string script = "import sys; from PIL import Image; "
+                             "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2], 'PPM')";
+  return runCommand("/usr/bin/python3 -c \"" + script + "\" '" + path + "' '" + ppm + "'") &&
+         readPpm(ppm, image);
+}
+
+TEST(Tiff, ReadsPeerFilesWithTheirPixelsOnDiskAndInMemory) {
+  const RgbImage source = makeTestImage(37, 23, 7);
+  const PeerLayout layouts[] = {
+      {"rgb-none", "-type TrueColor -depth 8 -compress None", 0x003, PIC_RGB, 0},
+      {"rgb-packbits", "-type TrueColor -depth 8 -compress RLE", 0x103, PIC_RGB, 0},
+      {"rgb-lzw", "-type TrueColor -depth 8 -compress LZW", 0x203, PIC_RGB, 0},
+      {"rgb-deflate", "-type TrueColor -depth 8 -compress Zip", 0x203, PIC_RGB, 0},
+      {"grey8-none", "-colorspace Gray -depth 8 -compress None", 0x003, PIC_MAP, 256},
+      {"grey8-packbits", "-colorspace Gray -depth 8 -compress RLE", 0x103, PIC_MAP, 256},
+      {"grey8-lzw", "-colorspace Gray -depth 8 -compress LZW", 0x203, PIC_MAP, 256},
+      {"grey8-white", "-colorspace Gray -depth 8 -define quantum:polarity=min-is-white", 0x003, PIC_MAP, 256},
+      {"grey4-none", "-colorspace Gray -depth 4 -compress None", 0x003, PIC_MAP, 16},
+      {"grey4-packbits", "-colorspace Gray -depth 4 -compress RLE", 0x103, PIC_MAP, 16},
+      {"grey4-lzw", "-colorspace Gray -depth 4 -compress LZW", 0x203, PIC_MAP, 16},
+      // The first peer writes these samples as if min-is-black and reads them so.
+      {"grey4-white", "-colorspace Gray -depth 4 -define quantum:polarity=min-is-white", 0x003, PIC_MAP,
+       16, true},
+      {"bilevel-black-none", "-type Bilevel -depth 1 -compress None", 0x003, PIC_MAP, 2},
+      {"bilevel-black-packbits", "-type Bilevel -depth 1 -compress RLE", 0x103, PIC_MAP, 2},
+      {"bilevel-black-lzw", "-type Bilevel -depth 1 -compress LZW", 0x203, PIC_MAP, 2},
+      {"bilevel-white-none", "-type Bilevel -depth 1 -define quantum:polarity=min-is-white", 0x003, PIC_MAP, 2},
+      {"bilevel-white-lzw", "-type Bilevel -depth 1 -compress LZW -define quantum:polarity=min-is-white",
+       0x203, PIC_MAP, 2},
+      {"bilevel-fax", "-type Bilevel -compress Group4", 0x203, PIC_MAP, 2},
+      {"palette8-none", "-depth 8 -colors 200 -type Palette -compress None", 0x003, PIC_MAP, 256},
+      {"palette8-packbits", "-depth 8 -colors 200 -type Palette -compress RLE", 0x103, PIC_MAP, 256},
+      {"palette8-lzw", "-depth 8 -colors 200 -type Palette -compress LZW", 0x203, PIC_MAP, 256},
+      {"palette4-none", "-depth 8 -colors 12 -type Palette -compress None", 0x003, PIC_MAP, 16},
+      {"palette4-lzw", "-depth 8 -colors 12 -type Palette -compress LZW", 0x203, PIC_MAP, 16},
+  };
+  for (const PeerLayout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    const std::string path = peerFile(source, layout.options, std::string(layout.name) + ".tif");
+    RgbImage expected;
+    ASSERT_TRUE(layout.secondPeer ? secondPeerDecode(path, &expected) : peerDecode(path, &expected));
+
+    int format = 0, width = 0, height = 0, mode = -1, colours = -1;
+    ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+    EXPECT_EQ(layout.format, format);
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
+    EXPECT_EQ(37, width);
+    EXPECT_EQ(23, height);
+    EXPECT_EQ(layout.colourMode, mode);
+    EXPECT_EQ(layout.colours, colours);
+
+    RgbImage fromDisk, fromMemory;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
+    EXPECT_EQ(0u, countDifferences(expected, fromDisk));
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(readFileBytes(path), &fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+    if (layout.colourMode == PIC_RGB) {
+      EXPECT_EQ(0u, countDifferences(source, fromDisk));
+    }
+    if (layout.colourMode == PIC_MAP) {
+      MappedImage mapped;
+      ASSERT_EQ(PIC_OK, libraryLoadMap(path, &mapped));
+      EXPECT_EQ(0u, countDifferences(expected, mappedToRgb(mapped)));
+    }
+  }
+}
+
+TEST(Tiff, RefusesUnsupportedLayoutsButDescribesThem) {
+  const RgbImage source = makeTestImage(19, 11, 3);
+  const std::pair<const char*, const char*> layouts[] = {
+      {"sixteen-bit", "-type TrueColor -depth 16"},
+      {"grey-sixteen-bit", "-colorspace Gray -depth 16"},
+      {"separate-planes", "-type TrueColor -depth 8 -interlace Plane"},
+      {"float", "-define quantum:format=floating-point -depth 32 -compress LZW"},
+      {"rgba", "-depth 8 -alpha on -type TrueColorAlpha"},
+      {"palette-one-bit", "-depth 8 -colors 2 -type Palette"},
+      {"palette-two-bit", "-depth 8 -colors 4 -type Palette"},
+      {"tiled", "-type TrueColor -depth 8 -define tiff:tile-geometry=16x16"},
+  };
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.first);
+    const std::string path = peerFile(source, layout.second, std::string(layout.first) + ".tif");
+    int format = 0, width = 0, height = 0;
+    ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+    EXPECT_EQ(PIC_DRIVER_TIFF, format & 0xff);
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+    EXPECT_EQ(19, width);
+    EXPECT_EQ(11, height);
+    RgbImage image;
+    EXPECT_EQ(PIC_ERR_DATA, libraryLoadRGB(path, &image));
+    EXPECT_EQ(PIC_ERR_DATA, memoryLoadRGB(readFileBytes(path), &image));
+    EXPECT_EQ(PIC_ERR_DATA, driverOpenStatus(path));
+  }
+}
+
+// ---- Writing files the peer reads ---------------------------------------------
+
+struct WriterOption {
+  const char* name;
+  int colourMode;
+  int compression;
+  uint16_t tiffCompression;
+};
+
+const WriterOption writerOptions[] = {
+    {"map-none", PIC_MAP, PIC_COMP_NONE, COMPRESSION_NONE},
+    {"map-packbits", PIC_MAP, PIC_COMP_RLE, COMPRESSION_PACKBITS},
+    {"map-lzw", PIC_MAP, PIC_COMP_LZW, COMPRESSION_LZW},
+    {"rgb-none", PIC_RGB, PIC_COMP_NONE, COMPRESSION_NONE},
+    {"rgb-packbits", PIC_RGB, PIC_COMP_RLE, COMPRESSION_PACKBITS},
+    {"rgb-lzw", PIC_RGB, PIC_COMP_LZW, COMPRESSION_LZW},
+};
+
+uint16_t compressionTag(const std::string& path) {
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  if (!tiff) return 0xffff;
+  uint16_t compression = 0;
+  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFClose(tiff);
+  return compression;
+}
+
+TEST(Tiff, EveryWriterOptionReadsBackInThePeerAndHereOnDiskAndInMemory) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {37, 23}, {300, 97}};
+  for (const WriterOption& option : writerOptions) {
+    for (const auto& size : sizes) {
+      SCOPED_TRACE(std::string(option.name) + " " + std::to_string(size.first) + "x" +
+                   std::to_string(size.second));
+      const std::string path = tempPath(std::string("written-") + option.name + ".tif");
+      const int format = PIC_DRIVER_TIFF | option.compression;
+      RgbImage expected;
+      std::vector<uint8_t> inMemory;
+      if (option.colourMode == PIC_MAP) {
+        const MappedImage mapped = makeTestMapped(size.first, size.second, 77, 5);
+        expected = mappedToRgb(mapped);
+        ASSERT_EQ(PIC_OK, picSaveMap(mapped.width, mapped.height, format, mapped.indices.data(),
+                                     int(mapped.map.size()), mapped.map.data(), path.c_str()));
+        ASSERT_EQ(PIC_OK, memorySaveMap(mapped, format, &inMemory));
+        MappedImage back;
+        ASSERT_EQ(PIC_OK, memoryLoadMap(inMemory, &back));
+        EXPECT_EQ(mapped.indices, back.indices);
+      } else {
+        expected = makeTestImage(size.first, size.second, 9);
+        ASSERT_EQ(PIC_OK, picSaveRGB(expected.width, expected.height, format, expected.red.data(),
+                                     expected.green.data(), expected.blue.data(), path.c_str()));
+        ASSERT_EQ(PIC_OK, memorySaveRGB(expected, format, &inMemory));
+      }
+      EXPECT_EQ(readFileBytes(path), inMemory);
+      EXPECT_EQ(option.tiffCompression, compressionTag(path));
+
+      RgbImage byPeer, byLibrary, fromMemory;
+      ASSERT_TRUE(peerDecode(path, &byPeer));
+      EXPECT_EQ(0u, countDifferences(expected, byPeer));
+      int readFormat = 0;
+      ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &readFormat));
+      EXPECT_EQ(format, readFormat);
+      ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &byLibrary));
+      EXPECT_EQ(0u, countDifferences(expected, byLibrary));
+      ASSERT_EQ(PIC_OK, memoryLoadRGB(inMemory, &fromMemory));
+      EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+    }
+  }
+}
+
+TEST(Tiff, WrittenColourMapHoldsEachLevelInBothBytesAndZerosBeyond) {
+  MappedImage image = makeTestMapped(9, 4, 5, 2);
+  image.map = {0x123456, 0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+  const std::string path = tempPath("map-lzw.tif");
+  ASSERT_EQ(PIC_OK, picSaveMap(9, 4, PIC_DRIVER_TIFF | PIC_COMP_LZW, image.indices.data(), 5,
+                               image.map.data(), path.c_str()));
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  ASSERT_NE(nullptr, tiff);
+  uint16_t bits = 0, photometric = 0, compression = 0;
+  uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+  ASSERT_TRUE(TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue));
+  EXPECT_EQ(8, bits);
+  EXPECT_EQ(PHOTOMETRIC_PALETTE, photometric);
+  EXPECT_EQ(COMPRESSION_LZW, compression);
+  EXPECT_EQ(0x1212, red[0]);
+  EXPECT_EQ(0x3434, green[0]);
+  EXPECT_EQ(0x5656, blue[0]);
+  EXPECT_EQ(0xffff, red[4]);
+  EXPECT_EQ(0xffff, blue[4]);
+  for (int i = 5; i < 256; ++i) EXPECT_EQ(0, red[i] | green[i] | blue[i]) << i;
+  TIFFClose(tiff);
+}
+
+TEST(Tiff, WriterKeepsItsRequestsAndRefusesWhatItCannotWrite) {
+  picDriver* driver = picTiffDriver();
+  const std::string path = tempPath("other-compression.tif");
+  int status = -99;
+  picFile* file = driver->openWrite(path.c_str(), 4, 2, PIC_RGB, 0x300, 0, &status);
+  ASSERT_EQ(PIC_OK, status);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(0x300, file->compression);  // kept as asked...
+  EXPECT_EQ(0, file->planar);
+  EXPECT_EQ(1, file->mapFirst);
+  EXPECT_EQ(1, file->currentLine);
+  const uint8_t row[4] = {1, 2, 3, 4};
+  EXPECT_EQ(PIC_OK, driver->writeRGBLine(file, row, row, row));
+  EXPECT_EQ(PIC_OK, driver->writeRGBLine(file, row, row, row));
+  driver->close(file);
+  EXPECT_EQ(COMPRESSION_NONE, compressionTag(path));  // ...but written uncompressed
+
+  EXPECT_EQ(nullptr, driver->openWrite(path.c_str(), 4, 2, 7, 0, 0, &status));
+  EXPECT_EQ(PIC_ERR_DATA, status);
+  EXPECT_EQ(nullptr, driver->openWrite(path.c_str(), 4, 2, PIC_MAP, 0, 257, &status));
+  EXPECT_EQ(PIC_ERR_DATA, status);
+  EXPECT_EQ(nullptr, driver->openWrite("/nonexistent-dir/x.tif", 4, 2, PIC_RGB, 0, 0, &status));
+  EXPECT_EQ(PIC_ERR_OPEN, status);
+}
+
+TEST(Tiff, ColourMapWriteStopsAt256EntriesWhateverTheFileClaims) {
+  picDriver* driver = picTiffDriver();
+  const std::string path = tempPath("big-map.tif");
+  int status = -99;
+  picFile* file = driver->openWrite(path.c_str(), 2, 1, PIC_MAP, 0, 256, &status);
+  ASSERT_NE(nullptr, file);
+  file->colours = 300;  // a caller that lies about its map
+  std::vector<int32_t> map(300, 0x808080);
+  EXPECT_EQ(PIC_OK, driver->writeMap(file, map.data()));
+  const uint8_t line[2] = {0, 255};
+  EXPECT_EQ(PIC_OK, driver->writeLine(file, line));
+  driver->close(file);
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+  EXPECT_EQ(0x808080u, image.at(1, 0));
+}
+
+// Saves into a memory buffer of exactly `capacity` bytes.
+int saveIntoCapacity(const RgbImage& image, int format, size_t capacity) {
+  std::vector<uint8_t> buffer(capacity);
+  char name[64];
+  picMemoryFileName(name, sizeof name, buffer.data(), int(capacity));
+  picUseMemoryFiles();
+  const int status = picSaveRGB(image.width, image.height, format, image.red.data(),
+                                image.green.data(), image.blue.data(), name);
+  picUseDiskFiles();
+  return status;
+}
+
+TEST(Tiff, ASaveThatDoesNotFitItsMemoryBufferFails) {
+  const RgbImage image = makeTestImage(16, 8, 4);
+  for (int compression : {PIC_COMP_NONE, PIC_COMP_LZW}) {
+    std::vector<uint8_t> whole;
+    ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_TIFF | compression, &whole));
+    for (size_t capacity = 1; capacity < whole.size(); ++capacity)
+      ASSERT_NE(PIC_OK, saveIntoCapacity(image, PIC_DRIVER_TIFF | compression, capacity))
+          << "capacity " << capacity << " of " << whole.size();
+    EXPECT_EQ(PIC_OK, saveIntoCapacity(image, PIC_DRIVER_TIFF | compression, whole.size()));
+  }
+}
+
+// ---- Hand-made files: maps, unpacking, defaults -------------------------------
+
+TEST(Tiff, GreyAndBilevelFilesGiveRampsAndKeepTheirStoredValues) {
+  struct Case {
+    const char* name;
+    uint16_t bits;
+    int photometric;  // -1: no PhotometricInterpretation tag
+    uint32_t width;
+    std::vector<uint8_t> pixels;  // one row
+    std::vector<int32_t> mapStart;
+    std::vector<uint8_t> indices;
+  };
+  const Case cases[] = {
+      // 1-bit min-is-white: entry 0 white, entry 1 black; bits taken MSB first.
+      {"bilevel-white", 1, 0, 10, {0xa5, 0xc0}, {0xffffff, 0x000000}, {1, 0, 1, 0, 0, 1, 0, 1, 1, 1}},
+      {"bilevel-black", 1, 1, 10, {0xa5, 0xc0}, {0x000000, 0xffffff}, {1, 0, 1, 0, 0, 1, 0, 1, 1, 1}},
+      // 4-bit grey steps by 17; the odd width's last pixel is the last byte's high nibble.
+      {"grey4-odd", 4, 1, 5, {0x01, 0xef, 0x7a}, {0x000000, 0x111111, 0x222222}, {0, 1, 14, 15, 7}},
+      {"grey4-white", 4, 0, 2, {0x0f}, {0xffffff, 0xeeeeee}, {0, 15}},
+      {"grey8-black", 8, 1, 3, {0, 128, 255}, {0x000000, 0x010101, 0x020202}, {0, 128, 255}},
+      {"grey8-white", 8, 0, 3, {0, 128, 255}, {0xffffff, 0xfefefe}, {0, 128, 255}},
+      // Without PhotometricInterpretation, one sample reads as min-is-black.
+      {"grey8-untagged", 8, -1, 3, {0, 9, 255}, {0x000000, 0x010101}, {0, 9, 255}},
+      {"bilevel-untagged", 1, -1, 3, {0x40}, {0x000000, 0xffffff}, {0, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path =
+        writeTemp(std::string(c.name) + ".tif", simpleTiff(c.width, 1, c.bits, 1, c.photometric, c.pixels));
+    MappedImage image;
+    ASSERT_EQ(PIC_OK, libraryLoadMap(path, &image));
+    ASSERT_EQ(size_t(1) << c.bits, image.map.size());
+    for (size_t i = 0; i < c.mapStart.size(); ++i) EXPECT_EQ(c.mapStart[i], image.map[i]) << i;
+    EXPECT_EQ(c.indices, image.indices);
+  }
+}
+
+TEST(Tiff, PaletteFileWithoutColourMapReadsAsGrey) {
+  // libtiff itself takes such a file as min-is-black.
+  const std::string path =
+      writeTemp("palette-without-map.tif", simpleTiff(2, 1, 8, 1, PHOTOMETRIC_PALETTE, {3, 200}));
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+  EXPECT_EQ(0x030303u, image.at(0, 0));
+  EXPECT_EQ(0xc8c8c8u, image.at(1, 0));
+}
+
+TEST(Tiff, UntaggedThreeSampleFileReadsAsRGB) {
+  const std::string path =
+      writeTemp("rgb-untagged.tif", simpleTiff(2, 2, 8, 3, -1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+  EXPECT_EQ(0x010203u, image.at(0, 0));  // file row 0 is the top line
+  EXPECT_EQ(0x0a0b0cu, image.at(1, 1));
+}
+
+TEST(Tiff, PaletteFileScalesItsMapFrom65535To255) {
+  std::vector<uint16_t> colourMap(3 * 16, 0);
+  colourMap[1] = 0xffff;        // red of entry 1: full
+  colourMap[16 + 1] = 0xff00;   // green of entry 1: just below full
+  colourMap[32 + 1] = 0x8080;   // blue of entry 1: 128 in both bytes
+  colourMap[15] = 0x12ff;       // red of entry 15: 18.9 of 255
+  colourMap[32 + 15] = 0x0080;  // blue of entry 15: 0.5 of 255
+  const std::string path = writeTemp(
+      "palette4.tif", simpleTiff(3, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x1f, 0x00},
+                                 {{tagColorMap, typeShort, 48, 0, colourMap, {}}}));
+  MappedImage image;
+  ASSERT_EQ(PIC_OK, libraryLoadMap(path, &image));
+  ASSERT_EQ(16u, image.map.size());
+  EXPECT_EQ(0xfffe80, image.map[1]);
+  EXPECT_EQ(0x120000, image.map[15]);
+  EXPECT_EQ((std::vector<uint8_t>{1, 15, 0}), image.indices);
+}
+
+// ---- Resolution ------------------------------------------------------------
+
+struct Resolution {
+  double x = -1, y = -1;
+  int unit = -1;
+};
+Resolution seen;
+Resolution toWrite;
+
+int recordResolution(const char*, double* x, double* y, int* unit) {
+  seen = {*x, *y, *unit};
+  *x = toWrite.x;
+  *y = toWrite.y;
+  *unit = toWrite.unit;
+  return 0;
+}
+
+TEST(Tiff, ResolutionTravelsThroughTheCallback) {
+  ASSERT_EQ(1, picDriverControl(reinterpret_cast<void*>(&recordResolution), PIC_CONTROL_RESOLUTION, -1));
+  const std::vector<uint8_t> pixel = {0};
+  struct Case {
+    const char* name;
+    std::vector<Entry> tags;
+    Resolution expected;
+  };
+  const Case cases[] = {
+      {"none", {}, {0.0, 0.0, PIC_RES_INCH}},  // libtiff's default unit is the inch
+      {"unit-none",
+       {rationalEntry(tagXResolution, 72, 1), rationalEntry(tagYResolution, 72, 1),
+        shortEntry(tagResolutionUnit, 1)},
+       {0.0, 0.0, PIC_RES_NONE}},
+      {"centimetre",
+       {rationalEntry(tagXResolution, 118, 1), rationalEntry(tagYResolution, 59, 2),
+        shortEntry(tagResolutionUnit, 3)},
+       {118.0, 29.5, PIC_RES_CM}},
+  };
+  toWrite = {0, 0, PIC_RES_NONE};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = writeTemp(std::string("res-") + c.name + ".tif",
+                                       simpleTiff(1, 1, 8, 1, 1, pixel, c.tags));
+    seen = {};
+    ASSERT_EQ(PIC_OK, driverOpenStatus(path));
+    EXPECT_DOUBLE_EQ(c.expected.x, seen.x);
+    EXPECT_DOUBLE_EQ(c.expected.y, seen.y);
+    EXPECT_EQ(c.expected.unit, seen.unit);
+  }
+
+  // Writing: the callback is asked with zeros, and what it leaves is written.
+  const RgbImage image = makeTestImage(3, 2);
+  for (const Resolution& wanted : {Resolution{300, 150, PIC_RES_INCH}, Resolution{40, 20, PIC_RES_CM}}) {
+    const std::string path = tempPath("res-written.tif");
+    toWrite = wanted;
+    ASSERT_EQ(PIC_OK, picSaveRGB(3, 2, PIC_DRIVER_TIFF, image.red.data(), image.green.data(),
+                                 image.blue.data(), path.c_str()));
+    EXPECT_EQ(0.0, seen.x);
+    EXPECT_EQ(PIC_RES_NONE, seen.unit);
+    toWrite = {0, 0, PIC_RES_NONE};
+    ASSERT_EQ(PIC_OK, driverOpenStatus(path));
+    EXPECT_DOUBLE_EQ(wanted.x, seen.x);
+    EXPECT_DOUBLE_EQ(wanted.y, seen.y);
+    EXPECT_EQ(wanted.unit, seen.unit);
+  }
+  picDriverControl(nullptr, PIC_CONTROL_RESOLUTION, -1);
+}
+
+// ---- Malformed, hostile and truncated files ---------------------------------
+
+// libtiff's process-wide handlers as another part of a program installs them.
+int otherUserMessages = 0;
+void otherUserHandler(const char*, const char*, va_list) { ++otherUserMessages; }
+
+TEST(Tiff, MalformedHeadersEndInAStatusSilently) {
+  const std::vector<uint8_t> pixel = {7};
+  std::vector<uint8_t> badVersion = simpleTiff(1, 1, 8, 1, 1, pixel);
+  badVersion[2] = 41;  // version 41: neither TIFF nor BigTIFF
+  std::vector<uint8_t> directoryPastEnd = simpleTiff(1, 1, 8, 1, 1, pixel);
+  directoryPastEnd[4] = 0xf0;  // first directory far behind the end
+  directoryPastEnd[5] = 0xff;
+  std::vector<uint8_t> hugeEntryCount = simpleTiff(1, 1, 8, 1, 1, pixel);
+  hugeEntryCount[8] = hugeEntryCount[9] = 0xff;  // 65535 entries, few present
+  std::vector<uint8_t> noDirectory = {'M', 'M', 0, 42, 0, 0, 0, 0};
+
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int status;  // the TIFF driver's answer; -1: any failure
+  };
+  const Case cases[] = {
+      {"one-byte", {'I'}, PIC_ERR_FORMAT},
+      {"bad-magic", {'I', 'X', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT},
+      {"mixed-order", {'I', 'M', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT},
+      {"bad-version", badVersion, PIC_ERR_FORMAT},
+      {"header-only", {'I', 'I', 42, 0}, PIC_ERR_FORMAT},
+      {"no-directory", noDirectory, PIC_ERR_FORMAT},
+      {"directory-past-end", directoryPastEnd, PIC_ERR_FORMAT},
+      {"huge-entry-count", hugeEntryCount, -1},
+      {"width-zero", simpleTiff(0, 1, 8, 1, 1, pixel), -1},
+      {"height-zero", simpleTiff(1, 0, 8, 1, 1, pixel), -1},
+      {"too-many-pixels", simpleTiff(70000, 70000, 8, 1, 1, pixel), -1},
+      {"row-too-wide", simpleTiff(0x7fffffff, 1, 8, 3, 2, pixel), -1},
+      {"bits-zero", simpleTiff(1, 1, 0, 1, 1, pixel), -1},
+      {"strip-past-end",
+       simpleTiff(4, 4, 8, 1, 1, pixel, {}), -1},  // 16 pixels announced, 1 stored
+      {"signed-samples", simpleTiff(1, 1, 8, 1, 1, pixel, {shortEntry(tagSampleFormat, 2)}), PIC_ERR_DATA},
+      {"separate-planes", simpleTiff(1, 1, 8, 3, 2, {1, 2, 3}, {shortEntry(tagPlanar, 2)}), PIC_ERR_DATA},
+      {"unknown-compression",
+       simpleTiff(1, 1, 8, 1, 1, pixel, {}), -2},  // patched below
+  };
+  // The buffer a memory name points at lives until the next call.
+  static std::vector<uint8_t> memoryBytes;
+  const auto memoryName = [](const std::vector<uint8_t>& bytes) {
+    memoryBytes = bytes;
+    memoryBytes.push_back(0);  // never empty
+    char name[64];
+    picMemoryFileName(name, sizeof name, memoryBytes.data(), int(bytes.size() ? bytes.size() : 1));
+    picUseMemoryFiles();
+    return std::string(name);
+  };
+  const TIFFErrorHandler previousError = TIFFSetErrorHandler(otherUserHandler);
+  const TIFFErrorHandler previousWarning = TIFFSetWarningHandler(otherUserHandler);
+  otherUserMessages = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = c.bytes;
+    if (c.status == -2) {
+      // Compression 34712 (JPEG 2000), which libtiff does not decode.
+      for (size_t i = 10; i + 12 <= bytes.size(); i += 12)
+        if (bytes[i] == (tagCompression & 0xff) && bytes[i + 1] == tagCompression >> 8) {
+          bytes[i + 8] = 34712 & 0xff;
+          bytes[i + 9] = 34712 >> 8;
+        }
+    }
+    const std::string path = writeTemp(std::string("bad-") + c.name + ".tif", bytes);
+    testing::internal::CaptureStderr();
+    const int status = driverOpenStatus(path);
+    const int load = loadUnlessHuge(path);
+    const int memoryLoad = loadUnlessHuge(memoryName(bytes));
+    picUseDiskFiles();
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+    if (c.status >= 0) {
+      EXPECT_EQ(c.status, status);
+    } else if (c.status == -2) {
+      EXPECT_EQ(PIC_ERR_COMPRESSION, status);
+    }
+    EXPECT_NE(PIC_OK, load);
+    EXPECT_EQ(load, memoryLoad);
+  }
+  EXPECT_EQ(0, otherUserMessages);  // nothing of ours reached them...
+  TIFF* missing = TIFFOpen(tempPath("no-such-file.tif").c_str(), "r");
+  EXPECT_EQ(nullptr, missing);
+  EXPECT_LT(0, otherUserMessages);  // ...and their own messages still do
+  EXPECT_EQ(otherUserHandler, TIFFSetErrorHandler(previousError));
+  EXPECT_EQ(otherUserHandler, TIFFSetWarningHandler(previousWarning));
+}
+
+TEST(Tiff, DataCutShortIsAReadErrorNotPixels) {
+  // The directory comes first, so every cut falls inside the strip.
+  std::vector<uint8_t> pixels(24 * 6 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7);
+  const std::vector<uint8_t> whole = simpleTiff(24, 6, 8, 3, 2, pixels);
+  const size_t pixelStart = whole.size() - pixels.size();
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(whole, &image));
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTemp("whole.tif", whole), &image));
+  for (size_t cut = pixelStart; cut < whole.size(); cut += 17) {
+    SCOPED_TRACE(cut);
+    const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(cut));
+    EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(writeTemp("cut.tif", bytes), &image));
+    EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
+  }
+}
+
+TEST(Tiff, TruncatedFilesEndInAStatus) {
+  const RgbImage source = makeTestImage(40, 30, 11);
+  const std::pair<const char*, const char*> kinds[] = {
+      {"trunc-rgb-lzw", "-type TrueColor -depth 8 -compress LZW"},
+      {"trunc-palette-packbits", "-depth 8 -colors 40 -type Palette -compress RLE"},
+      {"trunc-grey4", "-colorspace Gray -depth 4 -compress None"},
+  };
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.first);
+    const std::vector<uint8_t> whole = readFileBytes(peerFile(source, kind.second, std::string(kind.first) + ".tif"));
+    ASSERT_FALSE(whole.empty());
+    testing::internal::CaptureStderr();
+    for (size_t length = 0; length < whole.size(); length += length < 300 ? 1 : 37) {
+      const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(length));
+      RgbImage image;
+      const int fromMemory = memoryLoadRGB(bytes, &image);
+      const int fromDisk = libraryLoadRGB(writeTemp("truncated.tif", bytes), &image);
+      EXPECT_EQ(fromDisk, fromMemory) << length;
+    }
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  }
+}
+
+TEST(Tiff, SavedInputsEndInAStatus) {
+  namespace fs = std::filesystem;
+  const fs::path directory = fs::path(SOLSYS_TEST_DATA) / "tiff";
+  ASSERT_TRUE(fs::is_directory(directory));
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    SCOPED_TRACE(entry.path().string());
+    const std::vector<uint8_t> bytes = readFileBytes(entry.path().string());
+    RgbImage image;
+    const int status = memoryLoadRGB(bytes, &image);
+    EXPECT_TRUE(status >= PIC_OK && status <= PIC_ERR_COMPRESSION) << status;
+    EXPECT_EQ(status, libraryLoadRGB(entry.path().string(), &image));
+  }
+}
+
+}  // namespace
