@@ -1,15 +1,355 @@
-// Placeholder: recognises no file and writes none until the format is supported.
+// Sun raster images: a 32-byte big-endian header, an optional colour map, and
+// lines padded to 16 bits, top line first, raw or run-length encoded.
+// Reads 1- and 8-bit colour-mapped or grey images and 24- and 32-bit true
+// colour, in blue-green-red order or (type 3) red-green-blue order; a 32-bit
+// pixel carries an unused byte before its colours. Run-length data is one
+// stream over the whole image, so a run may go on into the next line.
+// Writes 8-bit colour-mapped and 24-bit files, always uncompressed. Refuses
+// other depths, maps of more than 256 entries, and LZW.
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "picture/core/driver_support.h"
 
 namespace {
 
-picFile* openRead(const char*, int* status) { return picOpenResult(status, PIC_ERR_FORMAT, nullptr); }
+const uint32_t sunMagic = 0x59a66a95;
+const int sunHeaderSize = 32;
+const uint32_t sunTypeStandard = 1;
+const uint32_t sunTypeRunLength = 2;
+const uint32_t sunTypeRgb = 3;  // true colour stored red first
+const uint32_t sunMapNone = 0;
+const uint32_t sunMapSeparate = 1;  // all reds, then all greens, then all blues
+const uint32_t sunMapTriplets = 2;
+const uint32_t sunMaxMapBytes = 3 * PIC_MAX_COLOURS;
+const uint8_t sunRunFlag = 0x80;
+const int sunInputChunk = 16384;
 
-picFile* openWrite(const char*, int, int, int, int, int, int* status) {
-  return picOpenResult(status, PIC_ERR_DATA, nullptr);
+struct SunHeader {
+  uint32_t width, height, depth, length, type, mapType, mapLength;
+};
+
+// A run of the encoded stream not yet fully written out; it may span lines.
+struct RunState {
+  size_t remaining;
+  uint8_t value;
+};
+
+struct SunState {
+  picBinFile* file;
+  int depth;
+  uint32_t type;
+  uint32_t mapType;
+  uint32_t mapLength;
+  int lineLength;
+  std::unique_ptr<uint8_t[]> lineBuffer;
+  // Encoded bytes read ahead of the decoder, and the run in progress.
+  std::unique_ptr<uint8_t[]> input;
+  int inputLength;
+  int inputNext;
+  RunState run;
+};
+
+SunState* stateOf(picFile* file) { return static_cast<SunState*>(file->driverData); }
+
+std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
 }
 
-picDriver driver = {0, nullptr, openRead, openWrite, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+// Releases what an open made, in one place for every path.
+picFile* release(picFile* file, SunState* state, int* status, int code) {
+  if (state && state->file) picBinClose(state->file);
+  delete state;
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+SunHeader decodeHeader(const uint8_t* bytes) {
+  return {picGetBE32(bytes + 4),  picGetBE32(bytes + 8),  picGetBE32(bytes + 12), picGetBE32(bytes + 16),
+          picGetBE32(bytes + 20), picGetBE32(bytes + 24), picGetBE32(bytes + 28)};
+}
+
+bool supportedDepth(uint32_t depth) { return depth == 1 || depth == 8 || depth == 24 || depth == 32; }
+
+// Bytes of one stored line: the pixels' bits rounded up to a multiple of 16.
+int64_t lineLengthOf(int64_t width, int64_t depth) { return (width * depth + 15) / 16 * 2; }
+
+// Expands run-length data into target[*produced .. targetLength). A run that
+// does not fit is kept in `run` for the next line. An escape whose count or
+// value is not in the source yet is left unread. Returns the bytes consumed.
+size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                  RunState* run, size_t* produced) {
+  size_t used = 0;
+  size_t filled = *produced;
+  for (;;) {
+    const size_t count = run->remaining < targetLength - filled ? run->remaining : targetLength - filled;
+    std::memset(target + filled, run->value, count);
+    filled += count;
+    run->remaining -= count;
+    if (filled == targetLength || used == sourceLength) break;
+    const uint8_t byte = source[used];
+    if (byte != sunRunFlag) {
+      target[filled++] = byte;
+      ++used;
+    } else if (used + 1 < sourceLength && source[used + 1] == 0) {
+      target[filled++] = sunRunFlag;
+      used += 2;
+    } else if (used + 2 < sourceLength) {
+      *run = {size_t(source[used + 1]) + 1, source[used + 2]};
+      used += 3;
+    } else {
+      break;
+    }
+  }
+  *produced = filled;
+  return used;
+}
+
+// Reads the header: PIC_ERR_FORMAT for a file of another format, PIC_ERR_READ
+// for a Sun raster header that ends early.
+int readHeader(picBinFile* file, uint8_t* bytes) {
+  const int got = picBinReadAvailable(file, bytes, sunHeaderSize);
+  if (picBinError(file) || got < 0) return PIC_ERR_READ;
+  uint8_t magic[4];
+  picPutBE32(magic, sunMagic);
+  if (std::memcmp(bytes, magic, size_t(got < 4 ? got : 4)) != 0) return PIC_ERR_FORMAT;
+  return got == sunHeaderSize ? PIC_OK : PIC_ERR_READ;
+}
+
+// Fills the picFile and state from a header; PIC_ERR_DATA for an image the
+// reader cannot load.
+int describe(const SunHeader& header, picFile* file, SunState* state) {
+  const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
+  file->width = sizeFits ? int32_t(header.width) : 0;
+  file->height = sizeFits ? int32_t(header.height) : 0;
+  file->colourMode = header.depth <= 8 ? PIC_MAP : PIC_RGB;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
+  if (!supportedDepth(header.depth)) return PIC_ERR_DATA;
+
+  state->depth = int(header.depth);
+  state->type = header.type;
+  state->mapType = header.mapType;
+  state->mapLength = header.mapLength;
+  file->compression = header.type == sunTypeRunLength ? PIC_COMP_RLE : PIC_COMP_NONE;
+  file->colours = header.depth == 1 ? 2 : header.depth == 8 ? 256 : 0;
+  if (header.depth <= 8 && header.mapType != sunMapNone) file->colours = int(header.mapLength / 3);
+  if (header.mapLength > sunMaxMapBytes) {
+    file->colours = 0;
+    return PIC_ERR_DATA;
+  }
+  if (picCheckImageSize(file->width, file->height, 4) != PIC_OK) return PIC_ERR_DATA;
+  state->lineLength = int(lineLengthOf(file->width, state->depth));
+  return PIC_OK;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) SunState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  uint8_t bytes[sunHeaderSize];
+  const int headerStatus = readHeader(state->file, bytes);
+  if (headerStatus != PIC_OK) return release(file, state, status, headerStatus);
+  const int described = describe(decodeHeader(bytes), file, state);
+  file->driverData = state;
+  if (described != PIC_OK) return picOpenResult(status, described, file);
+
+  state->lineBuffer = allocateBytes(size_t(state->lineLength));
+  if (state->type == sunTypeRunLength) state->input = allocateBytes(sunInputChunk);
+  if (!state->lineBuffer || (state->type == sunTypeRunLength && !state->input))
+    return release(file, state, status, PIC_ERR_READ);
+  return picOpenResult(status, PIC_OK, file);
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
+      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  const int depth = colourMode == PIC_MAP ? 8 : 24;
+  const int64_t lineLength = lineLengthOf(width, depth);
+  if (picCheckImageSize(width, height, 4) != PIC_OK || lineLength * height > int64_t(UINT32_MAX))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  picFile* file = picNewFile();
+  auto* state = new (std::nothrow) SunState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
+  if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
+
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->colours = colourMode == PIC_MAP ? colours : 0;
+  file->compression = PIC_COMP_NONE;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+  state->depth = depth;
+  state->lineLength = int(lineLength);
+
+  // The length counts the lines' padding: readers take it as the data's size.
+  uint8_t header[sunHeaderSize];
+  picPutBE32(header, sunMagic);
+  picPutBE32(header + 4, uint32_t(width));
+  picPutBE32(header + 8, uint32_t(height));
+  picPutBE32(header + 12, uint32_t(depth));
+  picPutBE32(header + 16, uint32_t(lineLength * height));
+  picPutBE32(header + 20, sunTypeStandard);
+  picPutBE32(header + 24, colourMode == PIC_MAP ? sunMapSeparate : sunMapNone);
+  picPutBE32(header + 28, uint32_t(file->colours * 3));
+  if (picBinWrite(state->file, header, sunHeaderSize) != sunHeaderSize || picBinError(state->file))
+    return release(file, state, status, PIC_ERR_WRITE);
+
+  // Zero-filled, so the pad byte of lines that need one stays 0.
+  state->lineBuffer = allocateBytes(size_t(lineLength));
+  if (!state->lineBuffer) return release(file, state, status, PIC_ERR_OPEN);
+  file->driverData = state;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  release(file, stateOf(file), nullptr, PIC_OK);
+  return 0;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  SunState* state = stateOf(file);
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  if (state->mapType == sunMapNone) {
+    const double step = colours > 1 ? 255.0 / (colours - 1) : 0.0;
+    for (int i = 0; i < colours; ++i) {
+      const int level = int(i * step);
+      map[i] = picEncodeColour(level, level, level);
+    }
+    return PIC_OK;
+  }
+  uint8_t bytes[sunMaxMapBytes];
+  const int size = 3 * colours;
+  picBinSeekSet(state->file, sunHeaderSize);
+  if (picBinError(state->file) || (size > 0 && picBinRead(state->file, bytes, size) != size) ||
+      picBinError(state->file))
+    return PIC_ERR_READ;
+  for (int i = 0; i < colours; ++i) {
+    if (state->mapType == sunMapTriplets)
+      map[i] = picEncodeColour(bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
+    else
+      map[i] = picEncodeColour(bytes[i], bytes[colours + i], bytes[2 * colours + i]);
+  }
+  return PIC_OK;
+}
+
+// Fetches the next stored line into the line buffer.
+int readStoredLine(picFile* file) {
+  SunState* state = stateOf(file);
+  picBinFile* stream = state->file;
+  // The pixel data follows the whole map, whether or not the map is used.
+  if (file->currentLine == file->height - 1) {
+    picBinSeekSet(stream, int(sunHeaderSize + state->mapLength));
+    state->inputLength = state->inputNext = 0;
+    state->run = {0, 0};
+    if (picBinError(stream)) return PIC_ERR_READ;
+  }
+  uint8_t* line = state->lineBuffer.get();
+  if (state->type != sunTypeRunLength)
+    return picBinRead(stream, line, state->lineLength) == state->lineLength && !picBinError(stream)
+               ? PIC_OK
+               : PIC_ERR_READ;
+
+  const size_t length = size_t(state->lineLength);
+  size_t produced = 0;
+  uint8_t* input = state->input.get();
+  for (;;) {
+    state->inputNext += int(unpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
+                                       line, length, &state->run, &produced));
+    if (produced == length) return PIC_OK;
+    // Keep an escape whose count or value has not been read yet, then read on.
+    const int kept = state->inputLength - state->inputNext;
+    std::memmove(input, input + state->inputNext, size_t(kept));
+    const int got = picBinReadAvailable(stream, input + kept, sunInputChunk - kept);
+    if (got <= 0 || picBinError(stream)) return PIC_ERR_READ;
+    state->inputLength = kept + got;
+    state->inputNext = 0;
+  }
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  if (readStoredLine(file) != PIC_OK) return PIC_ERR_READ;
+  const SunState* state = stateOf(file);
+  const uint8_t* stored = state->lineBuffer.get();
+  if (state->depth == 1) {
+    // A set bit selects entry 0: black when the file has no map.
+    for (int x = 0; x < file->width; ++x) line[x] = uint8_t(1 - ((stored[x >> 3] >> (7 - (x & 7))) & 1));
+  } else {
+    std::memcpy(line, stored, size_t(file->width));
+  }
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  if (readStoredLine(file) != PIC_OK) return PIC_ERR_READ;
+  const SunState* state = stateOf(file);
+  const int step = state->depth / 8;
+  // 32-bit pixels start with their unused byte.
+  const uint8_t* pixel = state->lineBuffer.get() + (step == 4 ? 1 : 0);
+  const bool redFirst = state->type == sunTypeRgb;
+  uint8_t* first = redFirst ? red : blue;
+  uint8_t* last = redFirst ? blue : red;
+  for (int x = 0; x < file->width; ++x, pixel += step) {
+    first[x] = pixel[0];
+    green[x] = pixel[1];
+    last[x] = pixel[2];
+  }
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeStoredLine(picFile* file) {
+  SunState* state = stateOf(file);
+  if (picBinWrite(state->file, state->lineBuffer.get(), state->lineLength) != state->lineLength ||
+      picBinError(state->file))
+    return PIC_ERR_WRITE;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  SunState* state = stateOf(file);
+  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  uint8_t bytes[sunMaxMapBytes];
+  for (int i = 0; i < colours; ++i)
+    picDecodeColour(&bytes[i], &bytes[colours + i], &bytes[2 * colours + i], map[i]);
+  const int size = 3 * colours;
+  if (picBinWrite(state->file, bytes, size) != size || picBinError(state->file)) return PIC_ERR_WRITE;
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  std::memcpy(stateOf(file)->lineBuffer.get(), line, size_t(file->width));
+  return writeStoredLine(file);
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  uint8_t* pixel = stateOf(file)->lineBuffer.get();
+  for (int x = 0; x < file->width; ++x, pixel += 3) {
+    pixel[0] = blue[x];
+    pixel[1] = green[x];
+    pixel[2] = red[x];
+  }
+  return writeStoredLine(file);
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
