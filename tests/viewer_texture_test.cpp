@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "nrutil/nrutil.h"
 #include "picture/core/picture.h"
 #include "support/viewer_harness.h"
 #include "viewer/textureLoader.h"
@@ -138,6 +139,67 @@ TEST_F(LoadTextureTest, MissingOrColourMappedImagesLeaveTheBodyUntextured) {
     EXPECT_EQ(texture.height, 0);
     EXPECT_EQ(texture.texels, nullptr);
     std::free(texture.name);  // the viewer keeps it for the process; a test record does not
+  }
+}
+
+TEST_F(LoadTextureTest, ImagesOfEverySizeUploadAsTheyAre) {
+  struct Case {
+    int width, height;  // image
+    int textureWidth, textureHeight;
+  };
+  const Case cases[] = {
+      {1, 1, 1, 1}, {2, 1, 2, 1}, {1, 2, 1, 2}, {2, 2, 2, 2},  // rows of 3 or 6 bytes
+      {64, 32, 64, 32}, {3, 2, 4, 2}, {300, 200, 512, 256}, {5, 7, 8, 8},
+  };
+  for (const Case& c : cases) {
+    for (uint8_t mipmapped : {0, 1}) {
+      SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + (mipmapped ? " mipmapped" : ""));
+      const size_t pixels = static_cast<size_t>(c.width) * c.height;
+      std::vector<uint8_t> red(pixels), green(pixels), blue(pixels);
+      for (size_t i = 0; i < pixels; ++i) {
+        red[i] = static_cast<uint8_t>(i * 7 + 1);
+        green[i] = static_cast<uint8_t>(255 - i * 3);
+        blue[i] = static_cast<uint8_t>(i * 11 + 5);
+      }
+      const std::string file = path("image.bmp");
+      ASSERT_EQ(picSaveRGB(c.width, c.height, PIC_DRIVER_BMP, red.data(), green.data(), blue.data(), file.c_str()),
+                PIC_OK);
+
+      TextureObject texture{};
+      std::string output;
+      {
+        StderrCapture capture;
+        loadTexture(file.c_str(), &texture, mipmapped, 0);
+        output = capture.text();
+      }
+      EXPECT_EQ(output, "Carregando Textura: " + file + "\n") << "no OpenGL error";
+      EXPECT_EQ(texture.width, c.textureWidth);
+      EXPECT_EQ(texture.height, c.textureHeight);
+      EXPECT_EQ(texture.border, 0);
+      ASSERT_NE(texture.texels, nullptr);
+      ASSERT_NE(texture.textureId, 0u);
+      const size_t texelBytes = static_cast<size_t>(texture.width) * texture.height * 3;
+      if (c.width == c.textureWidth && c.height == c.textureHeight) {
+        for (size_t i = 0; i < pixels; ++i) {  // exactly the image, bottom row first
+          ASSERT_EQ(texture.texels[3 * i], red[i]) << i;
+          ASSERT_EQ(texture.texels[3 * i + 1], green[i]) << i;
+          ASSERT_EQ(texture.texels[3 * i + 2], blue[i]) << i;
+        }
+      }
+
+      // What OpenGL holds is the buffer, byte for byte.
+      std::vector<uint8_t> uploaded(texelBytes);
+      glBindTexture(GL_TEXTURE_2D, texture.textureId);
+      glPixelStorei(GL_PACK_ALIGNMENT, 1);
+      glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, uploaded.data());
+      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+      EXPECT_EQ(uploaded, std::vector<uint8_t>(texture.texels, texture.texels + texelBytes));
+
+      GLuint id = texture.textureId;
+      glDeleteTextures(1, &id);
+      G_FREE_ARRAY(texture.texels, VECTOR);
+      std::free(texture.name);
+    }
   }
 }
 
