@@ -31,6 +31,14 @@ struct EncodeOptions {
   std::vector<jpeg_scan_info> scans;  // a custom scan script when not empty
 };
 
+EncodeOptions greyOptions() {
+  EncodeOptions options;
+  options.components = 1;
+  options.inputSpace = JCS_GRAYSCALE;
+  options.fileSpace = JCS_GRAYSCALE;
+  return options;
+}
+
 std::vector<uint8_t> libjpegEncode(int width, int height, const std::vector<uint8_t>& pixels,
                                    const EncodeOptions& options) {
   jpeg_compress_struct compressor;
@@ -181,6 +189,18 @@ bool fileExists(const std::string& path) {
 
 picDriver* jpeg() { return picJpegDriver(); }
 
+// Reads up to `lines` lines of an open file with the driver; the first status
+// that is not PIC_OK, or PIC_OK.
+int readLines(picFile* file, int lines) {
+  std::vector<uint8_t> r(size_t(file->width)), g(r), b(r);
+  for (int k = 0; k < lines; ++k) {
+    const int status = file->colourMode == PIC_MAP ? jpeg()->readLine(file, r.data())
+                                                   : jpeg()->readRGBLine(file, r.data(), g.data(), b.data());
+    if (status != PIC_OK) return status;
+  }
+  return PIC_OK;
+}
+
 // ---- Reading.
 
 TEST(Jpeg, ReadsEveryColourSpaceAsLibjpegDecodesIt) {
@@ -315,10 +335,7 @@ TEST(Jpeg, TwoComponentFileIsDescribedButNotLoaded) {
 
 TEST(Jpeg, TruncatedFileDeliversEveryLine) {
   for (bool grey : {false, true}) {
-    EncodeOptions options;
-    options.components = grey ? 1 : 3;
-    options.inputSpace = grey ? JCS_GRAYSCALE : JCS_RGB;
-    options.fileSpace = grey ? JCS_GRAYSCALE : JCS_YCbCr;
+    const EncodeOptions options = grey ? greyOptions() : EncodeOptions();
     const std::vector<uint8_t> whole = libjpegEncode(64, 64, makeSamples(64, 64, options.components), options);
     const std::vector<uint8_t> half(whole.begin(), whole.begin() + long(whole.size() / 2));
     const Decoded decoded = libjpegDecode(half, grey ? JCS_GRAYSCALE : JCS_RGB);
@@ -346,9 +363,7 @@ TEST(Jpeg, EveryTruncationEndsInAStatus) {
       continue;
     }
     if (status == PIC_OK) {
-      std::vector<uint8_t> r(size_t(file->width)), g(r), b(r);
-      for (int y = 0; y < file->height; ++y)
-        EXPECT_EQ(PIC_OK, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
+      EXPECT_EQ(PIC_OK, readLines(file, file->height));
       EXPECT_EQ(-1, file->currentLine);
     } else {
       EXPECT_EQ(PIC_ERR_DATA, status);
@@ -399,10 +414,7 @@ TEST(Jpeg, FileOfTooManyScansIsRefused) {
     scans.push_back({1, {0}, k, k, 0, 9});
     for (int bit = 9; bit > 0; --bit) scans.push_back({1, {0}, k, k, bit, bit - 1});
   }
-  EncodeOptions options;
-  options.components = 1;
-  options.inputSpace = JCS_GRAYSCALE;
-  options.fileSpace = JCS_GRAYSCALE;
+  EncodeOptions options = greyOptions();
   options.scans = scans;
   const std::vector<uint8_t> bytes = libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
   int status = -2;
@@ -426,10 +438,7 @@ std::vector<uint8_t> withSize(std::vector<uint8_t> bytes, uint8_t frame, int wid
 }
 
 TEST(Jpeg, HugeClaimedSizeNeverTurnsIntoAHugeAllocation) {
-  EncodeOptions options;
-  options.components = 1;
-  options.inputSpace = JCS_GRAYSCALE;
-  options.fileSpace = JCS_GRAYSCALE;
+  EncodeOptions options = greyOptions();
   options.progressive = true;
   const std::vector<uint8_t> small = libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
   // A progressive picture keeps every coefficient: 40000 x 40000 would need 3 GB.
@@ -633,8 +642,7 @@ TEST(Jpeg, CloseAfterPartialTransfersReleasesEverything) {
 
     file = jpeg()->openRead(complete.c_str(), &status);
     ASSERT_NE(nullptr, file);
-    std::vector<uint8_t> r(40), g(40), b(40);
-    for (int k = 0; k < lines; ++k) EXPECT_EQ(PIC_OK, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
+    EXPECT_EQ(PIC_OK, readLines(file, lines));
     EXPECT_EQ(29 - lines, file->currentLine);
     jpeg()->close(file);
   }
@@ -694,14 +702,7 @@ TEST(Jpeg, SavedHostileInputsEndInAStatus) {
       EXPECT_TRUE(status == PIC_ERR_FORMAT || status == PIC_ERR_READ) << status;
       continue;
     }
-    if (status == PIC_OK && int64_t(file->width) * file->height <= (1 << 22)) {
-      std::vector<uint8_t> r(size_t(file->width)), g(r), b(r);
-      for (int k = 0; k < file->height; ++k) {
-        const int read = file->colourMode == PIC_MAP ? jpeg()->readLine(file, r.data())
-                                                     : jpeg()->readRGBLine(file, r.data(), g.data(), b.data());
-        if (read != PIC_OK) break;
-      }
-    }
+    if (status == PIC_OK && int64_t(file->width) * file->height <= (1 << 22)) readLines(file, file->height);
     jpeg()->close(file);
   }
 }

@@ -45,7 +45,6 @@ struct JpegState {
   picBinFile* file;
   uint8_t greyTable[jpegGreyLevels];  // writing colour-mapped images; unset indices give 0
   bool writing;
-  bool finished;  // writing: compression completed with the last line
   J_COLOR_SPACE fileColourSpace;
   jpeg_progress_mgr progress;
 };
@@ -253,10 +252,8 @@ bool guardedWriteScanline(JpegState* state) {
   if (setjmp(state->errors.recoveryPoint)) return false;
   JSAMPROW row = state->lineBuffer;
   if (jpeg_write_scanlines(&state->compressor, &row, 1) != 1) return false;
-  if (state->compressor.next_scanline == state->compressor.image_height) {
+  if (state->compressor.next_scanline == state->compressor.image_height)
     jpeg_finish_compress(&state->compressor);
-    state->finished = true;
-  }
   return true;
 }
 
@@ -317,6 +314,19 @@ J_COLOR_SPACE outputColourSpace(J_COLOR_SPACE fileColourSpace) {
   }
 }
 
+void setFields(picFile* file, JpegState* state, int width, int height, int colourMode, int compression,
+               int colours) {
+  file->driverData = state;
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = colours;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+}
+
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
   JpegState* state = newState();
@@ -328,22 +338,12 @@ picFile* openRead(const char* fileName, int* status) {
 
   const jpeg_decompress_struct& decompressor = state->decompressor;
   state->fileColourSpace = decompressor.jpeg_color_space;
-  file->width = int(decompressor.image_width);
-  file->height = int(decompressor.image_height);
-  file->colourMode = PIC_RGB;
-  file->colours = 0;
-  file->compression = PIC_COMP_RLE;
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = file->height - 1;
-  file->driverData = state;
+  const J_COLOR_SPACE outColourSpace = outputColourSpace(state->fileColourSpace);
+  const bool grey = outColourSpace == JCS_GRAYSCALE;
+  setFields(file, state, int(decompressor.image_width), int(decompressor.image_height),
+            grey ? PIC_MAP : PIC_RGB, PIC_COMP_RLE, grey ? jpegGreyLevels : 0);
   reportResolution(fileName, decompressor);
 
-  const J_COLOR_SPACE outColourSpace = outputColourSpace(state->fileColourSpace);
-  if (outColourSpace == JCS_GRAYSCALE) {
-    file->colourMode = PIC_MAP;
-    file->colours = jpegGreyLevels;
-  }
   // Described but not loadable: close destroys the decompressor unstarted.
   if (outColourSpace == JCS_UNKNOWN || picCheckImageSize(file->width, file->height, 4) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
@@ -389,15 +389,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   }
   if (!guardedStartCompress(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->colours = colourMode == PIC_MAP ? colours : 0;
-  file->compression = compression;
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = height - 1;
-  file->driverData = state;
+  setFields(file, state, width, height, colourMode, compression, colourMode == PIC_MAP ? colours : 0);
   state->lineSize = settings.components * width;
   state->lineBuffer = static_cast<JSAMPLE*>(std::malloc(size_t(state->lineSize)));
   if (!state->lineBuffer) return release(file, state, status, PIC_ERR_WRITE);
