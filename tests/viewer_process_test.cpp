@@ -67,7 +67,7 @@ class ViewerProcessTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(ViewerProcessTest, EscapeEndsItAndOtherKeysChangeNothing) {
+TEST_F(ViewerProcessTest, EscapeEndsItOtherKeysAndResizingChangeNothing) {
   ASSERT_TRUE(writeUniformTextures(dir_));
   Viewer viewer(dir_);
   ASSERT_TRUE(viewer.started());
@@ -87,6 +87,20 @@ TEST_F(ViewerProcessTest, EscapeEndsItAndOtherKeysChangeNothing) {
     ASSERT_TRUE(viewer.running()) << "after " << key;
   }
   EXPECT_EQ(viewer.errors(), kProgressLines);
+
+  // A new size changes neither the viewport nor the aspect: the picture stays
+  // 500 x 500, anchored at the lower-left corner.
+  ChildOptions resize;
+  resize.argv = {"xdotool", "windowsize", "--sync", std::to_string(window), "800", "300"};
+  ASSERT_EQ(runChild(resize, 20.0), 0);
+  ASSERT_TRUE(captureWindow(window, &picture));
+  EXPECT_EQ(picture.width, 800);
+  EXPECT_EQ(picture.height, 300);
+  const Rgb resizedSun = picture.at(250, 250);
+  EXPECT_TRUE(near(resizedSun, kSunColour, 8))
+      << int(resizedSun.r) << "," << int(resizedSun.g) << "," << int(resizedSun.b);
+  EXPECT_TRUE(near(picture.at(400, 150), {0, 0, 0}, 0)) << "the old centre is empty space now";
+
   sendKey(window, "Escape");  // xdotool may complain that the window went away
   EXPECT_EQ(viewer.exitCode(30.0), 0);
   EXPECT_EQ(viewer.errors(), kProgressLines);
