@@ -81,8 +81,16 @@ void unpackIndices(const uint8_t* packed, int depth, int width, uint8_t* indices
 }
 
 void splitPixels(const uint8_t* pixels, int bytes, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  for (int x = 0; x < width; ++x, pixels += bytes)
-    picDecodeColour(&red[x], &green[x], &blue[x], decodeColour(pixels, bytes));
+  if (bytes == 2) {
+    for (int x = 0; x < width; ++x, pixels += 2)
+      picDecodeColour(&red[x], &green[x], &blue[x], decodeColour(pixels, 2));
+    return;
+  }
+  for (int x = 0; x < width; ++x, pixels += bytes) {
+    blue[x] = pixels[0];
+    green[x] = pixels[1];
+    red[x] = pixels[2];
+  }
 }
 
 // A packet begun in one line and finished in the next.
