@@ -117,8 +117,9 @@ tmsize_t tiffRead(thandle_t handle, void* buffer, tmsize_t count) {
   tmsize_t done = 0;
   while (done < count) {
     const int piece = int(std::min(count - done, tiffMaxTransfer));
-    // Never asks past the end: a memory stream refuses such a read whole.
-    const int got = picBinReadAvailable(stream, bytes + done, piece);
+    int got = picBinRead(stream, bytes + done, piece);
+    // A memory stream refuses a read past its end whole: take what is there.
+    if (got <= 0) got = picBinReadAvailable(stream, bytes + done, piece);
     if (got > 0) done += got;
     if (got != piece) break;
   }
