@@ -30,12 +30,11 @@ struct Extension {
   int format;
 };
 
+// The formats that store true colour (GIF and ZOT hold colour maps only).
 const Extension kExtensions[] = {
-    {"bmp", PIC_DRIVER_BMP},   {"pcx", PIC_DRIVER_PCX},  {"gif", PIC_DRIVER_GIF},
-    {"tif", PIC_DRIVER_TIFF},  {"tiff", PIC_DRIVER_TIFF}, {"ras", PIC_DRIVER_SUN},
-    {"sun", PIC_DRIVER_SUN},   {"sgi", PIC_DRIVER_SGI},  {"rgb", PIC_DRIVER_SGI},
-    {"jpg", kJpeg},  {"jpeg", kJpeg}, {"zot", PIC_DRIVER_ZOT},
-    {"tga", PIC_DRIVER_TARGA},
+    {"bmp", PIC_DRIVER_BMP}, {"pcx", PIC_DRIVER_PCX}, {"tif", PIC_DRIVER_TIFF}, {"tiff", PIC_DRIVER_TIFF},
+    {"ras", PIC_DRIVER_SUN}, {"sun", PIC_DRIVER_SUN}, {"sgi", PIC_DRIVER_SGI},  {"rgb", PIC_DRIVER_SGI},
+    {"jpg", kJpeg},          {"jpeg", kJpeg},         {"tga", PIC_DRIVER_TARGA},
 };
 
 // The format code for the file name's extension, or -1.
@@ -55,7 +54,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: solsys-snapshot FRAME OUTPUT\n"
                "  FRAME   1 to %ld (frame n shows the clock at 0.1 * (n - 1) hours)\n"
-               "  OUTPUT  .bmp .pcx .gif .tif .ras .sgi .jpg .zot or .tga\n",
+               "  OUTPUT  .bmp .pcx .tif .ras .sgi .jpg or .tga\n",
                kMaxFrame);
   return 2;
 }
