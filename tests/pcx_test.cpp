@@ -3,8 +3,6 @@
 // hand-built headers and truncated files.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 
@@ -423,30 +421,6 @@ TEST(Pcx, TruncatedFilesFailWithAStatus) {
         }
       }
     }
-}
-
-TEST(Pcx, ReplaysSavedInputsWithoutHarm) {
-  const std::string dir = std::string(SOLSYS_TEST_DATA) + "/pcx";
-  DIR* listing = opendir(dir.c_str());
-  if (!listing) GTEST_SKIP() << "no saved inputs";
-  for (const dirent* entry = readdir(listing); entry; entry = readdir(listing)) {
-    if (entry->d_name[0] == '.') continue;
-    SCOPED_TRACE(entry->d_name);
-    std::vector<uint8_t> bytes = readFileBytes(dir + "/" + entry->d_name);
-    char name[64];
-    picMemoryFileName(name, sizeof name, bytes.data(), int(bytes.size()));
-    picUseMemoryFiles();
-    int width = 0, height = 0;
-    int status = picImageInfo(name, &width, &height, nullptr, nullptr);
-    // Planes only for sizes a test can afford; the load runs on the rest anyway.
-    const size_t pixels = status == PIC_OK && int64_t(width) * height <= (1 << 22) ? size_t(width) * height : 1;
-    std::vector<uint8_t> planes(3 * pixels);
-    if (pixels > 1 || (width == 1 && height == 1))
-      status = picLoadRGB(name, planes.data(), planes.data() + pixels, planes.data() + 2 * pixels);
-    picUseDiskFiles();
-    EXPECT_TRUE(status >= PIC_INTERRUPTED && status <= PIC_ERR_COMPRESSION);
-  }
-  closedir(listing);
 }
 
 }  // namespace

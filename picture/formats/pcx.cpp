@@ -314,7 +314,9 @@ int close(picFile* file) {
 // The palette bytes behind the image data of an 8-bit version 5 file.
 int readEndPalette(picBinFile* stream, uint8_t* palette) {
   const long size = picBinSize(stream);
-  if (size < pcxHeaderSize + 1 + pcxEndPaletteSize) return PIC_ERR_READ;
+  // The file layer seeks with int offsets.
+  if (size < pcxHeaderSize + 1 + pcxEndPaletteSize || size - 1 - pcxEndPaletteSize > INT32_MAX)
+    return PIC_ERR_READ;
   uint8_t bytes[1 + pcxEndPaletteSize];
   picBinSeekSet(stream, int(size - 1 - pcxEndPaletteSize));
   if (picBinError(stream) || picBinRead(stream, bytes, int(sizeof bytes)) != int(sizeof bytes) ||
