@@ -500,6 +500,22 @@ TEST(Tiff, PaletteFileScalesItsMapFrom65535To255) {
   EXPECT_EQ((std::vector<uint8_t>{1, 15, 0}), image.indices);
 }
 
+TEST(Tiff, PaletteFileWithOnlyEightBitValuesTakesThemAsLevels) {
+  std::vector<uint16_t> colourMap(3 * 16, 0);
+  colourMap[0] = 0xff;       // red of entry 0
+  colourMap[16] = 0x80;      // green of entry 0
+  colourMap[32 + 1] = 0x01;  // blue of entry 1
+  const std::string path = writeTemp(
+      "palette4-8bit.tif", simpleTiff(2, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x01},
+                                      {{tagColorMap, typeShort, 48, 0, colourMap, {}}}));
+  RgbImage image, byPeer;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+  EXPECT_EQ(0xff8000u, image.at(0, 0));
+  EXPECT_EQ(0x000001u, image.at(1, 0));
+  ASSERT_TRUE(peerDecode(path, &byPeer));
+  EXPECT_EQ(0u, countDifferences(byPeer, image));
+}
+
 // ---- Resolution ------------------------------------------------------------
 
 struct Resolution {

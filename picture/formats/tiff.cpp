@@ -369,8 +369,13 @@ int readMap(picFile* file, int32_t* map) {
   uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
   if (!TIFFGetField(state->tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
     return PIC_ERR_READ;
-  for (int i = 0; i < colours; ++i)
-    map[i] = picEncodeColour(mapLevel(red[i]), mapLevel(green[i]), mapLevel(blue[i]));
+  // Some writers store 8-bit levels; a map without any value above 255 is one.
+  bool eightBit = true;
+  for (int i = 0; i < colours; ++i) eightBit = eightBit && (red[i] | green[i] | blue[i]) < 256;
+  for (int i = 0; i < colours; ++i) {
+    map[i] = eightBit ? picEncodeColour(red[i], green[i], blue[i])
+                      : picEncodeColour(mapLevel(red[i]), mapLevel(green[i]), mapLevel(blue[i]));
+  }
   return PIC_OK;
 }
 
