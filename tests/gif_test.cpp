@@ -94,13 +94,14 @@ struct HandBuilt {
 
   std::vector<uint8_t> bytes() const {
     std::vector<uint8_t> out;
-    append(out, {'G', 'I', 'F', '8', '9', 'a'});                        // signature, version
+    append(out, {'G', 'I', 'F', '8', '9', 'a'});                          // signature, version
     append(out, {width & 0xff, width >> 8, height & 0xff, height >> 8});  // screen size
-    append(out, {tableColours ? 0x80 | tableBits(tableColours) : 0, 0, 0});  // flags, background, aspect
+    append(out,
+           {tableColours ? 0x80 | tableBits(tableColours) : 0, 0, 0});  // flags, background, aspect
     for (int i = 0; i < tableColours; ++i) append(out, {i * 10, 100 + i, 255 - i});  // r, g, b
     out.insert(out.end(), beforeImage.begin(), beforeImage.end());
     if (endAfterBlocks) return out;
-    append(out, {0x2C, 0, 0, 0, 0});                                    // introducer, left, top
+    append(out, {0x2C, 0, 0, 0, 0});                                      // introducer, left, top
     append(out, {width & 0xff, width >> 8, height & 0xff, height >> 8});  // image size
     append(out, {(localColours ? 0x80 | tableBits(localColours) : 0) | (interlaced ? 0x40 : 0)});
     for (int i = 0; i < localColours; ++i) append(out, {255 - i, i, 7});
@@ -156,26 +157,30 @@ std::vector<uint8_t> rowOf(const MappedImage& image, int yFromTop) {
 bool peerMake(const RgbImage& image, const std::string& options, const std::string& prefix,
               const std::string& path) {
   const std::string ppm = path + ".source.ppm";
-  return writePpm(ppm, image) &&
-         runCommand(std::string(peerConvert()) + " '" + ppm + "' " + options + " '" + prefix + path + "'");
+  return writePpm(ppm, image) && runCommand(std::string(peerConvert()) + " '" + ppm + "' " +
+                                            options + " '" + prefix + path + "'");
 }
 
 // The peer's decode of the first image. The file's comment is dropped: the
 // peer would carry it into the PPM, which readPpm does not parse.
 bool peerDecodeFirst(const std::string& path, RgbImage* image) {
   const std::string ppm = path + ".first.ppm";
-  return runCommand(std::string(peerConvert()) + " '" + path + "[0]' +set comment -depth 8 -type TrueColor 'ppm:" +
-                    ppm + "'") &&
+  return runCommand(std::string(peerConvert()) + " '" + path +
+                    "[0]' +set comment -depth 8 -type TrueColor 'ppm:" + ppm + "'") &&
          readPpm(ppm, image);
 }
 
-bool peerPresent() { return runCommand(std::string("command -v ") + peerConvert() + " >/dev/null"); }
+bool peerPresent() {
+  return runCommand(std::string("command -v ") + peerConvert() + " >/dev/null");
+}
 
 bool pilDecode(const std::string& path, RgbImage* image) {
   const std::string ppm = path + ".pil.ppm";
-  const std::string script = "import sys; from PIL import Image; "
-                             "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2], 'PPM')";
-  return runCommand(std::string(pilPython) + " -c \"" + script + "\" '" + path + "' '" + ppm + "'") &&
+  const std::string script =
+      "import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2], 'PPM')";
+  return runCommand(std::string(pilPython) + " -c \"" + script + "\" '" + path + "' '" + ppm +
+                    "'") &&
          readPpm(ppm, image);
 }
 
@@ -258,13 +263,15 @@ TEST(Gif, WrittenFilesShowTheSamePixelsInImageMagickAndPil) {
   struct Case {
     int width, height, colours, format;
   };
-  const Case cases[] = {{1, 1, 2, gifFormatLzw},   {1, 40, 3, gifFormat},     {40, 1, 5, gifFormatLzw},
-                        {17, 9, 16, gifFormatRle}, {63, 33, 100, gifFormatLzw}, {200, 150, 256, gifFormatLzw},
-                        {200, 150, 256, gifFormat}, {31, 7, 255, gifFormatLzw}};
+  const Case cases[] = {{1, 1, 2, gifFormatLzw},     {1, 40, 3, gifFormat},
+                        {40, 1, 5, gifFormatLzw},    {17, 9, 16, gifFormatRle},
+                        {63, 33, 100, gifFormatLzw}, {200, 150, 256, gifFormatLzw},
+                        {200, 150, 256, gifFormat},  {31, 7, 255, gifFormatLzw}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " + std::to_string(c.colours) +
-                 " colours, format " + std::to_string(c.format));
-    const MappedImage image = makeTestMapped(c.width, c.height, c.colours, unsigned(c.width * 31 + c.colours));
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " +
+                 std::to_string(c.colours) + " colours, format " + std::to_string(c.format));
+    const MappedImage image =
+        makeTestMapped(c.width, c.height, c.colours, unsigned(c.width * 31 + c.colours));
     const RgbImage expected = mappedToRgb(image);
 
     const std::string diskPath = tempPath("written.gif");
@@ -314,7 +321,8 @@ TEST(Gif, ReadsImageMagickFilesLikeImageMagick) {
       {"interlaced", "-colors 64 -interlace GIF", "", false},
       {"interlaced four colours", "-colors 4 -interlace GIF", "", false},
       {"comment, graphic control, application extensions",
-       "-colors 32 -set comment 'made by the gif test' -delay 20 -loop 0 \\( +clone -negate \\)", "", false},
+       "-colors 32 -set comment 'made by the gif test' -delay 20 -loop 0 \\( +clone -negate \\)",
+       "", false},
       {"local colour table only", "-colors 64", "", true},
       {"local table only, interlaced, extensions",
        "-colors 7 -interlace GIF -set comment hi -delay 5 -loop 2 \\( +clone -flip \\)", "", true},
@@ -325,8 +333,8 @@ TEST(Gif, ReadsImageMagickFilesLikeImageMagick) {
       SCOPED_TRACE(std::string(variant.name) + ", " + std::to_string(size.first) + "x" +
                    std::to_string(size.second));
       const std::string path = tempPath("peer.gif");
-      ASSERT_TRUE(peerMake(makeTestImage(size.first, size.second, unsigned(size.first)), variant.options,
-                           variant.prefix, path));
+      ASSERT_TRUE(peerMake(makeTestImage(size.first, size.second, unsigned(size.first)),
+                           variant.options, variant.prefix, path));
       if (variant.localTableOnly) {
         const std::vector<uint8_t> moved = withLocalTableOnly(readFileBytes(path));
         ASSERT_FALSE(moved.empty()) << "unexpected layout from the peer";
@@ -352,7 +360,8 @@ TEST(Gif, InterlacedRowsLandInTheirOwnRows) {
     int height;
     std::vector<int> storedOrder;
   };
-  const Case cases[] = {{10, {0, 8, 4, 2, 6, 1, 3, 5, 7, 9}}, {3, {0, 2, 1}}, {1, {0}}, {5, {0, 4, 2, 1, 3}}};
+  const Case cases[] = {
+      {10, {0, 8, 4, 2, 6, 1, 3, 5, 7, 9}}, {3, {0, 2, 1}}, {1, {0}}, {5, {0, 4, 2, 1, 3}}};
   for (const Case& c : cases) {
     CodeStream codes(4);
     codes.put(codes.clearCode());
@@ -367,7 +376,8 @@ TEST(Gif, InterlacedRowsLandInTheirOwnRows) {
     file.interlaced = true;
     const Loaded loaded = loadBytes(file.bytes());
     ASSERT_EQ(PIC_OK, loaded.load) << c.height;
-    for (int y = 0; y < c.height; ++y) EXPECT_EQ(std::vector<uint8_t>(3, uint8_t(y)), rowOf(loaded.image, y));
+    for (int y = 0; y < c.height; ++y)
+      EXPECT_EQ(std::vector<uint8_t>(3, uint8_t(y)), rowOf(loaded.image, y));
   }
 }
 
@@ -395,10 +405,10 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
   auto same = [](HandBuilt&) {};
   add("valid", PIC_OK, PIC_OK, same);
   add("extensions before the image", PIC_OK, PIC_OK, [](HandBuilt& f) {
-    append(f.beforeImage, {0x21, 0xFE, 3, 'a', 'b', 'c', 0});                       // comment
-    append(f.beforeImage, {0x21, 0xF9, 4, 0, 0, 0, 0, 0});                          // graphic control
+    append(f.beforeImage, {0x21, 0xFE, 3, 'a', 'b', 'c', 0});  // comment
+    append(f.beforeImage, {0x21, 0xF9, 4, 0, 0, 0, 0, 0});     // graphic control
     append(f.beforeImage, {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'});
-    append(f.beforeImage, {3, 1, 0, 0, 0});                                         // loop count, end
+    append(f.beforeImage, {3, 1, 0, 0, 0});  // loop count, end
   });
   add("local table only", PIC_OK, PIC_OK, [](HandBuilt& f) {
     f.tableColours = 0;
@@ -407,14 +417,16 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
   add("no colour table", PIC_ERR_READ, PIC_ERR_READ, [](HandBuilt& f) { f.tableColours = 0; });
   add("trailer before any image", PIC_ERR_FORMAT, PIC_ERR_FORMAT,
       [](HandBuilt& f) { append(f.beforeImage, {0x3B}); });
-  add("unknown block", PIC_ERR_FORMAT, PIC_ERR_FORMAT, [](HandBuilt& f) { append(f.beforeImage, {0x00}); });
+  add("unknown block", PIC_ERR_FORMAT, PIC_ERR_FORMAT,
+      [](HandBuilt& f) { append(f.beforeImage, {0x00}); });
   add("code size 0", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 0; });
   add("code size 9", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 9; });
   add("code size 12", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 12; });
   add("zero width", PIC_ERR_DATA, PIC_ERR_DATA, [](HandBuilt& f) { f.width = 0; });
   add("zero height", PIC_ERR_DATA, PIC_ERR_DATA, [](HandBuilt& f) { f.height = 0; });
-  add("block terminator inside the last line", PIC_OK, PIC_ERR_READ,
-      [&](HandBuilt& f) { f.data = subBlocks({goodData.begin(), goodData.begin() + 3}); });
+  add("block terminator inside the last line", PIC_OK, PIC_ERR_READ, [&](HandBuilt& f) {
+    f.data = subBlocks({goodData.begin(), goodData.begin() + 3});
+  });
   add("end of file inside the data", PIC_OK, PIC_ERR_READ, [&](HandBuilt& f) {
     f.data = {10, goodData[0], goodData[1]};  // a sub-block announcing more bytes than remain
     f.terminator = f.trailer = false;
@@ -446,7 +458,8 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
     f.beforeImage = {0x21, 0xFE, 200, 'x'};  // a comment announcing 200 bytes
     f.endAfterBlocks = true;
   });
-  add("end of file before any image", PIC_ERR_READ, PIC_ERR_READ, [](HandBuilt& f) { f.endAfterBlocks = true; });
+  add("end of file before any image", PIC_ERR_READ, PIC_ERR_READ,
+      [](HandBuilt& f) { f.endAfterBlocks = true; });
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Loaded loaded = loadBytes(c.file.bytes());
@@ -488,7 +501,8 @@ TEST(Gif, EveryCodeSizeFromOneToEightDecodes) {
       codes.put(i % literals);
       expected.push_back(uint8_t(i % literals));
     }
-    const int firstEntry = codes.clearCode() + 2;  // = string of literal 0 then literal 1 % literals
+    const int firstEntry =
+        codes.clearCode() + 2;  // = string of literal 0 then literal 1 % literals
     codes.put(firstEntry);
     expected.push_back(0);
     expected.push_back(uint8_t(1 % literals));
@@ -518,7 +532,8 @@ TEST(Gif, TruncatedFilesNeverLoadWithWrongPixels) {
   ASSERT_TRUE(peerPresent()) << peerConvert() << " is needed for this test";
   std::vector<std::vector<uint8_t>> sources;
   const std::string peerPath = tempPath("truncate-peer.gif");
-  ASSERT_TRUE(peerEncode(makeTestImage(29, 17), "-colors 20 -interlace GIF -set comment cut", peerPath));
+  ASSERT_TRUE(
+      peerEncode(makeTestImage(29, 17), "-colors 20 -interlace GIF -set comment cut", peerPath));
   sources.push_back(readFileBytes(peerPath));
   std::vector<uint8_t> written;
   ASSERT_EQ(PIC_OK, memorySaveMap(makeTestMapped(23, 11, 40), gifFormatLzw, &written));
@@ -549,7 +564,8 @@ TEST(Gif, WrittenFileLayout) {
   ASSERT_EQ(PIC_OK, memorySaveMap(image, gifFormat, &bytes));
   ASSERT_GT(bytes.size(), 800u);
   EXPECT_EQ("GIF87a", std::string(bytes.begin(), bytes.begin() + 6));
-  EXPECT_EQ((std::vector<uint8_t>{3, 0, 2, 0, 0xF7, 0, 0}), std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 13));
+  EXPECT_EQ((std::vector<uint8_t>{3, 0, 2, 0, 0xF7, 0, 0}),
+            std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 13));
   for (int i = 0; i < 3; ++i) {
     uint8_t r, g, b;
     picDecodeColour(&r, &g, &b, image.map[size_t(i)]);
@@ -625,8 +641,12 @@ TEST(Gif, MapOfMoreThan256EntriesStaysInsideTheTable) {
 }
 
 TEST(Gif, OtherFormatsAreNotClaimed) {
-  const std::vector<std::vector<uint8_t>> others = {
-      {}, {'G'}, {'G', 'I'}, {'B', 'M', 0, 0, 0, 0}, {'G', 'I', 'X', '8', '9', 'a'}, {'g', 'i', 'f', '8', '7', 'a'}};
+  const std::vector<std::vector<uint8_t>> others = {{},
+                                                    {'G'},
+                                                    {'G', 'I'},
+                                                    {'B', 'M', 0, 0, 0, 0},
+                                                    {'G', 'I', 'X', '8', '9', 'a'},
+                                                    {'g', 'i', 'f', '8', '7', 'a'}};
   for (const auto& bytes : others) {
     std::vector<uint8_t> data = bytes;
     const std::string path = tempPath("other.bin");
@@ -676,10 +696,10 @@ TEST(GifLzw, LongestStringsDecodeThroughASmallWindow) {
 TEST(GifLzw, CodesThatNameNoStringAreRefused) {
   // Code size 3: literals 0-7, clear 8, end 9, entries from 10.
   const std::vector<std::vector<int>> streams = {
-      {8, 10},             // a string code before any literal
-      {8, 0, 12},          // beyond the entry being defined
-      {8, 0, 10, 13},      // beyond again, after a valid string
-      {8, 1, 2, 8, 10}};   // the clear forgets the entries
+      {8, 10},            // a string code before any literal
+      {8, 0, 12},         // beyond the entry being defined
+      {8, 0, 10, 13},     // beyond again, after a valid string
+      {8, 1, 2, 8, 10}};  // the clear forgets the entries
   for (const auto& stream : streams) {
     CodeStream codes(3);
     for (int code : stream) codes.put(code);
@@ -688,7 +708,8 @@ TEST(GifLzw, CodesThatNameNoStringAreRefused) {
     ASSERT_TRUE(gifLzwStartDecoder(decoder, 3));
     uint8_t out[64];
     size_t used = 0, produced = 0;
-    EXPECT_EQ(GifLzwResult::badCode, gifLzwDecode(decoder, data.data(), data.size(), &used, out, sizeof out, &produced));
+    EXPECT_EQ(GifLzwResult::badCode,
+              gifLzwDecode(decoder, data.data(), data.size(), &used, out, sizeof out, &produced));
     delete decoder;
   }
 }
@@ -700,8 +721,8 @@ TEST(Gif, SavedHostileInputsEndInAStatus) {
   for (const auto& entry : fs::directory_iterator(directory)) {
     SCOPED_TRACE(entry.path().string());
     const Loaded loaded = loadBytes(readFileBytes(entry.path().string()));
-    EXPECT_TRUE(loaded.load == PIC_OK || loaded.load == PIC_ERR_READ || loaded.load == PIC_ERR_FORMAT ||
-                loaded.load == PIC_ERR_DATA)
+    EXPECT_TRUE(loaded.load == PIC_OK || loaded.load == PIC_ERR_READ ||
+                loaded.load == PIC_ERR_FORMAT || loaded.load == PIC_ERR_DATA)
         << loaded.load;
   }
 }

@@ -5,6 +5,7 @@
 // with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
 // compression). Colour-mapped images only: refuses true colour, and sides
 // longer than a 16-bit field holds.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,14 +81,14 @@ struct ByteReader {
 
 struct picGifState {
   picBinFile* file;
-  long mapOffset;   // of the colour table the image uses
-  int lzw;          // writing: 1 = LZW, 0 = plain 9-bit codes
-  int pass;         // interlace pass of the next line
+  long mapOffset;  // of the colour table the image uses
+  int lzw;         // writing: 1 = LZW, 0 = plain 9-bit codes
+  int pass;        // interlace pass of the next line
   int interlaced;
   // Reading.
   ByteReader reader;
-  int blockLeft;    // bytes of the current data sub-block not yet taken
-  bool dataEnded;   // the block terminator or the end of the file was met
+  int blockLeft;   // bytes of the current data sub-block not yet taken
+  bool dataEnded;  // the block terminator or the end of the file was met
   GifLzwDecoder decoder;
   // Writing.
   GifLzwEncoder encoder;
@@ -133,7 +134,8 @@ int readHeader(picFile* file, picGifState* state) {
   if (!reader.read(screen, gifScreenSize)) return PIC_ERR_READ;
   file->colourMode = PIC_MAP;
   file->compression = PIC_COMP_RLE;
-  if ((screen[gifScreenFlags] & gifHasTable) && !takeTable(reader, screen[gifScreenFlags], file, state))
+  if ((screen[gifScreenFlags] & gifHasTable) &&
+      !takeTable(reader, screen[gifScreenFlags], file, state))
     return PIC_ERR_READ;
 
   for (;;) {
@@ -163,8 +165,8 @@ picFile* openRead(const char* fileName, int* status) {
   picBinFile* stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!stream) return picOpenResult(status, PIC_ERR_OPEN, nullptr);
   char signature[gifSignatureSize];
-  const bool complete = picBinRead(stream, signature, gifSignatureSize) == gifSignatureSize &&
-                        !picBinError(stream);
+  const bool complete =
+      picBinRead(stream, signature, gifSignatureSize) == gifSignatureSize && !picBinError(stream);
   if (!complete || std::memcmp(signature, gifSignature, gifSignatureSize) != 0) {
     picBinClose(stream);
     return picOpenResult(status, complete ? PIC_ERR_FORMAT : PIC_ERR_READ, nullptr);
@@ -226,7 +228,8 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   *p++ = gifWrittenCodeSize;
   state->block[0] = uint8_t(gifLzwStartEncoder(&state->encoder, state->lzw != 0, state->block + 1));
 
-  if (picBinWrite(state->file, header, int(p - header)) != int(p - header) || picBinError(state->file))
+  if (picBinWrite(state->file, header, int(p - header)) != int(p - header) ||
+      picBinError(state->file))
     return release(file, state, status, PIC_ERR_WRITE);
   file->driverData = state;
   return picOpenResult(status, PIC_OK, file);
@@ -237,34 +240,39 @@ int close(picFile* file) {
   return 0;
 }
 
+// Runs a transfer at `offset`, then returns the stream to where it stood, so
+// that the map can travel before, between or after the line operations.
+template <typename Transfer>
+bool transferAt(picBinFile* stream, long offset, Transfer transfer) {
+  const long back = picBinTell(stream);
+  picBinSeekSet(stream, int(offset));
+  const bool ok = !picBinError(stream) && transfer() && !picBinError(stream);
+  picBinSeekSet(stream, int(back));
+  return ok && !picBinError(stream);
+}
+
 int readMap(picFile* file, int32_t* map) {
   picGifState* state = stateOf(file);
-  const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
   uint8_t table[gifTableBytes];
-  // The line reader goes on from where the stream stands now.
-  const long back = picBinTell(state->file);
-  picBinSeekSet(state->file, int(state->mapOffset));
-  bool ok = !picBinError(state->file) && picBinRead(state->file, table, 3 * colours) == 3 * colours &&
-            !picBinError(state->file);
-  picBinSeekSet(state->file, int(back));
-  ok = ok && !picBinError(state->file);
-  if (!ok) return PIC_ERR_READ;
-  for (int i = 0; i < colours; ++i) map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
+  if (!transferAt(state->file, state->mapOffset,
+                  [&] { return picBinRead(state->file, table, 3 * colours) == 3 * colours; }))
+    return PIC_ERR_READ;
+  for (int i = 0; i < colours; ++i)
+    map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
   return PIC_OK;
 }
 
 int writeMap(picFile* file, const int32_t* map) {
   picGifState* state = stateOf(file);
   // Never more than the 256 entries the written table holds; the rest stays black.
-  const int colours = file->colours < 0 ? 0 : file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
+  const int colours = std::max(0, std::min(file->colours, PIC_MAX_COLOURS));
   uint8_t table[gifTableBytes] = {};
-  for (int i = 0; i < colours; ++i) picDecodeColour(&table[3 * i], &table[3 * i + 1], &table[3 * i + 2], map[i]);
-  const long back = picBinTell(state->file);
-  picBinSeekSet(state->file, int(state->mapOffset));
-  bool ok = !picBinError(state->file) && picBinWrite(state->file, table, gifTableBytes) == gifTableBytes &&
-            !picBinError(state->file);
-  picBinSeekSet(state->file, int(back));
-  ok = ok && !picBinError(state->file);
+  for (int i = 0; i < colours; ++i)
+    picDecodeColour(&table[3 * i], &table[3 * i + 1], &table[3 * i + 2], map[i]);
+  const bool ok = transferAt(state->file, state->mapOffset, [&] {
+    return picBinWrite(state->file, table, gifTableBytes) == gifTableBytes;
+  });
   return ok ? PIC_OK : PIC_ERR_WRITE;
 }
 
@@ -311,8 +319,8 @@ int readLine(picFile* file, uint8_t* line) {
     const uint8_t* run = nullptr;
     const int available = dataRun(state, &run);
     size_t used = 0, produced = 0;
-    const GifLzwResult result =
-        gifLzwDecode(&state->decoder, run, size_t(available), &used, line + done, width - done, &produced);
+    const GifLzwResult result = gifLzwDecode(&state->decoder, run, size_t(available), &used,
+                                             line + done, width - done, &produced);
     state->reader.next += int(used);
     state->blockLeft -= int(used);
     done += produced;
@@ -339,7 +347,8 @@ bool putCodes(picGifState* state, const uint8_t* bytes, size_t count) {
   uint8_t* block = state->block;
   for (size_t i = 0; i < count; ++i) {
     if (block[0] == gifMaxBlock) {
-      if (picBinWrite(state->file, block, 1 + gifMaxBlock) != 1 + gifMaxBlock || picBinError(state->file))
+      if (picBinWrite(state->file, block, 1 + gifMaxBlock) != 1 + gifMaxBlock ||
+          picBinError(state->file))
         return false;
       block[0] = 0;
     }
@@ -356,7 +365,8 @@ bool finishImage(picGifState* state) {
   const int blockBytes = block[0] ? 1 + block[0] : 0;
   block[blockBytes] = 0;
   block[blockBytes + 1] = gifTrailer;
-  return picBinWrite(state->file, block, blockBytes + 2) == blockBytes + 2 && !picBinError(state->file);
+  return picBinWrite(state->file, block, blockBytes + 2) == blockBytes + 2 &&
+         !picBinError(state->file);
 }
 
 int writeLine(picFile* file, const uint8_t* line) {
@@ -364,8 +374,8 @@ int writeLine(picFile* file, const uint8_t* line) {
   const size_t width = size_t(file->width);
   for (size_t done = 0; done < width;) {
     size_t used = 0;
-    const size_t count =
-        gifLzwEncode(&state->encoder, line + done, width - done, &used, state->codes, sizeof state->codes);
+    const size_t count = gifLzwEncode(&state->encoder, line + done, width - done, &used,
+                                      state->codes, sizeof state->codes);
     if (!putCodes(state, state->codes, count)) return PIC_ERR_WRITE;
     done += used;
   }
@@ -375,7 +385,7 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite, close, readMap,
+picDriver driver = {0,        control,  openRead,  openWrite, close,  readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace

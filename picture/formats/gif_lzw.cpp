@@ -19,7 +19,8 @@ void resetTable(GifLzwDecoder* decoder) {
 // string or literal code, the first after a clear included: with 1-bit pixels
 // the first free entry already needs it.
 void widen(GifLzwDecoder* decoder) {
-  if (decoder->nextCode >= 1 << decoder->codeBits && decoder->codeBits < gifLzwMaxBits) ++decoder->codeBits;
+  if (decoder->nextCode >= 1 << decoder->codeBits && decoder->codeBits < gifLzwMaxBits)
+    ++decoder->codeBits;
 }
 
 // Checks a code against the table and defines the entry it completes. False
@@ -33,7 +34,8 @@ bool takeCode(GifLzwDecoder* decoder, int code) {
     widen(decoder);
     return true;
   }
-  const bool known = code < decoder->clearCode || (code > decoder->endCode && code < decoder->nextCode);
+  const bool known =
+      code < decoder->clearCode || (code > decoder->endCode && code < decoder->nextCode);
   if (!known && code != decoder->nextCode) return false;
   const int entry = decoder->nextCode;
   if (entry < gifLzwTableSize) {  // a full table stays as it is until a clear
@@ -47,7 +49,6 @@ bool takeCode(GifLzwDecoder* decoder, int code) {
   widen(decoder);
   return true;
 }
-
 
 // Writes the string of a known code backwards from its last byte. Every entry
 // is one byte longer than its prefix, so the walk ends on a literal.
@@ -106,7 +107,8 @@ GifLzwResult gifLzwDecode(GifLzwDecoder* decoder, const uint8_t* source, size_t 
     return result;
   };
   if (decoder->stackDepth > 0) {
-    out = size_t(decoder->stackDepth) < destinationLength ? size_t(decoder->stackDepth) : destinationLength;
+    out = size_t(decoder->stackDepth) < destinationLength ? size_t(decoder->stackDepth)
+                                                          : destinationLength;
     std::memcpy(destination, decoder->decodeStack + decoder->stackNext, out);
     decoder->stackNext += int(out);
     decoder->stackDepth -= int(out);
@@ -152,7 +154,8 @@ size_t emit(GifLzwEncoder* encoder, int code, uint8_t* destination) {
     encoder->bitCount -= 8;
   }
   // The decoder widens its codes once it has defined the entry below the limit.
-  if (encoder->lzw && encoder->nextCode >= encoder->codeLimit && encoder->codeBits < gifLzwMaxBits) {
+  if (encoder->lzw && encoder->nextCode >= encoder->codeLimit &&
+      encoder->codeBits < gifLzwMaxBits) {
     ++encoder->codeBits;
     encoder->codeLimit <<= 1;
   }
@@ -201,7 +204,8 @@ size_t encodeLzw(GifLzwEncoder* encoder, uint8_t pixel, uint8_t* destination) {
 size_t encodeLiteral(GifLzwEncoder* encoder, uint8_t pixel, uint8_t* destination) {
   size_t given = emit(encoder, encoder->pendingCode, destination);
   encoder->pendingCode = pixel;
-  if (++encoder->nextCode == encoder->clearCode - 2) given += emitClear(encoder, destination + given);
+  if (++encoder->nextCode == encoder->clearCode - 2)
+    given += emitClear(encoder, destination + given);
   return given;
 }
 

@@ -53,7 +53,7 @@ struct GifLzwEncoder {
   int codeSize;
   int clearCode;
   int endCode;
-  int nextCode;     // with lzw the code of the next string; without, codes since the clear
+  int nextCode;  // with lzw the code of the next string; without, codes since the clear
   int codeBits;
   int codeLimit;    // 2^codeBits
   int pendingCode;  // the string not yet emitted, or -1
