@@ -341,11 +341,35 @@ TEST(Jpeg, TruncatedFileDeliversEveryLine) {
     const Decoded decoded = libjpegDecode(half, grey ? JCS_GRAYSCALE : JCS_RGB);
     const RgbImage expected = grey ? greyAsRgb(decoded) : expectedPlanes(decoded, false);
     RgbImage fromMemory, fromDisk;
+    testing::internal::CaptureStderr();
     ASSERT_EQ(PIC_OK, memoryLoadRGB(half, &fromMemory));
     ASSERT_EQ(PIC_OK, libraryLoadRGB(saveBytes("half.jpg", half), &fromDisk));
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());  // libjpeg's warnings stay silent
     EXPECT_EQ(0u, countDifferences(expected, fromMemory));
     EXPECT_EQ(0u, countDifferences(expected, fromDisk));
   }
+}
+
+TEST(Jpeg, LineCallsOfTheOtherColourModeAreRefusedHarmlessly) {
+  const std::vector<uint8_t> bytes = libjpegEncode(12, 3, makeSamples(12, 3, 1), greyOptions());
+  const Decoded decoded = libjpegDecode(bytes, JCS_GRAYSCALE);
+  int status = -2;
+  picFile* file = jpeg()->openRead(saveBytes("lines.jpg", bytes).c_str(), &status);
+  ASSERT_NE(nullptr, file);
+  std::vector<uint8_t> r(12), g(12), b(12);
+  EXPECT_EQ(PIC_ERR_DATA, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
+  EXPECT_EQ(2, file->currentLine);
+  // No line was lost to the refused call: the next one is the top line.
+  ASSERT_EQ(PIC_OK, jpeg()->readLine(file, r.data()));
+  EXPECT_EQ(std::vector<uint8_t>(decoded.pixels.begin(), decoded.pixels.begin() + 12), r);
+  jpeg()->close(file);
+
+  // A grey file being written has room for one sample per pixel only.
+  file = jpeg()->openWrite(tempPath("lines-out.jpg").c_str(), 12, 3, PIC_MAP, PIC_COMP_RLE, 2, &status);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(PIC_ERR_WRITE, jpeg()->writeRGBLine(file, r.data(), g.data(), b.data()));
+  EXPECT_EQ(PIC_ERR_READ, jpeg()->readLine(file, r.data()));
+  jpeg()->close(file);
 }
 
 TEST(Jpeg, EveryTruncationEndsInAStatus) {
