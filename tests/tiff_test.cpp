@@ -261,7 +261,12 @@ TEST(Tiff, RefusesUnsupportedLayoutsButDescribesThem) {
     RgbImage image;
     EXPECT_EQ(PIC_ERR_DATA, libraryLoadRGB(path, &image));
     EXPECT_EQ(PIC_ERR_DATA, memoryLoadRGB(readFileBytes(path), &image));
-    EXPECT_EQ(PIC_ERR_DATA, driverOpenStatus(path));
+    int status = -99;
+    picFile* file = picTiffDriver()->openRead(path.c_str(), &status);
+    EXPECT_EQ(PIC_ERR_DATA, status);
+    ASSERT_NE(nullptr, file);  // described, to be closed by the caller
+    EXPECT_EQ(19, file->width);
+    picTiffDriver()->close(file);
   }
 }
 

@@ -71,7 +71,7 @@ bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64
 }
 
 // Without a PhotometricInterpretation tag: three samples are RGB, anything
-// else is grey with 0 = black, as libtiff itself and common readers assume.
+// else is grey with 0 = black, as libtiff's own RGBA reader assumes.
 uint16_t defaultPhotometric(uint16_t samples) {
   return samples == 3 ? photometricRGB : photometricMinIsBlack;
 }
