@@ -325,9 +325,11 @@ TEST(Tiff, EveryWriterOptionReadsBackInThePeerAndHereOnDiskAndInMemory) {
       EXPECT_EQ(readFileBytes(path), inMemory);
       EXPECT_EQ(option.tiffCompression, compressionTag(path));
 
-      RgbImage byPeer, byLibrary, fromMemory;
+      RgbImage byPeer, bySecondPeer, byLibrary, fromMemory;
       ASSERT_TRUE(peerDecode(path, &byPeer));
       EXPECT_EQ(0u, countDifferences(expected, byPeer));
+      ASSERT_TRUE(secondPeerDecode(path, &bySecondPeer));
+      EXPECT_EQ(0u, countDifferences(expected, bySecondPeer));
       int readFormat = 0;
       ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &readFormat));
       EXPECT_EQ(format, readFormat);
