@@ -262,7 +262,7 @@ picFile* openRead(const char* fileName, int* status) {
   decodeHeader(bytes, &header);
   const int result = describe(header, file, state);
   file->driverData = state;
-  if (!header.coreHeader && picGetResolutionCallback()) {
+  if (result == PIC_OK && !header.coreHeader && picGetResolutionCallback()) {
     double xRes = header.xPixelsPerMetre * 0.01, yRes = header.yPixelsPerMetre * 0.01;
     int unit = PIC_RES_CM;
     picCallResolution(fileName, &xRes, &yRes, &unit);
