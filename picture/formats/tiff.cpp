@@ -23,11 +23,6 @@ const uint8_t tiffMagics[][4] = {
     {'I', 'I', 43, 0}, {'M', 'M', 0, 43},  // BigTIFF
 };
 
-const uint16_t photometricMinIsWhite = PHOTOMETRIC_MINISWHITE;
-const uint16_t photometricMinIsBlack = PHOTOMETRIC_MINISBLACK;
-const uint16_t photometricRGB = PHOTOMETRIC_RGB;
-const uint16_t photometricPalette = PHOTOMETRIC_PALETTE;
-
 // Largest single block libtiff may allocate for one file: far above any strip
 // of an image the library can hold, far below what a hostile header asks.
 const tmsize_t tiffMaxSingleAlloc = tmsize_t(1) << 30;
@@ -54,15 +49,15 @@ struct TiffLayout {
 // The supported layouts; false for any other (the caller reports PIC_ERR_DATA).
 bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64_t width,
                     TiffLayout* layout) {
-  const bool grey = photometric == photometricMinIsWhite || photometric == photometricMinIsBlack;
-  const bool palette = photometric == photometricPalette;
+  const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+  const bool palette = photometric == PHOTOMETRIC_PALETTE;
   if (samples == 1 && bits == 1 && grey) {
     *layout = {PIC_MAP, 2, (width + 7) / 8};
   } else if (samples == 1 && bits == 4 && (grey || palette)) {
     *layout = {PIC_MAP, 16, (width + 1) / 2};
   } else if (samples == 1 && bits == 8 && (grey || palette)) {
     *layout = {PIC_MAP, 256, width};
-  } else if (samples == 3 && bits == 8 && photometric == photometricRGB) {
+  } else if (samples == 3 && bits == 8 && photometric == PHOTOMETRIC_RGB) {
     *layout = {PIC_RGB, 0, width * 3};
   } else {
     return false;
@@ -73,7 +68,7 @@ bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64
 // Without a PhotometricInterpretation tag: three samples are RGB, anything
 // else is grey with 0 = black, as libtiff's own RGBA reader assumes.
 uint16_t defaultPhotometric(uint16_t samples) {
-  return samples == 3 ? photometricRGB : photometricMinIsBlack;
+  return samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
 }
 
 // A grey ramp of `colours` entries; min-is-white runs from white to black.
@@ -294,10 +289,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (!supported || picCheckImageSize(width, height, 3) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
   if (!TIFFIsCODECConfigured(compression)) return picOpenResult(status, PIC_ERR_COMPRESSION, file);
-  if (!allocateLine(state, layout.lineSize)) {
-    file->driverData = nullptr;
-    return release(file, state, status, PIC_ERR_DATA);
-  }
+  if (!allocateLine(state, layout.lineSize)) return release(file, state, status, PIC_ERR_OPEN);
   return picOpenResult(status, PIC_OK, file);
 }
 
@@ -334,7 +326,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   TIFF* tiff = state->tiff;
 
   const bool mapped = colourMode == PIC_MAP;
-  state->photometric = mapped ? photometricPalette : photometricRGB;
+  state->photometric = mapped ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_RGB;
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(width));
   TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(height));
   TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
@@ -361,8 +353,8 @@ int close(picFile* file) {
 int readMap(picFile* file, int32_t* map) {
   TiffState* state = stateOf(file);
   const int colours = std::min(file->colours, PIC_MAX_COLOURS);
-  if (state->photometric == photometricMinIsWhite || state->photometric == photometricMinIsBlack) {
-    greyRamp(colours, state->photometric == photometricMinIsWhite, map);
+  if (state->photometric == PHOTOMETRIC_MINISWHITE || state->photometric == PHOTOMETRIC_MINISBLACK) {
+    greyRamp(colours, state->photometric == PHOTOMETRIC_MINISWHITE, map);
     return PIC_OK;
   }
   // libtiff holds 1 << BitsPerSample entries, as many as `colours`.
