@@ -207,6 +207,8 @@ TEST(Tiff, ReadsPeerFilesWithTheirPixelsOnDiskAndInMemory) {
       {"palette8-lzw", "-depth 8 -colors 200 -type Palette -compress LZW", 0x203, PIC_MAP, 256},
       {"palette4-none", "-depth 8 -colors 12 -type Palette -compress None", 0x003, PIC_MAP, 16},
       {"palette4-lzw", "-depth 8 -colors 12 -type Palette -compress LZW", 0x203, PIC_MAP, 16},
+      {"palette8-big-endian", "-depth 8 -colors 200 -type Palette -define tiff:endian=msb", 0x003, PIC_MAP, 256},
+      {"rgb-big-endian", "-type TrueColor -depth 8 -compress LZW -define tiff:endian=msb", 0x203, PIC_RGB, 0},
   };
   for (const PeerLayout& layout : layouts) {
     SCOPED_TRACE(layout.name);
