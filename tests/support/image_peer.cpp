@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -90,11 +91,29 @@ bool writePpm(const std::string& path, const RgbImage& image) {
   return bool(out);
 }
 
+// Skips blanks and "#" comment lines between the fields of a PPM header.
+static void skipPpmSpace(std::istream& in) {
+  for (int c = in.peek(); c != EOF; c = in.peek()) {
+    if (c == '#')
+      in.ignore(1 << 20, '\n');
+    else if (std::isspace(c))
+      in.get();
+    else
+      break;
+  }
+}
+
 bool readPpm(const std::string& path, RgbImage* image) {
   std::ifstream in(path, std::ios::binary);
   std::string magic;
   int width = 0, height = 0, maxValue = 0;
-  in >> magic >> width >> height >> maxValue;
+  in >> magic;
+  skipPpmSpace(in);
+  in >> width;
+  skipPpmSpace(in);
+  in >> height;
+  skipPpmSpace(in);
+  in >> maxValue;
   in.get();
   if (!in || magic != "P6" || width <= 0 || height <= 0 || maxValue != 255) return false;
   *image = RgbImage(width, height);
