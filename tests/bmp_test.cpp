@@ -33,7 +33,7 @@ uint32_t get32(const Bytes& b, size_t at) {
 }
 
 // A bitmap described field by field; buildBmp lays it out.
-struct BmpSpec {
+struct BmpFields {
   uint32_t headerSize = 40;
   int32_t width = 2;
   int32_t height = 2;
@@ -44,7 +44,7 @@ struct BmpSpec {
   Bytes pixels;
 };
 
-Bytes buildBmp(const BmpSpec& s) {
+Bytes buildBmp(const BmpFields& s) {
   Bytes b = {'B', 'M'};                                          // signature
   const uint32_t offset = 14 + s.headerSize + uint32_t(s.palette.size());
   put32(b, offset + uint32_t(s.pixels.size()));                  // file size
@@ -111,44 +111,44 @@ int loadBytes(const Bytes& bytes, RgbImage* image) { return memoryLoadRGB(bytes,
 TEST(Bmp, OpenReadAnswersEveryHeaderWithTheRightStatus) {
   struct Case {
     const char* name;
-    std::function<void(BmpSpec&)> change;
+    std::function<void(BmpFields&)> change;
     int status;
     bool hasFile;
   };
   const Case cases[] = {
-      {"plain 24-bit", [](BmpSpec&) {}, PIC_OK, true},
-      {"108-byte header", [](BmpSpec& s) { s.headerSize = 108; }, PIC_ERR_FORMAT, false},
-      {"124-byte header", [](BmpSpec& s) { s.headerSize = 124; }, PIC_ERR_FORMAT, false},
-      {"64-byte OS/2 2 header", [](BmpSpec& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false},
-      {"2 bits per pixel", [](BmpSpec& s) { s.bitCount = 2; }, PIC_ERR_DATA, true},
-      {"0 bits per pixel", [](BmpSpec& s) { s.bitCount = 0; }, PIC_ERR_DATA, true},
-      {"48 bits per pixel", [](BmpSpec& s) { s.bitCount = 48; }, PIC_ERR_DATA, true},
-      {"masks with 8 bits", [](BmpSpec& s) { s.bitCount = 8; s.compression = 3; }, PIC_ERR_DATA, true},
-      {"masks with 24 bits", [](BmpSpec& s) { s.compression = 3; }, PIC_ERR_DATA, true},
-      {"4-bit run-length", [](BmpSpec& s) { s.bitCount = 4; s.compression = 2; }, PIC_ERR_COMPRESSION, true},
-      {"8-bit code on 4 bits", [](BmpSpec& s) { s.bitCount = 4; s.compression = 1; }, PIC_ERR_COMPRESSION, true},
-      {"8-bit code on 24 bits", [](BmpSpec& s) { s.compression = 1; }, PIC_ERR_COMPRESSION, true},
-      {"embedded JPEG", [](BmpSpec& s) { s.compression = 4; }, PIC_ERR_COMPRESSION, true},
-      {"width 0", [](BmpSpec& s) { s.width = 0; }, PIC_ERR_DATA, true},
-      {"negative width", [](BmpSpec& s) { s.width = -5; }, PIC_ERR_DATA, true},
-      {"height 0", [](BmpSpec& s) { s.height = 0; }, PIC_ERR_DATA, true},
-      {"most negative height", [](BmpSpec& s) { s.height = INT32_MIN; }, PIC_ERR_DATA, true},
-      {"row size past an int", [](BmpSpec& s) { s.width = 0x7fffffff; s.height = 1; s.bitCount = 32; }, PIC_ERR_DATA, true},
-      {"row size of 3 GB", [](BmpSpec& s) { s.width = 0x40000000; s.height = 1; }, PIC_ERR_DATA, true},
-      {"pixel count past an int", [](BmpSpec& s) { s.width = 70000; s.height = 70000; s.bitCount = 8; }, PIC_ERR_DATA, true},
-      {"OS/2 width 0", [](BmpSpec& s) { s.headerSize = 12; s.width = 0; }, PIC_ERR_DATA, true},
+      {"plain 24-bit", [](BmpFields&) {}, PIC_OK, true},
+      {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_ERR_FORMAT, false},
+      {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_ERR_FORMAT, false},
+      {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false},
+      {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_ERR_DATA, true},
+      {"0 bits per pixel", [](BmpFields& s) { s.bitCount = 0; }, PIC_ERR_DATA, true},
+      {"48 bits per pixel", [](BmpFields& s) { s.bitCount = 48; }, PIC_ERR_DATA, true},
+      {"masks with 8 bits", [](BmpFields& s) { s.bitCount = 8; s.compression = 3; }, PIC_ERR_DATA, true},
+      {"masks with 24 bits", [](BmpFields& s) { s.compression = 3; }, PIC_ERR_DATA, true},
+      {"4-bit run-length", [](BmpFields& s) { s.bitCount = 4; s.compression = 2; }, PIC_ERR_COMPRESSION, true},
+      {"8-bit code on 4 bits", [](BmpFields& s) { s.bitCount = 4; s.compression = 1; }, PIC_ERR_COMPRESSION, true},
+      {"8-bit code on 24 bits", [](BmpFields& s) { s.compression = 1; }, PIC_ERR_COMPRESSION, true},
+      {"embedded JPEG", [](BmpFields& s) { s.compression = 4; }, PIC_ERR_COMPRESSION, true},
+      {"width 0", [](BmpFields& s) { s.width = 0; }, PIC_ERR_DATA, true},
+      {"negative width", [](BmpFields& s) { s.width = -5; }, PIC_ERR_DATA, true},
+      {"height 0", [](BmpFields& s) { s.height = 0; }, PIC_ERR_DATA, true},
+      {"most negative height", [](BmpFields& s) { s.height = INT32_MIN; }, PIC_ERR_DATA, true},
+      {"row size past an int", [](BmpFields& s) { s.width = 0x7fffffff; s.height = 1; s.bitCount = 32; }, PIC_ERR_DATA, true},
+      {"row size of 3 GB", [](BmpFields& s) { s.width = 0x40000000; s.height = 1; }, PIC_ERR_DATA, true},
+      {"pixel count past an int", [](BmpFields& s) { s.width = 70000; s.height = 70000; s.bitCount = 8; }, PIC_ERR_DATA, true},
+      {"OS/2 width 0", [](BmpFields& s) { s.headerSize = 12; s.width = 0; }, PIC_ERR_DATA, true},
   };
   for (const Case& c : cases) {
-    BmpSpec spec;
-    c.change(spec);
-    const Opened opened = openWithDriver(buildBmp(spec));
+    BmpFields fields;
+    c.change(fields);
+    const Opened opened = openWithDriver(buildBmp(fields));
     EXPECT_EQ(c.status, opened.status) << c.name;
     EXPECT_EQ(c.hasFile, opened.hasFile) << c.name;
   }
 }
 
 TEST(Bmp, ShortAndForeignFilesEndInReadOrFormat) {
-  const Bytes valid = buildBmp(BmpSpec{});
+  const Bytes valid = buildBmp(BmpFields{});
   struct Case {
     const char* name;
     Bytes bytes;
@@ -180,13 +180,13 @@ TEST(Bmp, FormatCodesNameTheCompression) {
                         {4, 2, PIC_DRIVER_BMP | PIC_COMP_LZW},
                         {24, 0, PIC_DRIVER_BMP | PIC_COMP_NONE}};
   for (const Case& c : cases) {
-    BmpSpec spec;
-    spec.bitCount = c.bitCount;
-    spec.compression = c.compression;
-    spec.palette = c.bitCount <= 8 ? greyishPalette(1 << c.bitCount) : Bytes{};
-    spec.pixels = {2, 0, 1, 0, 0, 0};  // a run of 2, end of line, end of bitmap
+    BmpFields fields;
+    fields.bitCount = c.bitCount;
+    fields.compression = c.compression;
+    fields.palette = c.bitCount <= 8 ? greyishPalette(1 << c.bitCount) : Bytes{};
+    fields.pixels = {2, 0, 1, 0, 0, 0};  // a run of 2, end of line, end of bitmap
     const std::string path = tempPath("format.bmp");
-    writeFileBytes(path, buildBmp(spec));
+    writeFileBytes(path, buildBmp(fields));
     int format = -1;
     EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
     EXPECT_EQ(c.format, format) << c.bitCount;
@@ -201,10 +201,10 @@ TEST(Bmp, ColourCountsFollowBitsAndTheColoursUsedField) {
   };
   const Case cases[] = {{1, 0, 2}, {4, 0, 16}, {8, 0, 256}, {8, 20, 20}, {8, 300, 256}, {4, 3, 3}, {24, 5, 0}};
   for (const Case& c : cases) {
-    BmpSpec spec;
-    spec.bitCount = c.bitCount;
-    spec.coloursUsed = c.coloursUsed;
-    const Opened opened = openWithDriver(buildBmp(spec));
+    BmpFields fields;
+    fields.bitCount = c.bitCount;
+    fields.coloursUsed = c.coloursUsed;
+    const Opened opened = openWithDriver(buildBmp(fields));
     EXPECT_EQ(PIC_OK, opened.status);
     EXPECT_EQ(c.colours, opened.colours) << c.bitCount << " bits, " << c.coloursUsed << " used";
     EXPECT_EQ(c.bitCount <= 8 ? PIC_MAP : PIC_RGB, opened.colourMode);
@@ -223,14 +223,14 @@ TEST(Bmp, SmallDepthsUnpackMostSignificantBitsFirst) {
                         {4, 3, {0x3a, 0x50, 0, 0}, {3, 10, 5}},
                         {8, 3, {7, 200, 9, 0}, {7, 200, 9}}};
   for (const Case& c : cases) {
-    BmpSpec spec;
-    spec.bitCount = c.bitCount;
-    spec.width = c.width;
-    spec.height = 1;
-    spec.palette = greyishPalette(1 << c.bitCount);
-    spec.pixels = c.row;
+    BmpFields fields;
+    fields.bitCount = c.bitCount;
+    fields.width = c.width;
+    fields.height = 1;
+    fields.palette = greyishPalette(1 << c.bitCount);
+    fields.pixels = c.row;
     MappedImage image;
-    ASSERT_EQ(PIC_OK, memoryLoadMap(buildBmp(spec), &image)) << c.bitCount;
+    ASSERT_EQ(PIC_OK, memoryLoadMap(buildBmp(fields), &image)) << c.bitCount;
     EXPECT_EQ(c.indices, image.indices) << c.bitCount;
     EXPECT_EQ(picEncodeColour(1, 2, 3), image.map[1]);
   }
@@ -260,26 +260,26 @@ TEST(Bmp, TrueColourPixelsFollowTheMasks) {
       {"32-bit zero mask", 32, 3, masksZeroBlue, {0x33, 0x22, 0x11, 0}, 0x112200},
   };
   for (const Case& c : cases) {
-    BmpSpec spec;
-    spec.bitCount = c.bitCount;
-    spec.compression = c.compression;
-    spec.width = spec.height = 1;
-    spec.palette = c.masks;
-    spec.pixels = c.pixel;
+    BmpFields fields;
+    fields.bitCount = c.bitCount;
+    fields.compression = c.compression;
+    fields.width = fields.height = 1;
+    fields.palette = c.masks;
+    fields.pixels = c.pixel;
     RgbImage image;
-    ASSERT_EQ(PIC_OK, loadBytes(buildBmp(spec), &image)) << c.name;
+    ASSERT_EQ(PIC_OK, loadBytes(buildBmp(fields), &image)) << c.name;
     EXPECT_EQ(c.colour, image.at(0, 0)) << c.name;
   }
 }
 
 TEST(Bmp, TopDownRowsFillTheBufferFromTheTop) {
-  BmpSpec spec;
-  spec.height = -2;
-  spec.width = 1;
-  spec.pixels = {0, 0, 0xff, 0, 0, 0xff, 0, 0};  // stored first: red; then green
-  EXPECT_EQ(1, openWithDriver(buildBmp(spec)).currentLine);
+  BmpFields fields;
+  fields.height = -2;
+  fields.width = 1;
+  fields.pixels = {0, 0, 0xff, 0, 0, 0xff, 0, 0};  // stored first: red; then green
+  EXPECT_EQ(1, openWithDriver(buildBmp(fields)).currentLine);
   RgbImage image;
-  ASSERT_EQ(PIC_OK, loadBytes(buildBmp(spec), &image));
+  ASSERT_EQ(PIC_OK, loadBytes(buildBmp(fields), &image));
   EXPECT_EQ(2, image.height);
   EXPECT_EQ(0xff0000u, image.at(0, 0));
   EXPECT_EQ(0x00ff00u, image.at(0, 1));
@@ -607,8 +607,8 @@ TEST(Bmp, ResolutionTravelsInPixelsPerMetre) {
 // ---- Files from the outside peer -------------------------------------------
 
 // The fields of a bitmap file, the colour masks of a longer header apart.
-BmpSpec parseBmp(const Bytes& b) {
-  BmpSpec s;
+BmpFields parseBmp(const Bytes& b) {
+  BmpFields s;
   const uint32_t offset = get32(b, 10);
   const uint32_t headerSize = get32(b, 14);
   s.width = int32_t(get32(b, 18));
@@ -624,7 +624,7 @@ BmpSpec parseBmp(const Bytes& b) {
 // A file with a 124-byte header rewritten with the 40-byte one, the masks
 // following it (or left to their defaults).
 Bytes withInfoHeader(const Bytes& longer, bool keepMasks) {
-  BmpSpec s = parseBmp(longer);
+  BmpFields s = parseBmp(longer);
   s.headerSize = 40;
   s.palette.clear();
   if (keepMasks)
@@ -638,7 +638,7 @@ Bytes withDefaultMasks(const Bytes& b) { return withInfoHeader(b, false); }
 
 // The same picture stored top line first.
 Bytes topDown(const Bytes& b) {
-  BmpSpec s = parseBmp(b);
+  BmpFields s = parseBmp(b);
   const size_t lineSize = size_t((int64_t(s.width) * s.bitCount + 31) / 32 * 4);
   Bytes flipped;
   for (int32_t row = s.height - 1; row >= 0; --row)
@@ -651,7 +651,7 @@ Bytes topDown(const Bytes& b) {
 // A colour-mapped file whose palette is cut to the entries its pixels use, as
 // its colours-used field then says.
 Bytes coloursUsedOnly(const Bytes& b) {
-  BmpSpec s = parseBmp(b);
+  BmpFields s = parseBmp(b);
   const size_t lineSize = size_t((int64_t(s.width) * s.bitCount + 31) / 32 * 4);
   const int perByte = 8 / s.bitCount;
   uint32_t used = 2;
@@ -770,22 +770,22 @@ TEST(Bmp, RunLengthRowsLongerThanTheWidthAreCut) {
 // A run-length file drawn with deltas and an early end of bitmap, which the
 // peer's writer never makes; undrawn pixels take colour 0.
 TEST(Bmp, RunLengthDeltasMatchThePeer) {
-  BmpSpec spec;
-  spec.width = 6;
-  spec.height = 4;
-  spec.bitCount = 8;
-  spec.compression = 1;
-  spec.coloursUsed = 8;
-  spec.palette = greyishPalette(8);
-  for (int i = 0; i < 8; ++i) spec.palette[size_t(4 * i + 1)] = uint8_t(40 * i);  // distinct colours
-  spec.pixels = {
+  BmpFields fields;
+  fields.width = 6;
+  fields.height = 4;
+  fields.bitCount = 8;
+  fields.compression = 1;
+  fields.coloursUsed = 8;
+  fields.palette = greyishPalette(8);
+  for (int i = 0; i < 8; ++i) fields.palette[size_t(4 * i + 1)] = uint8_t(40 * i);  // distinct colours
+  fields.pixels = {
       3, 1, 0, 2, 2, 0, 1, 2, 0, 0,  // row 0: 1 1 1 . . 2
       0, 2, 4, 1,                    // delta: right 4, down 1; row 1 stays blank
       2, 3, 0, 0,                    // row 2: . . . . 3 3
       0, 3, 4, 5, 6, 0, 0, 0,        // row 3: 4 5 6 . . .
       0, 1,                          // end of bitmap
   };
-  const Bytes bytes = buildBmp(spec);
+  const Bytes bytes = buildBmp(fields);
   const std::string path = tempPath("deltas.bmp");
   writeFileBytes(path, bytes);
   RgbImage reference, loaded;
@@ -847,12 +847,12 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
     const char* name;
     std::function<void(Bytes&)> damage;
   };
-  BmpSpec spec;
-  spec.bitCount = 8;
-  spec.width = 3;
-  spec.height = 2;
-  spec.palette = greyishPalette(256);
-  spec.pixels = Bytes(8, 1);
+  BmpFields fields;
+  fields.bitCount = 8;
+  fields.width = 3;
+  fields.height = 2;
+  fields.palette = greyishPalette(256);
+  fields.pixels = Bytes(8, 1);
   const Case cases[] = {
       {"data offset past the end", [](Bytes& b) { b[10] = 0xff; b[11] = 0xff; }},
       {"data offset past an int", [](Bytes& b) { b[13] = 0x90; }},
@@ -860,7 +860,7 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
       {"palette cut", [](Bytes& b) { b.resize(200); }},
   };
   for (const Case& c : cases) {
-    Bytes bytes = buildBmp(spec);
+    Bytes bytes = buildBmp(fields);
     c.damage(bytes);
     RgbImage image;
     EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image)) << c.name;
