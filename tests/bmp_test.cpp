@@ -117,8 +117,9 @@ TEST(Bmp, OpenReadAnswersEveryHeaderWithTheRightStatus) {
   };
   const Case cases[] = {
       {"plain 24-bit", [](BmpFields&) {}, PIC_OK, true},
-      {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_ERR_FORMAT, false},
-      {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_ERR_FORMAT, false},
+      {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_OK, true},
+      {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_OK, true},
+      {"100-byte header", [](BmpFields& s) { s.headerSize = 100; }, PIC_ERR_FORMAT, false},
       {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false},
       {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_ERR_DATA, true},
       {"0 bits per pixel", [](BmpFields& s) { s.bitCount = 0; }, PIC_ERR_DATA, true},
@@ -697,6 +698,11 @@ const PeerVariant peerVariants[] = {
     {"OS/2 4-bit", "-colors 16 -type Palette", "bmp2:", nullptr, 12, 4, 0, 0},
     {"OS/2 8-bit", "-colors 100 -type Palette", "bmp2:", nullptr, 12, 8, 0, 0},
     {"OS/2 24-bit", "", "bmp2:", nullptr, 12, 24, 0, 0},
+    // The peer's default flavour: the 124-byte header most programs write today.
+    {"124-byte header 24-bit", "-type TrueColor", "bmp:", nullptr, 124, 24, 0, 0},
+    {"124-byte header 8-bit", "-colors 200 -type Palette -compress None", "bmp:", nullptr, 124, 8, 0, 0},
+    {"124-byte header 32-bit masks", "-alpha on", "bmp:", nullptr, 124, 32, 3, 0},
+    {"124-byte header 16-bit masks", "-define bmp:subtype=RGB565", "bmp:", nullptr, 124, 16, 3, 1},
 };
 
 // Like peerEncode, with the flavour prefix in front of the output name only.

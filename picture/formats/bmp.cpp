@@ -1,9 +1,10 @@
 // Windows bitmaps (BMP), with the 40-byte information header or, for reading,
-// the 12-byte OS/2 header. Reads 1-, 4- and 8-bit colour-mapped rows
+// the 12-byte OS/2 header and the longer 52-, 56-, 108- and 124-byte headers
+// that extend the 40-byte one (their extra fields are not needed). Reads 1-, 4- and 8-bit colour-mapped rows
 // (uncompressed, or 8-bit run-length encoded) and 16-, 24- and 32-bit true
 // colour with default or explicit colour masks, bottom-up or top-down. Writes
 // 8-bit colour-mapped bitmaps, uncompressed or run-length encoded, and 24-bit
-// true colour. Refuses longer headers (PIC_ERR_FORMAT), other bit depths
+// true colour. Refuses other headers (PIC_ERR_FORMAT), other bit depths
 // (PIC_ERR_DATA) and other compressions, 4-bit run-length among them
 // (PIC_ERR_COMPRESSION).
 #include <algorithm>
@@ -21,8 +22,6 @@ const int fileHeaderSize = 14;
 const int infoHeaderSize = 40;
 const int coreHeaderSize = 12;
 const int headerSizeField = 14;  // offset of the information header's size
-const int infoPaletteOffset = 54;
-const int corePaletteOffset = 26;
 const int maskOffset = 54;
 
 enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpBitFields = 3 };
@@ -41,6 +40,7 @@ struct BmpState {
   int lineSize = 0;
   std::unique_ptr<uint8_t[]> lineBuffer;
   int coreHeader = 0;
+  uint32_t paletteOffset = 0;  // the palette follows the information header
   uint32_t masks[3] = {};  // red, green, blue
   int shifts[3] = {};
   int topDown = 0;
@@ -150,6 +150,12 @@ uint32_t pixelsPerMetre(double resolution, int unit) {
   return uint32_t(perMetre);
 }
 
+bool knownHeaderSize(uint32_t size) {
+  for (uint32_t known : {coreHeaderSize, infoHeaderSize, 52, 56, 108, 124})
+    if (size == known) return true;
+  return false;
+}
+
 // What the header says, before it is checked.
 struct BmpHeader {
   uint32_t dataOffset;
@@ -253,10 +259,12 @@ picFile* openRead(const char* fileName, int* status) {
   if (!readExactly(state->file, bytes + 2, headerSizeField + 4 - 2))
     return release(file, state, status, PIC_ERR_READ);
   const uint32_t headerSize = picGetLE32(bytes + headerSizeField);
-  if (headerSize != infoHeaderSize && headerSize != coreHeaderSize)
-    return release(file, state, status, PIC_ERR_FORMAT);
-  if (!readExactly(state->file, bytes + headerSizeField + 4, int(headerSize) - 4))
+  if (!knownHeaderSize(headerSize)) return release(file, state, status, PIC_ERR_FORMAT);
+  // Longer headers begin like the 40-byte one; their tails are not needed.
+  const int used = int(std::min<uint32_t>(headerSize, infoHeaderSize));
+  if (!readExactly(state->file, bytes + headerSizeField + 4, used - 4))
     return release(file, state, status, PIC_ERR_READ);
+  state->paletteOffset = fileHeaderSize + headerSize;
 
   BmpHeader header;
   decodeHeader(bytes, &header);
@@ -373,7 +381,7 @@ int readMap(picFile* file, int32_t* map) {
   const int entrySize = state->coreHeader ? 3 : 4;
   uint8_t palette[PIC_MAX_COLOURS * 4];
   const int colours = std::min(file->colours, PIC_MAX_COLOURS);
-  picBinSeekSet(state->file, state->coreHeader ? corePaletteOffset : infoPaletteOffset);
+  picBinSeekSet(state->file, int(state->paletteOffset));
   if (picBinError(state->file) || !readExactly(state->file, palette, colours * entrySize))
     return PIC_ERR_READ;
   for (int i = 0; i < colours; ++i) {
