@@ -1,26 +1,7 @@
-// Offers arbitrary bytes to the whole driver chain through a memory buffer:
-// describe, then load as planes and as a colour map.
-#include <cstdint>
-#include <cstring>
-#include <vector>
-
-#include "picture/core/picture.h"
+// Offers arbitrary bytes to the whole driver chain through a memory buffer.
+#include "fuzz_load.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || size > (1u << 24)) return 0;
-  std::vector<uint8_t> bytes(data, data + size);
-  char name[64];
-  picMemoryFileName(name, sizeof name, bytes.data(), int(bytes.size()));
-  picUseMemoryFiles();
-  int width = 0, height = 0, mode = 0, colours = 0;
-  if (picImageInfo(name, &width, &height, &mode, &colours) == PIC_OK &&
-      int64_t(width) * height <= (1 << 22)) {
-    const size_t pixels = size_t(width) * size_t(height);
-    std::vector<uint8_t> red(pixels), green(pixels), blue(pixels);
-    picLoadRGB(name, red.data(), green.data(), blue.data());
-    std::vector<int32_t> map(PIC_MAX_COLOURS);
-    picLoadMap(name, red.data(), map.data());
-  }
-  picUseDiskFiles();
+  fuzzLoadThroughLibrary(data, size);
   return 0;
 }
