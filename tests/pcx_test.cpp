@@ -89,16 +89,7 @@ TEST(Pcx, RoundTripsEveryWriterOptionOnDiskAndInMemory) {
       ASSERT_EQ(256u, fromDisk.map.size());
       for (int i = 0; i < 256; ++i) EXPECT_EQ(i < 200 ? image.map[i] : 0, fromDisk.map[i]) << i;
     } else {
-      RgbImage image = makeTestImage(c.width, c.height, unsigned(c.height));
-      ASSERT_EQ(PIC_OK, picSaveRGB(c.width, c.height, c.format, image.red.data(), image.green.data(),
-                                   image.blue.data(), path.c_str()));
-      ASSERT_EQ(PIC_OK, memorySaveRGB(image, c.format, &memoryBytes));
-      EXPECT_EQ(readFileBytes(path), memoryBytes);
-      RgbImage fromDisk, fromMemory;
-      ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
-      ASSERT_EQ(PIC_OK, memoryLoadRGB(memoryBytes, &fromMemory));
-      EXPECT_EQ(0u, countDifferences(image, fromDisk));
-      EXPECT_EQ(0u, countDifferences(image, fromMemory));
+      expectRgbRoundTrip(makeTestImage(c.width, c.height, unsigned(c.height)), c.format, path);
     }
     int format = -1;
     ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));

@@ -2,7 +2,6 @@
 // outside tools, round trips on disk and in memory, hand-built and hostile files.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
 #include <string>
 #include <vector>
@@ -474,20 +473,5 @@ TEST(Sgi, TruncatedFilesEndInAStatus) {
   }
 }
 
-TEST(Sgi, ReplaysEveryInputThatEverFailedTheDriver) {
-  const std::string dir = std::string(SOLSYS_TEST_DATA) + "/sgi";
-  DIR* listing = opendir(dir.c_str());
-  if (!listing) return;  // nothing recorded yet
-  for (dirent* entry = readdir(listing); entry; entry = readdir(listing)) {
-    if (entry->d_name[0] == '.') continue;
-    SCOPED_TRACE(entry->d_name);
-    const std::vector<uint8_t> bytes = readFileBytes(dir + "/" + entry->d_name);
-    RgbImage image;
-    const int status = memoryLoadRGB(bytes, &image);
-    EXPECT_TRUE(status >= PIC_OK && status <= PIC_ERR_COMPRESSION);
-    loadBytes(bytes, &image);
-  }
-  closedir(listing);
-}
 
 }  // namespace

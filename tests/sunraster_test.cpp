@@ -90,16 +90,7 @@ TEST(SunRaster, RoundTripsEveryWriterOptionOnDiskAndInMemory) {
       EXPECT_EQ(image.indices, fromMemory.indices);
       EXPECT_EQ(image.map, fromMemory.map);
     } else {
-      const RgbImage image = makeTestImage(c.width, c.height, unsigned(c.height));
-      ASSERT_EQ(PIC_OK, picSaveRGB(c.width, c.height, c.format, image.red.data(), image.green.data(),
-                                   image.blue.data(), path.c_str()));
-      ASSERT_EQ(PIC_OK, memorySaveRGB(image, c.format, &memoryBytes));
-      EXPECT_EQ(readFileBytes(path), memoryBytes);
-      RgbImage fromDisk, fromMemory;
-      ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
-      ASSERT_EQ(PIC_OK, memoryLoadRGB(memoryBytes, &fromMemory));
-      EXPECT_EQ(0u, countDifferences(image, fromDisk));
-      EXPECT_EQ(0u, countDifferences(image, fromMemory));
+      expectRgbRoundTrip(makeTestImage(c.width, c.height, unsigned(c.height)), c.format, path);
     }
     // Run-length is accepted but the file is written uncompressed.
     int format = -1;

@@ -3,7 +3,6 @@
 // memory, hand-built and hostile files, and files of other formats left alone.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -621,20 +620,5 @@ TEST(Targa, TruncatedFilesEndInAStatus) {
   }
 }
 
-TEST(Targa, ReplaysEveryInputThatEverFailedTheDriver) {
-  const std::string dir = std::string(SOLSYS_TEST_DATA) + "/targa";
-  DIR* listing = opendir(dir.c_str());
-  if (!listing) return;  // nothing recorded yet
-  for (dirent* entry = readdir(listing); entry; entry = readdir(listing)) {
-    if (entry->d_name[0] == '.') continue;
-    SCOPED_TRACE(entry->d_name);
-    const std::vector<uint8_t> bytes = readFileBytes(dir + "/" + entry->d_name);
-    RgbImage image;
-    const int status = memoryLoadRGB(bytes, &image);
-    EXPECT_TRUE(status >= PIC_OK && status <= PIC_ERR_COMPRESSION);
-    libraryLoadRGB(writeTemp(bytes), &image);
-  }
-  closedir(listing);
-}
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "image_peer.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -242,4 +243,17 @@ size_t countDifferences(const RgbImage& a, const RgbImage& b, int tolerance) {
     for (size_t i = 0; i < planesA[c]->size(); ++i)
       if (std::abs(int((*planesA[c])[i]) - int((*planesB[c])[i])) > tolerance) ++differences;
   return differences;
+}
+
+void expectRgbRoundTrip(const RgbImage& image, int format, const std::string& path) {
+  ASSERT_EQ(PIC_OK, picSaveRGB(image.width, image.height, format, image.red.data(), image.green.data(),
+                               image.blue.data(), path.c_str()));
+  std::vector<uint8_t> memoryBytes;
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, format, &memoryBytes));
+  EXPECT_EQ(readFileBytes(path), memoryBytes);
+  RgbImage fromDisk, fromMemory;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(memoryBytes, &fromMemory));
+  EXPECT_EQ(0u, countDifferences(image, fromDisk));
+  EXPECT_EQ(0u, countDifferences(image, fromMemory));
 }

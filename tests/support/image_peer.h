@@ -63,6 +63,10 @@ int memorySaveMap(const MappedImage& image, int format, std::vector<uint8_t>* by
 int memoryLoadRGB(const std::vector<uint8_t>& bytes, RgbImage* image);
 int memoryLoadMap(const std::vector<uint8_t>& bytes, MappedImage* image);
 
+// Saves on disk and in memory (the two files must hold the same bytes), loads
+// both back and expects the original pixels; failures are reported to the test.
+void expectRgbRoundTrip(const RgbImage& image, int format, const std::string& path);
+
 std::vector<uint8_t> readFileBytes(const std::string& path);
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
