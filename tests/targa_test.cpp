@@ -434,6 +434,27 @@ TEST(Targa, LoadsHandBuiltFiles) {
   EXPECT_EQ((std::vector<uint8_t>{1, 0, 1, 0, 0, 1, 0, 1, 1}), indices.indices);
 }
 
+// Lines of 8 or more 15-bit pixels: each pixel still takes a 16-bit word, so a
+// line is not (width * 15 + 7) / 8 bytes long.
+TEST(Targa, FifteenBitPixelsTakeTwoBytesEach) {
+  TgaHeader h;
+  h.width = 9;
+  h.height = 2;
+  h.depth = 15;
+  std::vector<uint8_t> bytes = buildHeader(h);
+  for (int i = 0; i < 18; ++i) append(bytes, {i, 0});  // blue i, bottom line first
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTemp(bytes), &image));
+  for (int i = 0; i < 18; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(uint32_t(i << 3), image.at(i % 9, 1 - i / 9));
+  }
+  // The same file must be a whole picture in memory too, and no more.
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &image));
+  bytes.pop_back();
+  EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
+}
+
 TEST(Targa, GreyFilesGetAnIdentityRampOf256) {
   TgaHeader grey;
   grey.imageType = 3;

@@ -56,6 +56,11 @@ bool isKnownDepth(int depth) {
 }
 bool isMapEntrySize(int bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 int bytesFor(int bits) { return (bits + 7) / 8; }
+// Bytes of one uncompressed line: indices of under 8 bits are packed, while
+// 15-bit pixels take a whole 16-bit word each, as every writer stores them.
+int64_t lineBytesFor(int64_t width, int depth) {
+  return depth < 8 ? (width * depth + 7) / 8 : width * bytesFor(depth);
+}
 
 // A pixel or map entry of 15/16 bits (blue in bits 0-4), or 24/32 bits stored
 // blue, green, red.
@@ -292,7 +297,7 @@ picFile* openRead(const char* fileName, int* status) {
   const int64_t pixels = int64_t(width) * height;
   const int64_t leastData = isRunLength(state->imageType)
       ? (pixels + maxPacketPixels - 1) / maxPacketPixels * (1 + pixelBytes)
-      : (int64_t(width) * state->depth + 7) / 8 * height;
+      : lineBytesFor(width, state->depth) * height;
   const long fileSize = picBinSize(state->stream);
   if (fileSize >= 0 && dataOffset + leastData > fileSize) return release(file, state, status, PIC_ERR_READ);
   state->mapOffset = long(mapOffset);
@@ -313,7 +318,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (!isSupported(*state) || picCheckImageSize(width, height, pixelBytes) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
 
-  state->lineBytes = int((int64_t(width) * state->depth + 7) / 8);
+  state->lineBytes = int(lineBytesFor(width, state->depth));
   state->line.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(pixelBytes)]);
   if (isRunLength(state->imageType)) state->runs.buffer.reset(new (std::nothrow) uint8_t[runChunk]);
   if (!state->line || (isRunLength(state->imageType) && !state->runs.buffer))
