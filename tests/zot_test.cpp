@@ -102,6 +102,7 @@ TEST(Zot, RefusesWhatItCannotReadOrWrite) {
       {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(1", PIC_ERR_READ},          // no height
       {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(0,1\n,0\n)", PIC_ERR_DATA},  // empty picture
       {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(99999,99999\n)", PIC_ERR_DATA},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(9999999999,1\n)", PIC_ERR_DATA},  // ten digits, past an int
       {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(12345678901,1\n)", PIC_ERR_READ},  // 11 digits
       {"ZOT (1,1\n,0\n)", PIC_ERR_DATA},                                  // no "=": -1 colours
   };
@@ -109,11 +110,22 @@ TEST(Zot, RefusesWhatItCannotReadOrWrite) {
     const std::string path = writeText("bad.zot", c.text);
     int width;
     EXPECT_EQ(c.status, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr)) << c.text;
+    // A file that is plainly ZOT is still named, even when it cannot be loaded.
+    int format = -1;
+    if (c.status == PIC_ERR_DATA) {
+      EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format)) << c.text;
+      EXPECT_EQ(format, PIC_DRIVER_ZOT) << c.text;
+    }
   }
   std::string manyColours = "ZOT = IMAGE[";
   for (int i = 0; i < 300; ++i) manyColours += std::to_string(i) + " = \"1 1 1\",";
   const std::string path = writeText("many.zot", manyColours + "](1,1\n,0\n)");
   EXPECT_EQ(PIC_ERR_DATA, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, nullptr));
+  int format = -1;
+  EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+  EXPECT_EQ(format, PIC_DRIVER_ZOT);
+  RgbImage rgb;
+  EXPECT_EQ(PIC_ERR_DATA, libraryLoadRGB(path, &rgb));
 
   // A picture line with an 11-digit index, and one cut short.
   const std::string header = "ZOTImage = IMAGE[\n0 = \"1 2 3\"]\n(2,2\n";

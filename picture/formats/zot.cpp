@@ -8,9 +8,11 @@
 //   )
 // Reads and writes colour-mapped images of up to 256 colours; numbers are read
 // by their digits alone. Refuses true colour and LZW.
+#include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "picture/core/driver_support.h"
 
@@ -128,14 +130,15 @@ picFile* openRead(const char* fileName, int* status) {
   uint64_t width, height;
   if (!countColours(reader, &colours) || !reader.number(&width) || !reader.number(&height))
     return release(file, state, status, PIC_ERR_READ);
-  if (colours < 0 || colours > PIC_MAX_COLOURS ||
-      picCheckImageSize(int64_t(width), int64_t(height)) != PIC_OK)
-    return release(file, state, status, PIC_ERR_DATA);
-
   state->dataOffset = reader.tell();
-  setFields(file, int(width), int(height), int(colours));
+  // Ten digits can pass an int; such a side is recorded as 0, which no
+  // operation accepts, while the file is still recognised as ZOT.
+  auto side = [](uint64_t value) { return value > uint64_t(INT_MAX) ? 0 : int(value); };
+  setFields(file, side(width), side(height), int(std::min<int64_t>(colours, INT_MAX)));
   file->driverData = state;
-  return picOpenResult(status, PIC_OK, file);
+  const bool loadable = colours >= 0 && colours <= PIC_MAX_COLOURS &&
+                        picCheckImageSize(int64_t(width), int64_t(height)) == PIC_OK;
+  return picOpenResult(status, loadable ? PIC_OK : PIC_ERR_DATA, file);
 }
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
@@ -188,44 +191,62 @@ int readLine(picFile* file, uint8_t* line) {
   return PIC_OK;
 }
 
-// Writes the text in pieces; false when the stream reports an error.
-bool writeText(picBinFile* stream, std::string& text, size_t keep = 0) {
-  if (text.size() <= keep) return true;
-  const bool ok = picBinWrite(stream, text.data(), int(text.size())) == int(text.size()) &&
-                  !picBinError(stream);
-  text.clear();
-  return ok;
-}
+// Collects text in a fixed buffer and writes it in pieces; no allocation, so
+// nothing can throw into the library's C callers.
+class TextWriter {
+ public:
+  explicit TextWriter(picBinFile* stream) : stream_(stream) {}
+  // Appends one short formatted piece (a number with its separators).
+  void add(const char* format, int value) {
+    if (length_ > sizeof buffer_ - zotLongestPiece) flush();
+    length_ += size_t(std::snprintf(buffer_ + length_, sizeof buffer_ - length_, format, value));
+  }
+  void add(const char* text) {
+    for (; *text; ++text) add("%c", *text);
+  }
+  // Writes what is pending; true when every write so far succeeded.
+  bool flush() {
+    // After a failed write nothing more goes out, so the file holds no gap.
+    if (!failed_ && length_ > 0 && picBinWrite(stream_, buffer_, int(length_)) != int(length_))
+      failed_ = true;
+    length_ = 0;
+    return !failed_ && !picBinError(stream_);
+  }
 
-const size_t zotPiece = 64 * 1024;
+ private:
+  static const size_t zotLongestPiece = 32;
+  picBinFile* stream_;
+  char buffer_[zotChunk];
+  size_t length_ = 0;
+  bool failed_ = false;
+};
 
 int writeMap(picFile* file, const int32_t* map) {
-  picBinFile* stream = stateOf(file)->stream;
-  std::string text = "[\n";
+  TextWriter text(stateOf(file)->stream);
+  text.add("[\n");
   for (int i = 0; i < file->colours; ++i) {
     uint8_t red, green, blue;
     picDecodeColour(&red, &green, &blue, map[i]);
-    if (i) text += ",\n";
-    text += std::to_string(i) + " = \"" + std::to_string(red) + ' ' + std::to_string(green) + ' ' +
-            std::to_string(blue) + '"';
+    if (i) text.add(",\n");
+    text.add("%d = \"", i);
+    text.add("%d ", red);
+    text.add("%d ", green);
+    text.add("%d\"", blue);
   }
-  text += "]\n";
-  return writeText(stream, text) ? PIC_OK : PIC_ERR_WRITE;
+  text.add("]\n");
+  return text.flush() ? PIC_OK : PIC_ERR_WRITE;
 }
 
 int writeLine(picFile* file, const uint8_t* line) {
-  picBinFile* stream = stateOf(file)->stream;
-  std::string text;
-  if (file->currentLine == file->height - 1)
-    text = "(" + std::to_string(file->width) + "," + std::to_string(file->height) + "\n";
-  for (int x = 0; x < file->width; ++x) {
-    text += ',';
-    text += std::to_string(line[x]);
-    if (!writeText(stream, text, zotPiece)) return PIC_ERR_WRITE;
+  TextWriter text(stateOf(file)->stream);
+  if (file->currentLine == file->height - 1) {
+    text.add("(%d,", file->width);
+    text.add("%d\n", file->height);
   }
-  text += '\n';
-  if (file->currentLine == 0) text += ')';
-  if (!writeText(stream, text)) return PIC_ERR_WRITE;
+  for (int x = 0; x < file->width; ++x) text.add(",%d", line[x]);
+  text.add("\n");
+  if (file->currentLine == 0) text.add(")");
+  if (!text.flush()) return PIC_ERR_WRITE;
   --file->currentLine;
   return PIC_OK;
 }
