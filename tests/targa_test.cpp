@@ -455,6 +455,46 @@ TEST(Targa, FifteenBitPixelsTakeTwoBytesEach) {
   EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
 }
 
+// A line call of the other colour mode is refused without touching a line:
+// 24-bit pixels are no indices, and a line of indices is too short for colour.
+TEST(Targa, LineCallsOfTheOtherColourModeAreRefused) {
+  picDriver* driver = picTargaDriver();
+  TgaHeader trueColour;  // 2 x 2, 24 bits
+  std::vector<uint8_t> bytes = buildHeader(trueColour);
+  bytes.resize(bytes.size() + 12, 5);
+  int status = -2;
+  picFile* file = driver->openRead(writeTemp(bytes).c_str(), &status);
+  ASSERT_EQ(PIC_OK, status);
+  uint8_t line[2] = {9, 9};
+  EXPECT_EQ(PIC_ERR_READ, driver->readLine(file, line));
+  EXPECT_EQ(9, line[0]);
+  EXPECT_EQ(0, file->currentLine);
+  driver->close(file);
+
+  TgaHeader grey;
+  grey.imageType = 3;
+  grey.depth = 8;
+  grey.width = 1;
+  bytes = buildHeader(grey);
+  append(bytes, {1, 2});
+  file = driver->openRead(writeTemp(bytes).c_str(), &status);
+  ASSERT_EQ(PIC_OK, status);
+  uint8_t red = 9, green = 9, blue = 9;
+  EXPECT_EQ(PIC_ERR_READ, driver->readRGBLine(file, &red, &green, &blue));
+  EXPECT_EQ(9, red);
+  driver->close(file);
+
+  const std::string path = tempPath("wrong-mode.tga");
+  file = driver->openWrite(path.c_str(), 1, 1, PIC_MAP, PIC_COMP_NONE, 2, &status);
+  ASSERT_EQ(PIC_OK, status);
+  EXPECT_EQ(PIC_ERR_WRITE, driver->writeRGBLine(file, &red, &green, &blue));
+  driver->close(file);
+  file = driver->openWrite(path.c_str(), 1, 1, PIC_RGB, PIC_COMP_NONE, 0, &status);
+  ASSERT_EQ(PIC_OK, status);
+  EXPECT_EQ(PIC_ERR_WRITE, driver->writeLine(file, line));
+  driver->close(file);
+}
+
 TEST(Targa, GreyFilesGetAnIdentityRampOf256) {
   TgaHeader grey;
   grey.imageType = 3;

@@ -441,6 +441,7 @@ int readPixels(picFile* file, const uint8_t** pixels) {
 
 int readLine(picFile* file, uint8_t* line) {
   TargaState* state = stateOf(file);
+  if (file->colourMode != PIC_MAP) return PIC_ERR_READ;  // no indices to unpack
   const uint8_t* pixels;
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
@@ -451,6 +452,7 @@ int readLine(picFile* file, uint8_t* line) {
 
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   TargaState* state = stateOf(file);
+  if (file->colourMode != PIC_RGB) return PIC_ERR_READ;  // the line holds too few bytes
   const uint8_t* pixels;
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
@@ -473,9 +475,12 @@ int writePixels(picFile* file, const uint8_t* pixels, int pixelBytes) {
   return PIC_OK;
 }
 
-int writeLine(picFile* file, const uint8_t* line) { return writePixels(file, line, 1); }
+int writeLine(picFile* file, const uint8_t* line) {
+  return file->colourMode == PIC_MAP ? writePixels(file, line, 1) : PIC_ERR_WRITE;
+}
 
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;  // the line buffer holds one byte a pixel
   uint8_t* pixels = stateOf(file)->line.get();
   for (int x = 0; x < file->width; ++x) {
     pixels[3 * x] = blue[x];
