@@ -154,6 +154,27 @@ TEST(BinFile, MemoryWritesAndSeeksStayWithinTheCapacity) {
   picBinClose(second);
 }
 
+TEST(BinFile, MemoryPrintFillsTheCapacityExactlyAndNoFurther) {
+  // Texts short and long (formatted aside in different ways), each exactly the
+  // capacity; the byte behind the capacity must keep its value.
+  for (int capacity : {5, 255, 256, 300}) {
+    std::vector<uint8_t> bytes(size_t(capacity) + 1, 0xa5);
+    const std::string name = memoryName(bytes.data(), capacity);
+    MemoryFiles memory;
+    picBinFile* file = picBinOpen(name.c_str(), PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(picBinPrintf(file, "%*d", capacity + 1, 7), 0) << capacity;
+    EXPECT_EQ(picBinPrintf(file, "%*d", capacity, 7), capacity) << capacity;
+    EXPECT_EQ(picBinError(file), 0);
+    EXPECT_EQ(picBinPrintf(file, "%d", 1), 0);
+    picBinClose(file);
+    EXPECT_EQ(picMemoryFileLength(), capacity);
+    EXPECT_EQ(bytes[size_t(capacity) - 1], '7');
+    EXPECT_EQ(bytes[size_t(capacity) - 2], ' ');
+    EXPECT_EQ(bytes[size_t(capacity)], 0xa5) << capacity;
+  }
+}
+
 TEST(BinFile, DiskSizeIsTheByteCountAndKeepsThePosition) {
   const std::string path = tempPath("hundred.bin");
   ASSERT_TRUE(writeFileBytes(path, std::vector<uint8_t>(100, 7)));

@@ -63,6 +63,10 @@ TEST_F(Registry, ControlInstallsCallbacksOrForwardsToADriver) {
   EXPECT_EQ(1, picDriverControl(nullptr, PIC_CONTROL_PROGRESS, -1));
   EXPECT_EQ(picGetProgressCallback(), nullptr);
   EXPECT_EQ(1, picDriverControl(nullptr, PIC_CONTROL_RESOLUTION, -1));
+  picSetProgressCallback(noProgress);
+  EXPECT_EQ(reinterpret_cast<void*>(picGetProgressCallback()), reinterpret_cast<void*>(noProgress));
+  picSetProgressCallback(nullptr);
+  EXPECT_EQ(picGetProgressCallback(), nullptr);
   for (int index = 0; index < PIC_BUILTIN_DRIVERS; ++index)
     EXPECT_EQ(0, picDriverControl(nullptr, 3, index)) << index;
   EXPECT_EQ(0, picDriverControl(nullptr, 3, 200));

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "picture/core/file_tables.h"
 
@@ -78,9 +77,20 @@ int memoryPrint(void* stream, const char* format, va_list args) {
     file->error = 1;
     return 0;
   }
-  std::vector<char> text(size_t(length) + 1);
-  std::vsnprintf(text.data(), text.size(), format, args);
-  return int(memoryWrite(stream, text.data(), length));
+  // Formatted aside, since the terminating zero must not land in the caller's
+  // buffer; with the C allocator, since nothing here may throw into a C caller.
+  char shortText[256];
+  char* text = size_t(length) < sizeof shortText
+                   ? shortText
+                   : static_cast<char*>(std::malloc(size_t(length) + 1));
+  if (!text) {
+    file->error = 1;
+    return 0;
+  }
+  std::vsnprintf(text, size_t(length) + 1, format, args);
+  const long written = memoryWrite(stream, text, length);
+  if (text != shortText) std::free(text);
+  return int(written);
 }
 
 int memoryError(void* stream) { return asMemory(stream)->error; }

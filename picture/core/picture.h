@@ -103,6 +103,10 @@ enum { PIC_CONTROL_PROGRESS = 0, PIC_CONTROL_RESOLUTION = 1 };
  * that driver's control entry, and answers 0 for an index that names no driver. */
 int picRegisterDriver(picDriver* driver);
 int picDriverControl(void* arg, int code, int index);
+/* The same as picDriverControl with index -1, typed: ISO C cannot pass a
+ * function as the untyped arg. A null callback removes it. */
+void picSetProgressCallback(picProgressCallback callback);
+void picSetResolutionCallback(picResolutionCallback callback);
 
 /* Operations. */
 int picFileFormat(const char* fileName, int* format);

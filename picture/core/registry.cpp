@@ -56,6 +56,9 @@ int picRegisterDriver(picDriver* driver) {
   return table.count - 1;
 }
 
+void picSetProgressCallback(picProgressCallback callback) { table.progress = callback; }
+void picSetResolutionCallback(picResolutionCallback callback) { table.resolution = callback; }
+
 int picDriverControl(void* arg, int code, int index) {
   if (index == -1) {
     if (code == PIC_CONTROL_PROGRESS) {
