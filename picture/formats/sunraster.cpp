@@ -25,6 +25,7 @@ const uint32_t sunMapTriplets = 2;
 const uint32_t sunMaxMapBytes = 3 * PIC_MAX_COLOURS;
 const uint8_t sunRunFlag = 0x80;
 const int sunInputChunk = 16384;
+const int64_t sunMaxRunPerByte = 86;  // a 3-byte escape gives at most 256 bytes
 
 struct SunHeader {
   uint32_t width, height, depth, length, type, mapType, mapLength;
@@ -159,10 +160,10 @@ picFile* openRead(const char* fileName, int* status) {
   file->driverData = state;
   if (described != PIC_OK) return picOpenResult(status, described, file);
 
-  state->lineBuffer = allocateBytes(size_t(state->lineLength));
-  if (state->type == sunTypeRunLength) state->input = allocateBytes(sunInputChunk);
-  if (!state->lineBuffer || (state->type == sunTypeRunLength && !state->input))
-    return release(file, state, status, PIC_ERR_READ);
+  if (state->type == sunTypeRunLength) {
+    state->input = allocateBytes(sunInputChunk);
+    if (!state->input) return release(file, state, status, PIC_ERR_READ);
+  }
   return picOpenResult(status, PIC_OK, file);
 }
 
@@ -255,7 +256,16 @@ int readStoredLine(picFile* file) {
     state->inputLength = state->inputNext = 0;
     state->run = {0, 0};
     if (picBinError(stream)) return PIC_ERR_READ;
+    // The line buffer waits until the data is known to hold a line, so that a
+    // header alone never costs its line length in memory.
+    if (!state->lineBuffer) {
+      const int64_t stored = int64_t(picBinSize(stream)) - picBinTell(stream);
+      const int64_t expansion = state->type == sunTypeRunLength ? sunMaxRunPerByte : 1;
+      if (stored * expansion < state->lineLength) return PIC_ERR_READ;
+      state->lineBuffer = allocateBytes(size_t(state->lineLength));
+    }
   }
+  if (!state->lineBuffer) return PIC_ERR_READ;
   uint8_t* line = state->lineBuffer.get();
   if (state->type != sunTypeRunLength)
     return picBinRead(stream, line, state->lineLength) == state->lineLength && !picBinError(stream)
