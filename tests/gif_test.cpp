@@ -528,6 +528,30 @@ TEST(Gif, EndCodeWithOnePixelLeftEndsTheLineWithIndexZero) {
   EXPECT_EQ((std::vector<uint8_t>{3, 3, 3, 0}), rowOf(loaded.image, 1));
 }
 
+TEST(Gif, AnEndCodeStandsForOneMissingPixelNotForLinesAfterIt) {
+  // One-pixel lines: the end code may stand for the last pixel of its own line
+  // only; lines after it have no data.
+  struct Case {
+    int height;
+    std::vector<int> codes;  // code size 2: clear 4, end 5
+    int load;
+  };
+  const Case cases[] = {{1, {4, 5}, PIC_OK},
+                        {2, {4, 1, 5}, PIC_OK},
+                        {2, {4, 5}, PIC_ERR_READ},
+                        {3, {4, 1, 5}, PIC_ERR_READ},
+                        {3, {4, 1, 2, 5}, PIC_OK}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.height);
+    CodeStream codes(2);
+    for (int code : c.codes) codes.put(code);
+    HandBuilt file = withCodes(codes);
+    file.width = 1;
+    file.height = c.height;
+    EXPECT_EQ(c.load, loadBytes(file.bytes()).load);
+  }
+}
+
 TEST(Gif, TruncatedFilesNeverLoadWithWrongPixels) {
   ASSERT_TRUE(peerPresent()) << peerConvert() << " is needed for this test";
   std::vector<std::vector<uint8_t>> sources;

@@ -313,6 +313,8 @@ void advanceLine(picFile* file, picGifState* state) {
 int readLine(picFile* file, uint8_t* line) {
   picGifState* state = stateOf(file);
   advanceLine(file, state);
+  // Data that ended on an earlier line has nothing for this one.
+  if (state->decoder.ended) return PIC_ERR_READ;
   const size_t width = size_t(file->width);
   size_t done = 0;
   while (done < width) {
