@@ -9,6 +9,10 @@
 #include "nrutil/report.h"
 
 namespace {
+// An entry that a caller cleared holds null as its stored pointer; with a
+// lower bound above 0 its real start is not null, yet there is no array.
+bool g_level_missing(void* stored, void* start) { return stored == nullptr || start == nullptr; }
+
 void* g_build_level(const g_shape& shape, int level) {
   size_t bytes = 0;
   void* start = g_level_bytes(shape, level, &bytes) ? std::calloc(1, bytes) : nullptr;
@@ -22,7 +26,7 @@ void* g_build_level(const g_shape& shape, int level) {
 
 void g_free_level(const g_shape& shape, int level, void* stored) {
   void* start = g_real_start(stored, shape.low[level], shape.entrySize(level));
-  if (start == nullptr) return;
+  if (g_level_missing(stored, start)) return;
   if (level < shape.lastLevel())
     g_free_entries(shape, level, static_cast<void**>(start), 0, shape.count(level));
   std::free(start);
@@ -42,17 +46,18 @@ void* g_resize_level(const g_shape& before, const g_shape& after, int level, voi
   const uint64_t oldCount = before.count(level);
   const uint64_t newCount = after.count(level);
   void* start = g_real_start(stored, before.low[level], entry);
+  const bool missing = g_level_missing(stored, start);
 
   if (newCount == oldCount) {
     // Same count: at most a shift of the index range, no reallocation.
-    if (start == nullptr && (pointers || before.low[level] != after.low[level]))
+    if (missing && (pointers || before.low[level] != after.low[level]))
       g_fail(G_HERE, "allocation failure in desloc_dim%d_array ", level + 1);
     if (pointers) g_resize_entries(before, after, level, static_cast<void**>(start), newCount);
     return g_offset_start(start, after.low[level], entry);
   }
 
   size_t bytes = 0;
-  const bool sized = start != nullptr && g_level_bytes(after, level, &bytes);
+  const bool sized = !missing && g_level_bytes(after, level, &bytes);
   if (sized && pointers && newCount < oldCount)
     g_free_entries(before, level, static_cast<void**>(start), newCount, oldCount);
   void* resized = sized ? std::realloc(start, bytes) : nullptr;

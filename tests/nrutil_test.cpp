@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -438,6 +439,18 @@ TEST(NrutilRealloc, UnknownKindChangesNothing) {
   FreeHere(v, VECTOR);
 }
 
+TEST(NrutilReleaseDeathTest, UnknownKindReleasesOnlyTheBlock) {
+  // A header kind overwritten with an unknown value that the release names
+  // too: the check passes, and the elements must not be taken for pointers.
+  auto* v = static_cast<uintptr_t*>(g_alloc(sizeof(uintptr_t), VECTOR, 0u, 3u));
+  for (int i = 0; i < 4; ++i) v[i] = 0x1000 + i;
+  HeaderOf(v)->kind = 7;
+  EXPECT_EXIT((FreeHere(v, 7), std::exit(0)), testing::ExitedWithCode(0), "^$");
+  EXPECT_EQ(G_INFOALLOC(v, 7), 0);
+  HeaderOf(v)->kind = VECTOR;
+  FreeHere(v, VECTOR);
+}
+
 TEST(NrutilReallocDeathTest, RefusesBeforeChangingAnything) {
   auto* v = static_cast<unsigned char*>(g_alloc(1, VECTOR, 0u, 3u));
   auto** m = static_cast<int32_t**>(g_alloc(4, MATRIX, 0u, 1u, 0u, 1u));
@@ -470,6 +483,23 @@ TEST(NrutilReallocDeathTest, RefusesBeforeChangingAnything) {
   FreeHere(huge, MATRIX);
   FreeHere(m, MATRIX);
   FreeHere(v, VECTOR);
+}
+
+TEST(NrutilReallocDeathTest, ClearedRowOfAShiftedMatrix) {
+  // Columns 1..2: a cleared row pointer is null although its real start is not.
+  auto** m = static_cast<int32_t**>(g_alloc(4, MATRIX, 0u, 1u, 1u, 2u));
+  int32_t* row = m[1];
+  m[1] = nullptr;
+  EXPECT_EXIT(g_realloc(m, MATRIX, 0u, 1u, 2u, 3u), testing::KilledBySignal(SIGABRT),
+              AllocatorReport("levels.cpp", "allocation failure in desloc_dim2_array "));
+  EXPECT_EXIT(
+      g_realloc(m, MATRIX, 0u, 1u, 1u, 5u), testing::KilledBySignal(SIGABRT),
+      AllocatorReport("levels.cpp", "allocation failure in realoc_dim2_array - nElems=5  tamElem=4"));
+  // The release hands back the rows that exist and skips the cleared one
+  // (whose row the child still holds, hence no leak check at its exit).
+  EXPECT_EXIT((FreeHere(m, MATRIX), std::_Exit(0)), testing::ExitedWithCode(0), "^$");
+  m[1] = row;
+  FreeHere(m, MATRIX);
 }
 
 // ---- integrity check -------------------------------------------------------
