@@ -29,7 +29,7 @@ extern "C" void* g_alloc(int tamElem, int kind, ...) {
 
   size_t bytes = 0;
   void* block = g_block_bytes(shape, &bytes) ? std::calloc(1, bytes) : nullptr;
-  if (block != nullptr && !g_registry_add(reinterpret_cast<uintptr_t>(block), bytes)) {
+  if (block != nullptr && !g_registry_add(reinterpret_cast<uintptr_t>(block), {bytes, shape})) {
     std::free(block);
     block = nullptr;
   }

@@ -2,8 +2,13 @@
 // is a live block, a released one (code 1, decided without touching the
 // memory the heap took back) or unknown; headers of live and unknown
 // addresses are read under the trap, so an unreadable one gives code 6.
+// A live block whose guards are intact but whose header no longer gives
+// the kind, element size and bounds it was made with counts as overrun at
+// the beginning: releasing or resizing by those fields would hand foreign
+// addresses to the heap.
 #include "nrutil/check.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -42,6 +47,12 @@ bool g_tail_offset(const g_array_header& header, uint64_t* offset) {
 }
 
 // 0 when the header (and tail, where it lies) could be read, 6 on a fault.
+bool g_same_shape(const g_shape& made, const g_shape& header) {
+  return made.kind == header.kind && made.tamElem == header.tamElem &&
+         std::equal(made.low, made.low + G_MAX_LEVELS, header.low) &&
+         std::equal(made.high, made.high + G_MAX_LEVELS, header.high);
+}
+
 int g_read_block(uintptr_t block, g_block_state state, size_t liveBytes, g_raw_block* raw) {
   if (sigsetjmp(g_trapJump, 1) != 0) return 6;
   g_copy_raw(&raw->header, block, sizeof raw->header);
@@ -76,8 +87,8 @@ extern "C" void g_intalloc(int signalNumber) {
 g_checked_block g_check_block(void* array, int kind, const char* file, int line, const char* date,
                               const char* time) {
   const uintptr_t block = reinterpret_cast<uintptr_t>(array) - G_HEADER_SIZE;
-  size_t liveBytes = 0;
-  const g_block_state state = g_registry_find(block, &liveBytes);
+  g_block_record made;
+  const g_block_state state = g_registry_find(block, &made);
 
   struct sigaction trap = {};
   struct sigaction previous = {};
@@ -86,10 +97,11 @@ g_checked_block g_check_block(void* array, int kind, const char* file, int line,
   sigaction(SIGSEGV, &trap, &previous);
 
   g_raw_block raw = {};
-  int code = state == g_block_state::RELEASED ? 1 : g_read_block(block, state, liveBytes, &raw);
+  int code = state == g_block_state::RELEASED ? 1 : g_read_block(block, state, made.bytes, &raw);
   if (code == 0) code = g_classify(raw, block, kind);
   // Intact-looking bytes at an address that was never a block are forged.
   if (code == 0 && state != g_block_state::LIVE) code = 3;
+  if (code == 0 && !g_same_shape(made.shape, g_shape_of(raw.header))) code = 4;
 
   switch (code) {
     case 0: break;

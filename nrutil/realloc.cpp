@@ -27,7 +27,7 @@ void* g_resize_block(void* block, const g_shape& after) {
   void* resized = std::realloc(block, bytes);
   if (resized != nullptr && reinterpret_cast<uintptr_t>(resized) != oldAddress)
     g_registry_release(oldAddress);
-  if (resized == nullptr || !g_registry_add(reinterpret_cast<uintptr_t>(resized), bytes))
+  if (resized == nullptr || !g_registry_add(reinterpret_cast<uintptr_t>(resized), {bytes, after}))
     g_fail(G_HERE, "allocation failure in realoc_array - nElems=%lu  tamElem=%d",
            after.printedCount(0), after.entrySize(0));
   return resized;
@@ -65,6 +65,7 @@ extern "C" void* g_realloc(void* array, int kind, ...) {
   if (pointers)
     g_resize_entries(before, after, 0, g_entries_of(block), std::min(oldCount, newCount));
 
+  g_registry_reshape(reinterpret_cast<uintptr_t>(block), after);
   g_shape_store(after, static_cast<g_array_header*>(block));
   g_write_guards(block, after);
   return g_offset_start(g_data_of(block), after.low[0], entry);

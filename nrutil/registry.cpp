@@ -1,4 +1,4 @@
-// Live blocks with their sizes, and released block addresses. A released
+// Live blocks with their sizes and shapes, and released block addresses. A released
 // address stays remembered until the heap hands it out again as a block.
 #include "nrutil/registry.h"
 
@@ -9,7 +9,7 @@
 
 namespace {
 struct g_registry {
-  std::unordered_map<uintptr_t, size_t> live;
+  std::unordered_map<uintptr_t, g_block_record> live;
   std::unordered_set<uintptr_t> released;
 };
 
@@ -21,15 +21,20 @@ g_registry& g_registry_instance() {
 
 }  // namespace
 
-bool g_registry_add(uintptr_t block, size_t bytes) {
+bool g_registry_add(uintptr_t block, const g_block_record& record) {
   g_registry& registry = g_registry_instance();
   try {
-    registry.live[block] = bytes;
+    registry.live[block] = record;
   } catch (const std::bad_alloc&) {
     return false;
   }
   registry.released.erase(block);
   return true;
+}
+
+void g_registry_reshape(uintptr_t block, const g_shape& shape) {
+  const auto live = g_registry_instance().live.find(block);
+  if (live != g_registry_instance().live.end()) live->second.shape = shape;
 }
 
 void g_registry_release(uintptr_t block) {
@@ -42,11 +47,11 @@ void g_registry_release(uintptr_t block) {
   }
 }
 
-g_block_state g_registry_find(uintptr_t block, size_t* bytes) {
+g_block_state g_registry_find(uintptr_t block, g_block_record* record) {
   const g_registry& registry = g_registry_instance();
   const auto live = registry.live.find(block);
   if (live != registry.live.end()) {
-    *bytes = live->second;
+    *record = live->second;
     return g_block_state::LIVE;
   }
   return registry.released.count(block) ? g_block_state::RELEASED : g_block_state::UNKNOWN;

@@ -5,14 +5,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "nrutil/block.h"
+
 enum class g_block_state { LIVE, RELEASED, UNKNOWN };
+
+// What the allocator made: the block's size and the shape its header must
+// still describe.
+struct g_block_record {
+  size_t bytes = 0;
+  g_shape shape;
+};
 
 // Blocks are known by their addresses as numbers, which stay valid keys
 // after the memory went back to the heap.
 
 // Records a new live block; false when the registry cannot grow.
-bool g_registry_add(uintptr_t block, size_t bytes);
+bool g_registry_add(uintptr_t block, const g_block_record& record);
+// Records the new bounds of a live block that a resize left in place.
+void g_registry_reshape(uintptr_t block, const g_shape& shape);
 // Records that the block went back to the heap.
 void g_registry_release(uintptr_t block);
-// Looks the block up; for a live block also gives its size in bytes.
-g_block_state g_registry_find(uintptr_t block, size_t* bytes);
+// Looks the block up; for a live block also gives its record.
+g_block_state g_registry_find(uintptr_t block, g_block_record* record);
