@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -39,6 +40,27 @@ void redirect(const std::string& path, int fd, int flags) {
 // to crash on those; one thread also makes the pictures come out the same on
 // every run.
 void renderOnOneThread() { setenv("LP_NUM_THREADS", "0", 0); }
+
+// The temporary directories this test program made (captures of whole windows
+// and frames among them), removed when it ends so that runs do not pile up.
+struct MadeDirectories {
+  pid_t owner = getpid();  // a forked child that exits must not remove them
+  std::vector<std::string> paths;
+};
+
+MadeDirectories& madeDirectories() {
+  static auto* made = new MadeDirectories;  // never destroyed: used from atexit
+  return *made;
+}
+
+void removeMadeDirectories() {
+  MadeDirectories& made = madeDirectories();
+  if (getpid() != made.owner) return;
+  for (const std::string& path : made.paths) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+}
 
 }  // namespace
 
@@ -175,7 +197,11 @@ std::string makeTempDirectory(const std::string& stem) {
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + stem + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
+  if (mkdtemp(buffer.data()) == nullptr) return std::string();
+  MadeDirectories& made = madeDirectories();
+  if (made.paths.empty()) std::atexit(removeMadeDirectories);
+  made.paths.emplace_back(buffer.data());
+  return made.paths.back();
 }
 
 StderrCapture::StderrCapture() {

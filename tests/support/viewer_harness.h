@@ -49,7 +49,8 @@ bool childRunning(pid_t pid);
 int runChild(const ChildOptions& options, double seconds);
 
 std::string readFileText(const std::string& path);
-// A fresh empty directory under the system's temporary directory.
+// A fresh empty directory under the system's temporary directory, removed with
+// its contents when the test program ends.
 std::string makeTempDirectory(const std::string& stem);
 
 // Standard error of this process (file descriptor 2) redirected to a file
