@@ -445,9 +445,9 @@ TEST(NrutilReleaseDeathTest, UnknownKindNamedByTheCallerToo) {
   auto* v = static_cast<uintptr_t*>(g_alloc(sizeof(uintptr_t), VECTOR, 0u, 3u));
   for (int i = 0; i < 4; ++i) v[i] = 0x1000 + i;
   HeaderOf(v)->kind = 7;
-  EXPECT_EXIT(FreeHere(v, 7), testing::KilledBySignal(SIGABRT),
-              CallerReport(freeLine,
-                           "failure in getINFOALLOC-4: array has been overrunned at the beginning"));
+  EXPECT_EXIT(
+      FreeHere(v, 7), testing::KilledBySignal(SIGABRT),
+      CallerReport(freeLine, "failure in getINFOALLOC-4: array has been overrunned at the beginning"));
   HeaderOf(v)->kind = VECTOR;
   FreeHere(v, VECTOR);
 }
@@ -495,7 +495,8 @@ TEST(NrutilReallocDeathTest, ClearedRowOfAShiftedMatrix) {
               AllocatorReport("levels.cpp", "allocation failure in desloc_dim2_array "));
   EXPECT_EXIT(
       g_realloc(m, MATRIX, 0u, 1u, 1u, 5u), testing::KilledBySignal(SIGABRT),
-      AllocatorReport("levels.cpp", "allocation failure in realoc_dim2_array - nElems=5  tamElem=4"));
+      AllocatorReport("levels.cpp",
+                      "allocation failure in realoc_dim2_array - nElems=5  tamElem=4"));
   // The release hands back the rows that exist and skips the cleared one
   // (whose row the child still holds, hence no leak check at its exit).
   EXPECT_EXIT((FreeHere(m, MATRIX), std::_Exit(0)), testing::ExitedWithCode(0), "^$");
