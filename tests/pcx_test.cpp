@@ -135,12 +135,26 @@ TEST(Pcx, WritesTheDocumentedHeaderRowsAndPalette) {
 }
 
 TEST(Pcx, RefusesWhatTheWriterCannotMake) {
-  const uint8_t pixel[1] = {0};
   const int32_t map[1] = {0};
   const std::string path = tempPath("refused.pcx");
-  EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveMap(1, 1, PIC_DRIVER_PCX | PIC_COMP_LZW, pixel, 1, map, path.c_str()));
   std::vector<uint8_t> wide(65535, 0);
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(65535, 1, pcxFormat, wide.data(), 1, map, path.c_str()));
+}
+
+// PCX has one compression: every compression code asks for run-length rows.
+TEST(Pcx, AnyCompressionCodeWritesRunLengthRows) {
+  const MappedImage mapped = makeTestMapped(5, 3, 256, 2);
+  const RgbImage rgb = makeTestImage(5, 3, 2);
+  for (int code : {int(PIC_COMP_RLE), int(PIC_COMP_LZW), 0x300}) {
+    SCOPED_TRACE(code);
+    std::vector<uint8_t> expected, written;
+    ASSERT_EQ(PIC_OK, memorySaveMap(mapped, pcxRle, &expected));
+    ASSERT_EQ(PIC_OK, memorySaveMap(mapped, PIC_DRIVER_PCX | code, &written));
+    EXPECT_EQ(expected, written);
+    ASSERT_EQ(PIC_OK, memorySaveRGB(rgb, pcxRle, &expected));
+    ASSERT_EQ(PIC_OK, memorySaveRGB(rgb, PIC_DRIVER_PCX | code, &written));
+    EXPECT_EQ(expected, written);
+  }
 }
 
 int xResolutionSeen, yResolutionSeen, unitSeen;

@@ -3,8 +3,9 @@
 // palette behind the pixel data.
 // Reads 1-bit, 16-colour (four 1-bit planes, or packed 4-bit pixels in one
 // plane), 8-bit colour-mapped and 24-bit (three 8-bit planes) images. Writes
-// 8-bit colour-mapped and 24-bit images, run-length encoded or not. Refuses
-// other plane layouts, rows shorter than the width needs, and LZW.
+// 8-bit colour-mapped and 24-bit images, run-length encoded or not: the
+// format has one compression, so any compression code asks for it. Refuses
+// other plane layouts and rows shorter than the width needs.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -257,8 +258,6 @@ void resolutionToWrite(const char* fileName, uint8_t* header) {
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
   if (colourMode != PIC_MAP && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
   // Even bytes per line must fit 16 bits, so the widest row is one short of it.
   if (picCheckImageSize(width, height, 3) != PIC_OK || width > pcxMaxSide - 1 || height > pcxMaxSide + 1)
     return picOpenResult(status, PIC_ERR_DATA, nullptr);
