@@ -330,6 +330,12 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
     append(bytes, {0x80, 0x80});
     cases.push_back({"1-bit, empty palette", bytes, 9, 1, {0xffffff, 0, 0, 0, 0, 0, 0, 0, 0xffffff}});
   }
+  {  // A one-bit version 3 file has no palette: black and white, as other
+     // readers show it, not the first two colours of the 16-colour default.
+    std::vector<uint8_t> bytes = pcxHeader(3, 1, 1, 9, 1, 1, 2);
+    append(bytes, {0xc1, 0x80, 0xc1, 0x80});
+    cases.push_back({"1-bit, version 3", bytes, 9, 1, {0xffffff, 0, 0, 0, 0, 0, 0, 0, 0xffffff}});
+  }
   {  // A one-bit file with its own two colours.
     std::vector<uint8_t> bytes = pcxHeader(5, 1, 1, 2, 1, 1, 2);
     append(bytes, {0xc1, 0x40, 0xc1, 0x00});  // second byte of the row is padding

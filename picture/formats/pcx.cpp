@@ -336,8 +336,11 @@ int readMap(picFile* file, int32_t* map) {
   } else {
     std::memcpy(palette, state->headerPalette, pcxHeaderPaletteSize);
   }
-  // A two-colour palette of one colour shows nothing: such files mean black and white.
-  if (state->bitsTotal == 1 && std::memcmp(palette, palette + 3, 3) == 0) {
+  // Two colours without a palette of their own (none in the file, whose
+  // default is for 16 colours, or one colour twice) mean black and white, as
+  // other readers show them.
+  const bool ownColours = state->version != pcxVersionNoPalette && std::memcmp(palette, palette + 3, 3) != 0;
+  if (state->bitsTotal == 1 && !ownColours) {
     std::memset(palette, 0, 3);
     std::memset(palette + 3, 255, 3);
   }
