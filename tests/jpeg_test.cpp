@@ -308,6 +308,33 @@ TEST(Jpeg, RestartMarkersProgressiveScansAndOddSizesDecodeLikeLibjpeg) {
   }
 }
 
+// A comment marker of `length` bytes (its two length bytes included) put
+// straight after the start-of-image marker; libjpeg skips it unread.
+std::vector<uint8_t> withComment(std::vector<uint8_t> bytes, int length) {
+  std::vector<uint8_t> marker = {0xFF, 0xFE, uint8_t(length >> 8), uint8_t(length)};
+  marker.resize(size_t(length) + 2, 'c');
+  bytes.insert(bytes.begin() + 2, marker.begin(), marker.end());
+  return bytes;
+}
+
+TEST(Jpeg, DataAndSkippedMarkersSpanningManyBufferRefillsDecodeLikeLibjpeg) {
+  EncodeOptions options;
+  options.quality = 100;
+  const std::vector<uint8_t> large = libjpegEncode(500, 400, makeSamples(500, 400, 3), options);
+  ASSERT_GT(large.size(), 150000u);  // several refills of the driver's read buffer
+  std::vector<uint8_t> commented = libjpegEncode(40, 30, makeSamples(40, 30, 3), options);
+  for (int length : {65535, 65000, 3, 65535, 40000}) commented = withComment(commented, length);
+  for (const std::vector<uint8_t>* bytes : {&large, static_cast<const std::vector<uint8_t>*>(&commented)}) {
+    SCOPED_TRACE(bytes->size());
+    const RgbImage expected = expectedPlanes(libjpegDecode(*bytes, JCS_RGB), false);
+    RgbImage fromDisk, fromMemory;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(saveBytes("refills.jpg", *bytes), &fromDisk));
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(*bytes, &fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromDisk));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+  }
+}
+
 TEST(Jpeg, TwoComponentFileIsDescribedButNotLoaded) {
   EncodeOptions options;
   options.components = 2;
