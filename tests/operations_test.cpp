@@ -411,3 +411,20 @@ TEST(Version, IsThreeCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Operations, SizedLoadRefusesAFileOfAnotherSize) {
+  Planes planes(3, 4);
+  EXPECT_EQ(PIC_OK, picLoadRGBSized(file(), 3, 4, planes.red.data(), planes.green.data(),
+                                    planes.blue.data()));
+  script.width = 30;  // the file grew since it was described
+  Planes untouched(3, 4);
+  EXPECT_EQ(PIC_ERR_DATA, picLoadRGBSized(file(), 3, 4, untouched.red.data(),
+                                          untouched.green.data(), untouched.blue.data()));
+  EXPECT_EQ(untouched.red[0], 0xee);
+  EXPECT_EQ(PIC_ERR_DATA, picLoadRGBSized(file(), 0, 4, untouched.red.data(),
+                                          untouched.green.data(), untouched.blue.data()));
+}
+
+}  // namespace

@@ -79,7 +79,10 @@ extern "C" void loadTexture(const char* fileName, TextureObject* texture, uint8_
     releasePlanes(red, green, blue);
     return;
   }
-  if (picLoadRGB(fileName, red, green, blue) != PIC_OK) failRead(fileName);
+  // Sized: a file replaced by a larger one since it was described must not
+  // overrun the planes.
+  if (picLoadRGBSized(fileName, imageWidth, imageHeight, red, green, blue) != PIC_OK)
+    failRead(fileName);
 
   const uint32_t texelCount = static_cast<uint32_t>(plan.texelCount);
   uint8_t* texels = static_cast<uint8_t*>(G_NEW_ARRAY(1, VECTOR, texelCount, 0, 0, 0));

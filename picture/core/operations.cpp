@@ -221,11 +221,19 @@ int picImageInfo(const char* fileName, int* width, int* height, int* colourMode,
   return PIC_OK;
 }
 
-int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
+namespace {
+
+// Loads as planes; with expected sides (> 0), a file of another size is
+// refused before any row is written.
+int loadRGB(const char* fileName, int expectedWidth, int expectedHeight, uint8_t* red,
+            uint8_t* green, uint8_t* blue) {
   if (!red || !green || !blue) return PIC_ERR_DATA;
   OpenImage image;
   int status = findDriver(fileName, Purpose::load, &image);
   if (status != PIC_OK) return status;
+  if (expectedWidth > 0 &&
+      (image.file->width != expectedWidth || image.file->height != expectedHeight))
+    return PIC_ERR_DATA;
   const Progress progress(fileName, 0);
   progress.start();
   uint8_t* planes[3] = {red, green, blue};
@@ -238,6 +246,18 @@ int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue
   if (status != PIC_OK) return status;
   progress.finish();
   return PIC_OK;
+}
+
+}  // namespace
+
+int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  return loadRGB(fileName, 0, 0, red, green, blue);
+}
+
+int picLoadRGBSized(const char* fileName, int width, int height, uint8_t* red, uint8_t* green,
+                    uint8_t* blue) {
+  if (width <= 0 || height <= 0) return PIC_ERR_DATA;
+  return loadRGB(fileName, width, height, red, green, blue);
 }
 
 int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {

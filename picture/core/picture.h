@@ -113,6 +113,10 @@ int picFileFormat(const char* fileName, int* format);
 int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours);
 int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue);
 int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map);
+/* picLoadRGB for planes of width x height bytes: a file that is not (any more)
+ * of that size is refused with PIC_ERR_DATA before any row is written. */
+int picLoadRGBSized(const char* fileName, int width, int height, uint8_t* red, uint8_t* green,
+                    uint8_t* blue);
 int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint8_t* green,
                const uint8_t* blue, const char* fileName);
 int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
