@@ -32,6 +32,10 @@ const int jpegGreyLevels = 256;
 // scans keep it busy for minutes; genuine pictures stay far below both.
 const long jpegMemoryLimit = 512L << 20;
 const int jpegMaxScans = 500;
+// Every scan walks the whole picture, so the scans of a large one are held to
+// this many pixels all told: sixteen scans at the largest picture the memory
+// cap admits, where a genuine progressive file has six (grey) to ten.
+const int64_t jpegMaxScanPixels = int64_t(1) << 32;
 const uint8_t jpegSoi[2] = {0xFF, 0xD8};
 
 // libjpeg's standard error manager, and the place its error routine jumps to.
@@ -74,9 +78,11 @@ jpeg_error_mgr* installErrors(ErrorManager* errors) {
 }
 
 void limitScans(j_common_ptr common) {
+  if (!common->is_decompressor) return;
   auto* decompressor = reinterpret_cast<j_decompress_ptr>(common);
-  if (common->is_decompressor && decompressor->input_scan_number > jpegMaxScans)
-    ERREXIT(common, JERR_BAD_PROGRESSION);
+  const int64_t scans = decompressor->input_scan_number;
+  const int64_t pixels = int64_t(decompressor->image_width) * decompressor->image_height;
+  if (scans > jpegMaxScans || scans * pixels > jpegMaxScanPixels) ERREXIT(common, JERR_BAD_PROGRESSION);
 }
 
 // ---- Data source on a picBinFile.
