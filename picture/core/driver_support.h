@@ -42,6 +42,17 @@ inline picFile* picOpenResult(int* status, int code, picFile* result) {
   return result;
 }
 
+// Interleaves one line of three planes into 3-byte pixels, samples in the
+// order given: (red, green, blue) for RGB files, (blue, green, red) for BGR.
+inline void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third,
+                          int width, uint8_t* pixels) {
+  for (int x = 0; x < width; ++x, pixels += 3) {
+    pixels[0] = first[x];
+    pixels[1] = second[x];
+    pixels[2] = third[x];
+  }
+}
+
 // Little- and big-endian fields of a header held in memory.
 inline uint16_t picGetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t picGetLE32(const uint8_t* p) {

@@ -487,11 +487,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
   BmpState* state = stateOf(file);
   uint8_t* buffer = state->lineBuffer.get();
-  for (int x = 0; x < file->width; ++x) {
-    buffer[3 * x] = blue[x];
-    buffer[3 * x + 1] = green[x];
-    buffer[3 * x + 2] = red[x];
-  }
+  picPackPixels(blue, green, red, file->width, buffer);
   if (!writeExactly(state->file, buffer, state->lineSize)) return PIC_ERR_WRITE;
   ++file->currentLine;
   return PIC_OK;

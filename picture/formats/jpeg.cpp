@@ -527,12 +527,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
   JpegState* state = stateOf(file);
   if (!state->lineBuffer || state->compressor.input_components != 3) return PIC_ERR_WRITE;
-  JSAMPLE* pixel = state->lineBuffer;
-  for (int x = 0; x < file->width; ++x, pixel += 3) {
-    pixel[0] = red[x];
-    pixel[1] = green[x];
-    pixel[2] = blue[x];
-  }
+  picPackPixels(red, green, blue, file->width, state->lineBuffer);
   if (!guardedWriteScanline(state)) return PIC_ERR_WRITE;
   --file->currentLine;
   return PIC_OK;

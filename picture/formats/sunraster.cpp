@@ -347,12 +347,7 @@ int writeLine(picFile* file, const uint8_t* line) {
 }
 
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
-  uint8_t* pixel = stateOf(file)->lineBuffer.get();
-  for (int x = 0; x < file->width; ++x, pixel += 3) {
-    pixel[0] = blue[x];
-    pixel[1] = green[x];
-    pixel[2] = red[x];
-  }
+  picPackPixels(blue, green, red, file->width, stateOf(file)->lineBuffer.get());
   return writeStoredLine(file);
 }
 

@@ -482,11 +482,7 @@ int writeLine(picFile* file, const uint8_t* line) {
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
   if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;  // the line buffer holds one byte a pixel
   uint8_t* pixels = stateOf(file)->line.get();
-  for (int x = 0; x < file->width; ++x) {
-    pixels[3 * x] = blue[x];
-    pixels[3 * x + 1] = green[x];
-    pixels[3 * x + 2] = red[x];
-  }
+  picPackPixels(blue, green, red, file->width, pixels);
   return writePixels(file, pixels, 3);
 }
 

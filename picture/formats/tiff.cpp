@@ -431,12 +431,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
 
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
   if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;
-  uint8_t* pixel = stateOf(file)->lineBuffer;
-  for (int x = 0; x < file->width; ++x, pixel += 3) {
-    pixel[0] = red[x];
-    pixel[1] = green[x];
-    pixel[2] = blue[x];
-  }
+  picPackPixels(red, green, blue, file->width, stateOf(file)->lineBuffer);
   return writeScanline(file);
 }
 
