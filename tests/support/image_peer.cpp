@@ -257,3 +257,16 @@ void expectRgbRoundTrip(const RgbImage& image, int format, const std::string& pa
   EXPECT_EQ(0u, countDifferences(image, fromDisk));
   EXPECT_EQ(0u, countDifferences(image, fromMemory));
 }
+
+void expectTruncationsFail(const std::vector<uint8_t>& bytes, const std::string& path, size_t denseUpTo) {
+  for (size_t length = 0; length < bytes.size(); length += length < denseUpTo ? 1 : 7) {
+    SCOPED_TRACE("length " + std::to_string(length) + " of " + std::to_string(bytes.size()));
+    const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(length));
+    ASSERT_TRUE(writeFileBytes(path, cut));
+    RgbImage fromDisk, fromMemory;
+    EXPECT_NE(PIC_OK, libraryLoadRGB(path, &fromDisk));
+    if (length > 0) {
+      EXPECT_NE(PIC_OK, memoryLoadRGB(cut, &fromMemory));
+    }
+  }
+}

@@ -67,6 +67,10 @@ int memoryLoadMap(const std::vector<uint8_t>& bytes, MappedImage* image);
 // both back and expects the original pixels; failures are reported to the test.
 void expectRgbRoundTrip(const RgbImage& image, int format, const std::string& path);
 
+// Every prefix of a file (each length up to `denseUpTo`, every 7th after it)
+// must fail to load, from disk and from memory.
+void expectTruncationsFail(const std::vector<uint8_t>& bytes, const std::string& path, size_t denseUpTo);
+
 std::vector<uint8_t> readFileBytes(const std::string& path);
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
