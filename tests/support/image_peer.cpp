@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -66,14 +67,32 @@ RgbImage mappedToRgb(const MappedImage& image) {
   return rgb;
 }
 
-std::string tempPath(const std::string& name) {
-  static std::string dir;
-  if (dir.empty()) {
+namespace {
+
+// The test program's temporary directory, removed when the program that made
+// it ends (never by a forked child).
+struct TemporaryDirectory {
+  std::string path;
+  pid_t owner = 0;
+  TemporaryDirectory() {
     char pattern[] = "/tmp/solsys-test-XXXXXX";
     const char* made = mkdtemp(pattern);
-    dir = made ? made : "/tmp";
+    if (made) {
+      path = made;
+      owner = getpid();
+    }
   }
-  return dir + "/" + name;
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!path.empty() && getpid() == owner) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+}  // namespace
+
+std::string tempPath(const std::string& name) {
+  static TemporaryDirectory dir;
+  return (dir.path.empty() ? std::string("/tmp") : dir.path) + "/" + name;
 }
 
 bool runCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
