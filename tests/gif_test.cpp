@@ -171,7 +171,7 @@ bool peerDecodeFirst(const std::string& path, RgbImage* image) {
 }
 
 bool peerPresent() {
-  return runCommand(std::string("command -v ") + peerConvert() + " >/dev/null");
+  return toolInstalled(peerConvert());
 }
 
 bool pilDecode(const std::string& path, RgbImage* image) {

@@ -175,12 +175,6 @@ double meanDifference(const RgbImage& a, const RgbImage& b) {
   return sum / double(a.red.size() * 3);
 }
 
-std::string saveBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = tempPath(name);
-  writeFileBytes(path, bytes);
-  return path;
-}
-
 bool fileExists(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file) std::fclose(file);
@@ -226,7 +220,7 @@ TEST(Jpeg, ReadsEveryColourSpaceAsLibjpegDecodesIt) {
     const std::vector<uint8_t> bytes = libjpegEncode(45, 29, makeSamples(45, 29, c.components), options);
     const Decoded decoded = libjpegDecode(bytes, c.outputSpace);
     ASSERT_EQ(decoded.fileSpace, c.fileSpace);
-    const std::string path = saveBytes(std::string(c.name) + ".jpg", bytes);
+    const std::string path = writeTempFile(std::string(c.name) + ".jpg", bytes);
 
     int format = 0, width = 0, height = 0, mode = -1, colours = -1;
     ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
@@ -328,7 +322,7 @@ TEST(Jpeg, DataAndSkippedMarkersSpanningManyBufferRefillsDecodeLikeLibjpeg) {
     SCOPED_TRACE(bytes->size());
     const RgbImage expected = expectedPlanes(libjpegDecode(*bytes, JCS_RGB), false);
     RgbImage fromDisk, fromMemory;
-    ASSERT_EQ(PIC_OK, libraryLoadRGB(saveBytes("refills.jpg", *bytes), &fromDisk));
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTempFile("refills.jpg", *bytes), &fromDisk));
     ASSERT_EQ(PIC_OK, memoryLoadRGB(*bytes, &fromMemory));
     EXPECT_EQ(0u, countDifferences(expected, fromDisk));
     EXPECT_EQ(0u, countDifferences(expected, fromMemory));
@@ -340,7 +334,7 @@ TEST(Jpeg, TwoComponentFileIsDescribedButNotLoaded) {
   options.components = 2;
   options.inputSpace = JCS_UNKNOWN;
   options.fileSpace = JCS_UNKNOWN;
-  const std::string path = saveBytes("two.jpg", libjpegEncode(20, 10, makeSamples(20, 10, 2), options));
+  const std::string path = writeTempFile("two.jpg", libjpegEncode(20, 10, makeSamples(20, 10, 2), options));
   int format = 0, width = 0, height = 0;
   EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
   EXPECT_EQ(0x106, format);
@@ -370,7 +364,7 @@ TEST(Jpeg, TruncatedFileDeliversEveryLine) {
     RgbImage fromMemory, fromDisk;
     testing::internal::CaptureStderr();
     ASSERT_EQ(PIC_OK, memoryLoadRGB(half, &fromMemory));
-    ASSERT_EQ(PIC_OK, libraryLoadRGB(saveBytes("half.jpg", half), &fromDisk));
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTempFile("half.jpg", half), &fromDisk));
     EXPECT_EQ("", testing::internal::GetCapturedStderr());  // libjpeg's warnings stay silent
     EXPECT_EQ(0u, countDifferences(expected, fromMemory));
     EXPECT_EQ(0u, countDifferences(expected, fromDisk));
@@ -381,7 +375,7 @@ TEST(Jpeg, LineCallsOfTheOtherColourModeAreRefusedHarmlessly) {
   const std::vector<uint8_t> bytes = libjpegEncode(12, 3, makeSamples(12, 3, 1), greyOptions());
   const Decoded decoded = libjpegDecode(bytes, JCS_GRAYSCALE);
   int status = -2;
-  picFile* file = jpeg()->openRead(saveBytes("lines.jpg", bytes).c_str(), &status);
+  picFile* file = jpeg()->openRead(writeTempFile("lines.jpg", bytes).c_str(), &status);
   ASSERT_NE(nullptr, file);
   std::vector<uint8_t> r(12), g(12), b(12);
   EXPECT_EQ(PIC_ERR_DATA, jpeg()->readRGBLine(file, r.data(), g.data(), b.data()));
@@ -407,7 +401,7 @@ TEST(Jpeg, EveryTruncationEndsInAStatus) {
     SCOPED_TRACE(length);
     const std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(length));
     int status = -2;
-    const std::string path = saveBytes("cut.jpg", cut);
+    const std::string path = writeTempFile("cut.jpg", cut);
     picFile* file = jpeg()->openRead(path.c_str(), &status);
     if (!file) {
       EXPECT_EQ(PIC_ERR_FORMAT, status);
@@ -440,7 +434,7 @@ TEST(Jpeg, EmptyAndForeignFilesAreTurnedAway) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int status = -2;
-    EXPECT_EQ(nullptr, jpeg()->openRead(saveBytes("foreign", c.bytes).c_str(), &status));
+    EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("foreign", c.bytes).c_str(), &status));
     EXPECT_EQ(PIC_ERR_FORMAT, status);
     if (c.bytes.empty()) continue;  // an empty buffer cannot be named in memory
     std::vector<uint8_t> copy = c.bytes;
@@ -474,7 +468,7 @@ std::vector<uint8_t> manyScans(size_t limit) {
 TEST(Jpeg, FileOfTooManyScansIsRefused) {
   const std::vector<uint8_t> bytes = manyScans(1000);
   int status = -2;
-  EXPECT_EQ(nullptr, jpeg()->openRead(saveBytes("scans.jpg", bytes).c_str(), &status));
+  EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("scans.jpg", bytes).c_str(), &status));
   EXPECT_EQ(PIC_ERR_FORMAT, status);
 }
 
@@ -499,11 +493,11 @@ TEST(Jpeg, HugeClaimedSizeNeverTurnsIntoAHugeAllocation) {
   const std::vector<uint8_t> small = libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
   // A progressive picture keeps every coefficient: 40000 x 40000 would need 3 GB.
   int status = -2;
-  const std::string progressive = saveBytes("huge-progressive.jpg", withSize(small, 0xC2, 40000, 40000));
+  const std::string progressive = writeTempFile("huge-progressive.jpg", withSize(small, 0xC2, 40000, 40000));
   EXPECT_EQ(nullptr, jpeg()->openRead(progressive.c_str(), &status));
   EXPECT_EQ(PIC_ERR_FORMAT, status);
   // Beyond what a plane can hold: described, not decoded.
-  const std::string wide = saveBytes("huge-wide.jpg", withSize(small, 0xC2, 65500, 65500));
+  const std::string wide = writeTempFile("huge-wide.jpg", withSize(small, 0xC2, 65500, 65500));
   picFile* file = jpeg()->openRead(wide.c_str(), &status);
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(PIC_ERR_DATA, status);
@@ -516,13 +510,13 @@ TEST(Jpeg, ManyScansOverAHugeClaimedPictureAreRefusedQuickly) {
   // empty data: opening this 16 KB file used to take seconds.
   const std::vector<uint8_t> bytes = withSize(manyScans(490), 0xC2, 8000, 8000);
   int status = -2;
-  EXPECT_EQ(nullptr, jpeg()->openRead(saveBytes("scans-huge.jpg", bytes).c_str(), &status));
+  EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("scans-huge.jpg", bytes).c_str(), &status));
   EXPECT_EQ(PIC_ERR_FORMAT, status);
   // A genuine progressive picture of that size has about ten scans.
   EncodeOptions options = greyOptions();
   options.progressive = true;
   const std::vector<uint8_t> ten = withSize(libjpegEncode(16, 16, makeSamples(16, 16, 1), options), 0xC2, 8000, 8000);
-  picFile* file = jpeg()->openRead(saveBytes("ten-scans-huge.jpg", ten).c_str(), &status);
+  picFile* file = jpeg()->openRead(writeTempFile("ten-scans-huge.jpg", ten).c_str(), &status);
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(PIC_OK, status);
   jpeg()->close(file);
@@ -677,7 +671,7 @@ TEST(Jpeg, ResolutionTravelsThroughTheCallbackBothWays) {
     EXPECT_EQ(c.fileY, decoded.yDensity);
 
     writtenUnit = PIC_RES_NONE;
-    const std::string path = saveBytes("dense.jpg", bytes);
+    const std::string path = writeTempFile("dense.jpg", bytes);
     int width = 0;
     ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
     EXPECT_EQ(c.fileUnit == 0 ? 0.0 : double(c.fileX), seenX);

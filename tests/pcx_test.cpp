@@ -47,14 +47,8 @@ void appendEndPalette(std::vector<uint8_t>& bytes) {
   for (int i = 0; i < 256; ++i) append(bytes, {i, 255 - i, i / 2});
 }
 
-std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = tempPath(name);
-  EXPECT_TRUE(writeFileBytes(path, bytes));
-  return path;
-}
-
 void requirePeer() {
-  ASSERT_TRUE(runCommand(std::string("command -v ") + peerConvert() + " >/dev/null"))
+  ASSERT_TRUE(toolInstalled(peerConvert()))
       << peerConvert() << " is needed for the interoperability tests";
 }
 
@@ -345,7 +339,7 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = writeTemp("hand.pcx", c.bytes);
+    const std::string path = writeTempFile("hand.pcx", c.bytes);
     RgbImage image;
     ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
     ASSERT_EQ(c.width, image.width);
@@ -400,7 +394,7 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = writeTemp("malformed.pcx", c.bytes);
+    const std::string path = writeTempFile("malformed.pcx", c.bytes);
     int width = 0;
     EXPECT_EQ(c.infoStatus, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
     std::vector<uint8_t> planes(3 * 64 * 64);

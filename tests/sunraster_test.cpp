@@ -43,14 +43,8 @@ uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t offset) {
          uint32_t(bytes[offset + 2]) << 8 | bytes[offset + 3];
 }
 
-std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = tempPath(name);
-  EXPECT_TRUE(writeFileBytes(path, bytes));
-  return path;
-}
-
 void requirePeers() {
-  ASSERT_TRUE(runCommand(std::string("command -v ") + peerConvert() + " >/dev/null"))
+  ASSERT_TRUE(toolInstalled(peerConvert()))
       << peerConvert() << " is needed for the interoperability tests";
   ASSERT_TRUE(runCommand("command -v rasttopnm >/dev/null && command -v pnmtorast >/dev/null"))
       << "netpbm is needed for the interoperability tests";
@@ -259,7 +253,7 @@ TEST(SunRaster, TrueColourRunLengthFilesLoadLikeNetpbm) {
       }
     const std::vector<uint8_t> bytes =
         sunFile(uint32_t(image.width), uint32_t(image.height), depth, 2, 0, {}, runLengthEncode(raw));
-    const std::string path = writeTemp("rle-true-colour.ras", bytes);
+    const std::string path = writeTempFile("rle-true-colour.ras", bytes);
     RgbImage byNetpbm, ours, oursFromMemory;
     ASSERT_TRUE(netpbmDecode(path, &byNetpbm));
     EXPECT_EQ(0u, countDifferences(image, byNetpbm)) << "the hand-made file is not what the peer reads";
@@ -309,7 +303,7 @@ TEST(SunRaster, HandBuiltFilesDecodeAsTheFormatSays) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> bytes = c.bytes;
     if (c.colours.empty()) bytes.resize(bytes.size() + 63, 0x07);  // rest of the last line
-    const std::string path = writeTemp("hand.ras", bytes);
+    const std::string path = writeTempFile("hand.ras", bytes);
     RgbImage image;
     ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
     ASSERT_EQ(c.width, image.width);
@@ -375,7 +369,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = writeTemp("malformed.ras", c.bytes);
+    const std::string path = writeTempFile("malformed.ras", c.bytes);
     int width = 0;
     EXPECT_EQ(c.infoStatus, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
     std::vector<uint8_t> planes(3 * 64 * 64);
@@ -384,7 +378,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
     EXPECT_EQ(c.loadStatus, loadFromMemory(c.bytes, &planes));
   }
   // A 4-bit file is still described: mapped, no colours.
-  const std::string path = writeTemp("four.ras", sunFile(2, 1, 4, 1, 0, none, {0, 0}));
+  const std::string path = writeTempFile("four.ras", sunFile(2, 1, 4, 1, 0, none, {0, 0}));
   int width = 0, height = 0, mode = -1, colours = -1;
   ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
   EXPECT_EQ(2, width);
@@ -408,7 +402,7 @@ TEST(SunRaster, HugeLinesInATinyFileCostNoMemory) {
   };
   const long before = peakResidentMegabytes();
   for (const std::vector<uint8_t>& bytes : files) {
-    const std::string path = writeTemp("huge-lines.ras", bytes);
+    const std::string path = writeTempFile("huge-lines.ras", bytes);
     int width = 0;
     ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
     EXPECT_EQ(0x1fffffff, width);

@@ -117,12 +117,6 @@ std::vector<uint8_t> simpleTiff(uint32_t width, uint32_t height, uint16_t bits, 
   return buildTiff(entries, pixels);
 }
 
-std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = tempPath(name);
-  EXPECT_TRUE(writeFileBytes(path, bytes));
-  return path;
-}
-
 // Loads as an application would, without making planes for a header's giant size.
 int loadUnlessHuge(const std::string& name) {
   int width = 0, height = 0;
@@ -152,7 +146,7 @@ std::string peerFile(const RgbImage& source, const std::string& options, const s
 // ---- The peer must be there -------------------------------------------------
 
 TEST(Tiff, OutsidePeerIsInstalled) {
-  ASSERT_TRUE(runCommand(std::string("command -v ") + peerConvert() + " >/dev/null"))
+  ASSERT_TRUE(toolInstalled(peerConvert()))
       << peerConvert() << " is missing: install imagemagick (tools/install-deps.sh)";
 }
 
@@ -466,7 +460,7 @@ TEST(Tiff, GreyAndBilevelFilesGiveRampsAndKeepTheirStoredValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path =
-        writeTemp(std::string(c.name) + ".tif", simpleTiff(c.width, 1, c.bits, 1, c.photometric, c.pixels));
+        writeTempFile(std::string(c.name) + ".tif", simpleTiff(c.width, 1, c.bits, 1, c.photometric, c.pixels));
     MappedImage image;
     ASSERT_EQ(PIC_OK, libraryLoadMap(path, &image));
     ASSERT_EQ(size_t(1) << c.bits, image.map.size());
@@ -478,7 +472,7 @@ TEST(Tiff, GreyAndBilevelFilesGiveRampsAndKeepTheirStoredValues) {
 TEST(Tiff, PaletteFileWithoutColourMapReadsAsGrey) {
   // libtiff itself takes such a file as min-is-black.
   const std::string path =
-      writeTemp("palette-without-map.tif", simpleTiff(2, 1, 8, 1, PHOTOMETRIC_PALETTE, {3, 200}));
+      writeTempFile("palette-without-map.tif", simpleTiff(2, 1, 8, 1, PHOTOMETRIC_PALETTE, {3, 200}));
   RgbImage image;
   ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
   EXPECT_EQ(0x030303u, image.at(0, 0));
@@ -487,7 +481,7 @@ TEST(Tiff, PaletteFileWithoutColourMapReadsAsGrey) {
 
 TEST(Tiff, UntaggedThreeSampleFileReadsAsRGB) {
   const std::string path =
-      writeTemp("rgb-untagged.tif", simpleTiff(2, 2, 8, 3, -1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+      writeTempFile("rgb-untagged.tif", simpleTiff(2, 2, 8, 3, -1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
   RgbImage image;
   ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
   EXPECT_EQ(0x010203u, image.at(0, 0));  // file row 0 is the top line
@@ -501,7 +495,7 @@ TEST(Tiff, PaletteFileScalesItsMapFrom65535To255) {
   colourMap[32 + 1] = 0x8080;   // blue of entry 1: 128 in both bytes
   colourMap[15] = 0x12ff;       // red of entry 15: 18.9 of 255
   colourMap[32 + 15] = 0x0080;  // blue of entry 15: 0.5 of 255
-  const std::string path = writeTemp(
+  const std::string path = writeTempFile(
       "palette4.tif", simpleTiff(3, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x1f, 0x00},
                                  {{tagColorMap, typeShort, 48, 0, colourMap, {}}}));
   MappedImage image;
@@ -517,7 +511,7 @@ TEST(Tiff, PaletteFileWithOnlyEightBitValuesTakesThemAsLevels) {
   colourMap[0] = 0xff;       // red of entry 0
   colourMap[16] = 0x80;      // green of entry 0
   colourMap[32 + 1] = 0x01;  // blue of entry 1
-  const std::string path = writeTemp(
+  const std::string path = writeTempFile(
       "palette4-8bit.tif", simpleTiff(2, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x01},
                                       {{tagColorMap, typeShort, 48, 0, colourMap, {}}}));
   RgbImage image, byPeer;
@@ -567,7 +561,7 @@ TEST(Tiff, ResolutionTravelsThroughTheCallback) {
   toWrite = {0, 0, PIC_RES_NONE};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = writeTemp(std::string("res-") + c.name + ".tif",
+    const std::string path = writeTempFile(std::string("res-") + c.name + ".tif",
                                        simpleTiff(1, 1, 8, 1, 1, pixel, c.tags));
     seen = {};
     ASSERT_EQ(PIC_OK, driverOpenStatus(path));
@@ -661,7 +655,7 @@ TEST(Tiff, MalformedHeadersEndInAStatusSilently) {
           bytes[i + 9] = 34712 >> 8;
         }
     }
-    const std::string path = writeTemp(std::string("bad-") + c.name + ".tif", bytes);
+    const std::string path = writeTempFile(std::string("bad-") + c.name + ".tif", bytes);
     testing::internal::CaptureStderr();
     const int status = driverOpenStatus(path);
     const int load = loadUnlessHuge(path);
@@ -692,11 +686,11 @@ TEST(Tiff, DataCutShortIsAReadErrorNotPixels) {
   const size_t pixelStart = whole.size() - pixels.size();
   RgbImage image;
   ASSERT_EQ(PIC_OK, memoryLoadRGB(whole, &image));
-  ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTemp("whole.tif", whole), &image));
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(writeTempFile("whole.tif", whole), &image));
   for (size_t cut = pixelStart; cut < whole.size(); cut += 17) {
     SCOPED_TRACE(cut);
     const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(cut));
-    EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(writeTemp("cut.tif", bytes), &image));
+    EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(writeTempFile("cut.tif", bytes), &image));
     EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
   }
 }
@@ -717,7 +711,7 @@ TEST(Tiff, TruncatedFilesEndInAStatus) {
       const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(length));
       RgbImage image;
       const int fromMemory = memoryLoadRGB(bytes, &image);
-      const int fromDisk = libraryLoadRGB(writeTemp("truncated.tif", bytes), &image);
+      const int fromDisk = libraryLoadRGB(writeTempFile("truncated.tif", bytes), &image);
       EXPECT_EQ(fromDisk, fromMemory) << length;
     }
     EXPECT_EQ("", testing::internal::GetCapturedStderr());

@@ -97,6 +97,16 @@ std::string tempPath(const std::string& name) {
 
 bool runCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
 
+bool toolInstalled(const std::string& program) {
+  return runCommand("command -v '" + program + "' >/dev/null");
+}
+
+std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = tempPath(name);
+  EXPECT_TRUE(writeFileBytes(path, bytes));
+  return path;
+}
+
 const char* peerConvert() { return "convert-im6.q16"; }
 
 bool writePpm(const std::string& path, const RgbImage& image) {

@@ -38,6 +38,11 @@ RgbImage mappedToRgb(const MappedImage& image);
 // A fresh temporary directory for this test program; files named inside it.
 std::string tempPath(const std::string& name);
 
+// Writes the bytes to a file of that name in the temporary directory; its path.
+std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes);
+// True when the program is on the PATH.
+bool toolInstalled(const std::string& program);
+
 // Runs a shell command; true when it exits 0. Output goes to the test log.
 bool runCommand(const std::string& command);
 // The outside peer's executable name.
