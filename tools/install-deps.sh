@@ -5,9 +5,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgl1-mesa-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev
-  libjpeg62-turbo-dev libtiff-dev
+  libjpeg62-turbo-dev libtiff-dev libpng-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool x11-apps
   imagemagick netpbm python3-pil
 )
 

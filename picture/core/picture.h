@@ -108,6 +108,16 @@ int picDriverControl(void* arg, int code, int index);
 void picSetProgressCallback(picProgressCallback callback);
 void picSetResolutionCallback(picResolutionCallback callback);
 
+/* The PNM (netpbm) and PNG drivers are not built in: this registers them behind
+ * the drivers already in the table, PNM first and PNG at the next index. It
+ * returns the PNM driver's index (PNG's is one more), or -1 when the table has
+ * no room for both; a second call registers nothing and returns the same index. */
+int picRegisterExtraDrivers(void);
+enum { PIC_EXTRA_PNM = 0, PIC_EXTRA_PNG = 1 }; /* offsets from that index */
+
+/* A status code in words ("no driver recognises the file", ...), for messages. */
+const char* picStatusText(int status);
+
 /* Operations. */
 int picFileFormat(const char* fileName, int* format);
 int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours);
