@@ -42,15 +42,18 @@ fi
 seconds=5
 echo "No display (DISPLAY is not set): running the viewer for $seconds seconds on a virtual X server (Xvfb)."
 display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+xvfb_log=$(mktemp)
+snapshot_log=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>"$xvfb_log" &
 xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file"' EXIT
+trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$display_file" "$xvfb_log" "$snapshot_log"' EXIT
 for _ in $(seq 100); do
   [ -s "$display_file" ] && break
   sleep 0.1
 done
 if [ ! -s "$display_file" ]; then
-  echo "Xvfb did not start."
+  echo "Xvfb did not start. Its messages:" >&2
+  sed 's/^/  /' "$xvfb_log" >&2
   exit 1
 fi
 status=0
@@ -62,5 +65,10 @@ fi
 echo "The viewer ran for $seconds seconds."
 
 picture=$root/build/snapshot.jpg
-(cd "$textures" && "$snapshot" 121 "$picture" 2>/dev/null)
+# Its standard error is shown only when it fails (Mesa may warn about missing devices).
+if ! (cd "$textures" && "$snapshot" 121 "$picture" 2>"$snapshot_log"); then
+  echo "The snapshot could not be written to $picture. solsys-snapshot said:" >&2
+  if [ -s "$snapshot_log" ]; then sed 's/^/  /' "$snapshot_log" >&2; else echo "  nothing" >&2; fi
+  exit 1
+fi
 echo "Snapshot (frame 121, 12 simulated hours): $picture"
