@@ -10,8 +10,29 @@
 
 namespace {
 
-picFileOps currentOps = picDiskFileOps();
+// A pointer to a table defined elsewhere is a constant: valid from the first
+// instruction, before any initialiser of any file has run.
+picFileOps installedOps = {};  // picSetFileOps' copy
+const picFileOps* currentTable = &picDiskFiles;
 int machineByteOrder = -1;
+
+// What the layer keeps beside the caller's record: whether some byte given to
+// a writing stream did not reach it. Kept here because the memory table
+// clears its error flag at every call, and drivers do not test each transfer.
+struct BinStream {
+  picBinFile file;  // first, so that a picBinFile* is the address of a BinStream
+  bool lost;
+};
+
+BinStream* streamOf(picBinFile* file) { return reinterpret_cast<BinStream*>(file); }
+
+const picFileOps& ops() { return *currentTable; }
+
+// Notes a writing stream's failed transfer (short count or error indicator).
+void noteTransfer(picBinFile* file, bool complete) {
+  if (file->mode == PIC_BIN_WRITE && (!complete || ops().error(file->stream)))
+    streamOf(file)->lost = true;
+}
 
 bool needsSwap(const picBinFile* file) { return file->byteOrder != machineByteOrder; }
 
@@ -32,7 +53,7 @@ int readWords(picBinFile* file, void* buffer, int count, int size) {
   if (file->mode != PIC_BIN_READ) return 0;
   const long bytes = wordBytes(count, size);
   if (bytes <= 0) return 0;
-  const long got = currentOps.read(file->stream, buffer, bytes);
+  const long got = ops().read(file->stream, buffer, bytes);
   if (needsSwap(file)) swapWords(buffer, count, size);
   return got <= 0 ? 0 : int(static_cast<unsigned long>(got) / unsigned(size));
 }
@@ -42,17 +63,20 @@ int writeWords(picBinFile* file, void* buffer, int count, int size) {
   const long bytes = wordBytes(count, size);
   if (bytes <= 0) return 0;
   if (needsSwap(file)) swapWords(buffer, count, size);
-  const long put = currentOps.write(file->stream, buffer, bytes);
+  const long put = ops().write(file->stream, buffer, bytes);
+  noteTransfer(file, put == bytes);
   return put <= 0 ? 0 : int(static_cast<unsigned long>(put) / unsigned(size));
 }
 
 }  // namespace
 
-void picSetFileOps(const picFileOps* ops) {
-  if (ops) currentOps = *ops;
+void picSetFileOps(const picFileOps* table) {
+  if (!table) return;
+  installedOps = *table;
+  currentTable = &installedOps;
 }
-void picUseDiskFiles(void) { currentOps = picDiskFileOps(); }
-void picUseMemoryFiles(void) { currentOps = picMemoryFileOps(); }
+void picUseDiskFiles(void) { currentTable = &picDiskFiles; }
+void picUseMemoryFiles(void) { currentTable = &picMemoryFiles; }
 
 int picHostByteOrder(void) {
   const uint16_t probe = 1;
@@ -67,29 +91,36 @@ void picSwap64(void* buffer, int count) { swapWords(buffer, count, 8); }
 
 picBinFile* picBinOpen(const char* name, int mode, int byteOrder) {
   if (machineByteOrder == -1) machineByteOrder = picHostByteOrder();
-  auto* file = static_cast<picBinFile*>(std::malloc(sizeof(picBinFile)));
-  if (!file) return nullptr;
-  file->stream = currentOps.open(name, mode);
+  auto* stream = static_cast<BinStream*>(std::malloc(sizeof(BinStream)));
+  if (!stream) return nullptr;
+  picBinFile* file = &stream->file;
+  file->stream = ops().open(name, mode);
   if (!file->stream) {
-    std::free(file);
+    std::free(stream);
     return nullptr;
   }
   file->mode = mode;
   file->byteOrder = byteOrder;
+  stream->lost = false;
   return file;
 }
 
-void picBinClose(picBinFile* file) {
-  if (!file) return;
-  currentOps.close(file->stream);
-  std::free(file);
+int picBinClose(picBinFile* file) {
+  if (!file) return PIC_OK;
+  const bool writing = file->mode == PIC_BIN_WRITE;
+  // Buffered bytes reach the file only now: the close can be the first to fail.
+  bool failed = writing && (streamOf(file)->lost || ops().error(file->stream));
+  if (ops().close(file->stream) != 0) failed = true;
+  std::free(streamOf(file));
+  if (!failed) return PIC_OK;
+  return writing ? PIC_ERR_WRITE : PIC_ERR_READ;
 }
 
-long picBinSize(picBinFile* file) { return currentOps.size(file->stream); }
+long picBinSize(picBinFile* file) { return ops().size(file->stream); }
 
 int picBinRead(picBinFile* file, void* buffer, int n) {
   if (file->mode != PIC_BIN_READ || n <= 0) return 0;
-  return int(currentOps.read(file->stream, buffer, n));
+  return int(ops().read(file->stream, buffer, n));
 }
 
 int picBinRead16(picBinFile* file, void* buffer, int count) { return readWords(file, buffer, count, 2); }
@@ -98,7 +129,9 @@ int picBinRead64(picBinFile* file, void* buffer, int count) { return readWords(f
 
 int picBinWrite(picBinFile* file, const void* buffer, int n) {
   if (file->mode != PIC_BIN_WRITE || n <= 0) return 0;
-  return int(currentOps.write(file->stream, buffer, n));
+  const long put = ops().write(file->stream, buffer, n);
+  noteTransfer(file, put == n);
+  return int(put);
 }
 
 int picBinWrite16(picBinFile* file, void* buffer, int count) { return writeWords(file, buffer, count, 2); }
@@ -109,17 +142,31 @@ int picBinPrintf(picBinFile* file, const char* format, ...) {
   if (file->mode != PIC_BIN_WRITE) return 0;
   va_list args;
   va_start(args, format);
-  const int written = currentOps.print(file->stream, format, args);
+  const int written = ops().print(file->stream, format, args);
   va_end(args);
+  noteTransfer(file, written >= 0);
   return written;
 }
 
-int picBinError(picBinFile* file) { return currentOps.error(file->stream); }
-int picBinSeekSet(picBinFile* file, int offset) { return currentOps.seekSet(file->stream, offset); }
-int picBinSeekCur(picBinFile* file, int offset) { return currentOps.seekCur(file->stream, offset); }
-int picBinSeekEnd(picBinFile* file, int offset) { return currentOps.seekEnd(file->stream, offset); }
-long picBinTell(picBinFile* file) { return currentOps.tell(file->stream); }
-int picBinEOF(picBinFile* file) { return currentOps.eof(file->stream); }
+int picBinError(picBinFile* file) { return ops().error(file->stream); }
+// A writing stream's seek can flush buffered bytes, so its failure counts too.
+int picBinSeekSet(picBinFile* file, int offset) {
+  const int result = ops().seekSet(file->stream, offset);
+  noteTransfer(file, result == 0);
+  return result;
+}
+int picBinSeekCur(picBinFile* file, int offset) {
+  const int result = ops().seekCur(file->stream, offset);
+  noteTransfer(file, result == 0);
+  return result;
+}
+int picBinSeekEnd(picBinFile* file, int offset) {
+  const int result = ops().seekEnd(file->stream, offset);
+  noteTransfer(file, result == 0);
+  return result;
+}
+long picBinTell(picBinFile* file) { return ops().tell(file->stream); }
+int picBinEOF(picBinFile* file) { return ops().eof(file->stream); }
 
 int picBinReadAvailable(picBinFile* file, void* buffer, int n) {
   if (file->mode != PIC_BIN_READ || n <= 0) return 0;

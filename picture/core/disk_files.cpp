@@ -45,7 +45,6 @@ int diskEof(void* stream) { return std::feof(asFile(stream)); }
 
 }  // namespace
 
-picFileOps picDiskFileOps() {
-  return {diskOpen,  diskClose,   diskSize,    diskRead,    diskWrite, diskPrint,
-          diskError, diskSeekSet, diskSeekCur, diskSeekEnd, diskTell,  diskEof};
-}
+extern const picFileOps picDiskFiles = {diskOpen,    diskClose,   diskSize,    diskRead,
+                                        diskWrite,   diskPrint,   diskError,   diskSeekSet,
+                                        diskSeekCur, diskSeekEnd, diskTell,    diskEof};

@@ -4,7 +4,9 @@
 
 #include "picture/core/picture.h"
 
-picFileOps picDiskFileOps();
-picFileOps picMemoryFileOps();
+// Constant-initialised: usable from the first instruction, before any dynamic
+// initialiser (an application's global constructor may save a picture).
+extern const picFileOps picDiskFiles;
+extern const picFileOps picMemoryFiles;
 
 #endif

@@ -136,10 +136,10 @@ int memoryEof(void* stream) {
 
 }  // namespace
 
-picFileOps picMemoryFileOps() {
-  return {memoryOpen,  memoryClose,   memorySize,    memoryRead,    memoryWrite, memoryPrint,
-          memoryError, memorySeekSet, memorySeekCur, memorySeekEnd, memoryTell,  memoryEof};
-}
+extern const picFileOps picMemoryFiles = {memoryOpen,    memoryClose,   memorySize,
+                                          memoryRead,    memoryWrite,   memoryPrint,
+                                          memoryError,   memorySeekSet, memorySeekCur,
+                                          memorySeekEnd, memoryTell,    memoryEof};
 
 int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity) {
   const int length = std::snprintf(name, nameSize, "%p %d", buffer, capacity);

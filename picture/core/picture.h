@@ -79,6 +79,8 @@ typedef struct picDriver {
   picFile* (*openRead)(const char* fileName, int* status);
   picFile* (*openWrite)(const char* fileName, int width, int height, int colourMode,
                         int compression, int colours, int* status);
+  /* Completes a written file, closes it and frees the picFile: 0 when every
+   * byte reached the file; a save whose close answers non-zero fails. */
   int (*close)(picFile* file);
   int (*readMap)(picFile* file, int32_t* map);
   int (*writeMap)(picFile* file, const int32_t* map);
@@ -183,7 +185,11 @@ int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity);
 long picMemoryFileLength(void);
 
 picBinFile* picBinOpen(const char* name, int mode, int byteOrder);
-void picBinClose(picBinFile* file);
+/* Closes the stream and frees the record. PIC_OK, or for a writing stream
+ * PIC_ERR_WRITE when any byte given to it did not reach the file (a failed
+ * write, print or seek, the error indicator, or a failed close: buffered
+ * bytes are written only then); PIC_ERR_READ when a reading stream's close fails. */
+int picBinClose(picBinFile* file);
 long picBinSize(picBinFile* file);
 int picBinRead(picBinFile* file, void* buffer, int n);
 int picBinRead16(picBinFile* file, void* buffer, int count);
