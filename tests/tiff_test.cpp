@@ -158,7 +158,7 @@ struct PeerLayout {
   int format;      // expected picFileFormat
   int colourMode;  // expected picImageInfo
   int colours;
-  bool secondPeer = false;  // the first peer reads its own file wrongly
+  bool secondPeer = false;  // compared with Pillow: the first peer reads its own file otherwise
   bool lossy = false;       // pixels differ from the source; compared with the peer only
 };
 
@@ -196,12 +196,14 @@ TEST(Tiff, ReadsPeerFilesWithTheirPixelsOnDiskAndInMemory) {
       {"bilevel-white-lzw", "-type Bilevel -depth 1 -compress LZW -define quantum:polarity=min-is-white",
        0x203, PIC_MAP, 2},
       {"bilevel-fax", "-type Bilevel -compress Group4", 0x203, PIC_MAP, 2},
-      {"palette8-none", "-depth 8 -colors 200 -type Palette -compress None", 0x003, PIC_MAP, 256},
-      {"palette8-packbits", "-depth 8 -colors 200 -type Palette -compress RLE", 0x103, PIC_MAP, 256},
-      {"palette8-lzw", "-depth 8 -colors 200 -type Palette -compress LZW", 0x203, PIC_MAP, 256},
-      {"palette4-none", "-depth 8 -colors 12 -type Palette -compress None", 0x003, PIC_MAP, 16},
-      {"palette4-lzw", "-depth 8 -colors 12 -type Palette -compress LZW", 0x203, PIC_MAP, 16},
-      {"palette8-big-endian", "-depth 8 -colors 200 -type Palette -define tiff:endian=msb", 0x003, PIC_MAP, 256},
+      // The first peer rounds map components that are not level * 257 to the
+      // nearest level; the file's reading is their high byte, as Pillow's.
+      {"palette8-none", "-depth 8 -colors 200 -type Palette -compress None", 0x003, PIC_MAP, 256, true},
+      {"palette8-packbits", "-depth 8 -colors 200 -type Palette -compress RLE", 0x103, PIC_MAP, 256, true},
+      {"palette8-lzw", "-depth 8 -colors 200 -type Palette -compress LZW", 0x203, PIC_MAP, 256, true},
+      {"palette4-none", "-depth 8 -colors 12 -type Palette -compress None", 0x003, PIC_MAP, 16, true},
+      {"palette4-lzw", "-depth 8 -colors 12 -type Palette -compress LZW", 0x203, PIC_MAP, 16, true},
+      {"palette8-big-endian", "-depth 8 -colors 200 -type Palette -define tiff:endian=msb", 0x003, PIC_MAP, 256, true},
       {"rgb-big-endian", "-type TrueColor -depth 8 -compress LZW -define tiff:endian=msb", 0x203, PIC_RGB, 0},
   };
   for (const PeerLayout& layout : layouts) {
@@ -488,22 +490,40 @@ TEST(Tiff, UntaggedThreeSampleFileReadsAsRGB) {
   EXPECT_EQ(0x0a0b0cu, image.at(1, 1));
 }
 
-TEST(Tiff, PaletteFileScalesItsMapFrom65535To255) {
+TEST(Tiff, PaletteFileTakesTheHighByteOfEachMapComponent) {
   std::vector<uint16_t> colourMap(3 * 16, 0);
   colourMap[1] = 0xffff;        // red of entry 1: full
-  colourMap[16 + 1] = 0xff00;   // green of entry 1: just below full
+  colourMap[16 + 1] = 0xff00;   // green of entry 1: 255 * 256, as most writers store it
   colourMap[32 + 1] = 0x8080;   // blue of entry 1: 128 in both bytes
-  colourMap[15] = 0x12ff;       // red of entry 15: 18.9 of 255
-  colourMap[32 + 15] = 0x0080;  // blue of entry 15: 0.5 of 255
+  colourMap[2] = 1 * 256;       // red of entry 2: level 1 * 256
+  colourMap[16 + 2] = 200 * 256;  // green of entry 2: level 200 * 256
+  colourMap[32 + 2] = 254 * 256;  // blue of entry 2: level 254 * 256
+  colourMap[15] = 0x12ff;       // red of entry 15: high byte 0x12
+  colourMap[32 + 15] = 0x0080;  // blue of entry 15: high byte 0
   const std::string path = writeTempFile(
-      "palette4.tif", simpleTiff(3, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x1f, 0x00},
+      "palette4.tif", simpleTiff(4, 1, 4, 1, PHOTOMETRIC_PALETTE, {0x1f, 0x02},
                                  {{tagColorMap, typeShort, 48, 0, colourMap, {}}}));
   MappedImage image;
   ASSERT_EQ(PIC_OK, libraryLoadMap(path, &image));
   ASSERT_EQ(16u, image.map.size());
-  EXPECT_EQ(0xfffe80, image.map[1]);
+  EXPECT_EQ(0xffff80, image.map[1]);
+  EXPECT_EQ(0x01c8fe, image.map[2]);
   EXPECT_EQ(0x120000, image.map[15]);
-  EXPECT_EQ((std::vector<uint8_t>{1, 15, 0}), image.indices);
+  EXPECT_EQ((std::vector<uint8_t>{1, 15, 0, 2}), image.indices);
+}
+
+// Pillow stores each map level * 256 and reads it back exactly.
+TEST(Tiff, PillowPaletteFileReadsAsPillowReadsIt) {
+  const std::string path = tempPath("pillow-palette.tif");
+  const std::string script =
+      "import sys; from PIL import Image; im = Image.new('RGB', (37, 23)); "
+      "im.putdata([((x * 7 + y * 3) % 256, x * 11 % 256, (y * 13 + x) % 256) "
+      "for y in range(23) for x in range(37)]); im.quantize(200).save(sys.argv[1])";
+  ASSERT_TRUE(runCommand("/usr/bin/python3 -c \"" + script + "\" '" + path + "'"));
+  RgbImage expected, image;
+  ASSERT_TRUE(secondPeerDecode(path, &expected));
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+  EXPECT_EQ(0u, countDifferences(expected, image));
 }
 
 TEST(Tiff, PaletteFileWithOnlyEightBitValuesTakesThemAsLevels) {

@@ -81,13 +81,14 @@ void greyRamp(int colours, bool minIsWhite, int32_t* map) {
   }
 }
 
-// The 8-bit level of a 16-bit map component (65535 is full intensity), scaled
-// as libtiff's own RGBA reader and common decoders scale it.
-int mapLevel(uint16_t component) { return int(uint32_t(component) * 255 / 65535); }
+// The 8-bit level of a 16-bit map component: its high byte, as libtiff's own
+// RGBA reader takes it. Most writers store level * 256, which scaling by
+// 255 / 65535 would read one level low.
+int mapLevel(uint16_t component) { return component >> 8; }
 
 // A map component for an 8-bit level: the level in both bytes (level * 257),
-// so that readers scaling by 65535 and readers taking the high byte both get
-// the level back; level * 256 would read back one lower in the former.
+// so that readers taking the high byte and readers scaling by 65535 both get
+// the level back.
 uint16_t mapComponent(uint8_t level) { return uint16_t(level * 257); }
 
 // Unpacks `width` indices of 1, 4 or 8 bits, most significant bits first.
