@@ -23,7 +23,18 @@ struct g_block_record {
 bool g_registry_add(uintptr_t block, const g_block_record& record);
 // Records the new bounds of a live block that a resize left in place.
 void g_registry_reshape(uintptr_t block, const g_shape& shape);
-// Records that the block went back to the heap.
+// How many of the latest releases are remembered, to tell a double release
+// (code 1) from a wild pointer without reading memory the heap took back.
+// A double release usually follows its first release closely; 65536
+// addresses cover that and keep the record under about 4 MB however many
+// arrays a program releases. An address forgotten this way is checked like
+// any unknown one.
+constexpr size_t G_RELEASED_MEMORY = 65536;
+
+// Records that the block went back to the heap; the oldest remembered
+// release is forgotten when the record is full.
 void g_registry_release(uintptr_t block);
+// Released addresses remembered now.
+size_t g_registry_released_count();
 // Looks the block up; for a live block also gives its record.
 g_block_state g_registry_find(uintptr_t block, g_block_record* record);
