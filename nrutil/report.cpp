@@ -6,8 +6,9 @@
 #include <cstdlib>
 
 namespace {
-// Room for a source path of PATH_MAX bytes and the longest message around it.
-constexpr size_t MESSAGE_CAPACITY = 4096 + 256;
+// Room for every message whose source path is of usual length; longer ones
+// are formatted on the heap.
+constexpr size_t SHORT_MESSAGE_CAPACITY = 1024;
 }  // namespace
 
 extern "C" const char* kindName(int kind) {
@@ -37,12 +38,32 @@ extern "C" void g_report_location(const char* file, int line, const char* date, 
   std::fflush(stderr);
 }
 
+// The message is formatted in full, whatever the length of the caller's
+// source path. Only malloc is used, so nothing can throw out of C callers;
+// when even that fails, the message is written straight to the stream with
+// the same framing.
 static void g_report_formatted(const char* file, int line, const char* date, const char* time,
                                const char* format, va_list arguments) {
-  char message[MESSAGE_CAPACITY];
-  std::vsnprintf(message, MESSAGE_CAPACITY, format, arguments);
+  char shortMessage[SHORT_MESSAGE_CAPACITY];
+  va_list measured;
+  va_copy(measured, arguments);
+  const int length = std::vsnprintf(shortMessage, sizeof shortMessage, format, measured);
+  va_end(measured);
+  char* message = shortMessage;
+  if (length >= 0 && static_cast<size_t>(length) >= sizeof shortMessage) {
+    message = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (message != nullptr) std::vsnprintf(message, static_cast<size_t>(length) + 1, format, arguments);
+  }
   g_report_location(file, line, date, time);
+  if (message == nullptr) {
+    std::fputs("\nmsgErro: ", stderr);
+    std::vfprintf(stderr, format, arguments);
+    std::fputs("\n\n", stderr);
+    std::fflush(stderr);
+    return;
+  }
   g_warning(message);
+  if (message != shortMessage) std::free(message);
 }
 
 void g_fail(const char* file, int line, const char* date, const char* time, const char* format,
