@@ -1,7 +1,10 @@
-// getINFOALLOC and its SIGSEGV trap. The registry says whether an address
-// is a live block, a released one (code 1, decided without touching the
-// memory the heap took back) or unknown; headers of live and unknown
-// addresses are read under the trap, so an unreadable one gives code 6.
+// getINFOALLOC and its trap. The registry says whether an address is a
+// live block, a released one (code 1, decided without touching the memory
+// the heap took back) or unknown; headers of live and unknown addresses are
+// read under the trap, so an unreadable one gives code 6. Both memory
+// faults are trapped: SIGSEGV for an unmapped or protected page, SIGBUS for
+// a mapped page past the end of its file. The trap covers the reads only;
+// the process's own handlers are back before any report is written.
 // A live block whose guards are intact but whose header no longer gives
 // the kind, element size and bounds it was made with counts as overrun at
 // the beginning: releasing or resizing by those fields would hand foreign
@@ -19,6 +22,14 @@
 
 namespace {
 sigjmp_buf g_trapJump;
+
+constexpr int g_trappedSignals[] = {SIGSEGV, SIGBUS};
+constexpr size_t g_trappedCount = sizeof g_trappedSignals / sizeof g_trappedSignals[0];
+
+// The dispositions the trap replaced.
+struct g_trap {
+  struct sigaction previous[g_trappedCount];
+};
 
 struct g_raw_block {
   g_array_header header;
@@ -75,6 +86,19 @@ int g_classify(const g_raw_block& raw, uintptr_t block, int kind) {
   if (!tailIntact) return 5;
   return 0;
 }
+
+void g_arm_trap(g_trap* trap) {
+  struct sigaction handler = {};
+  handler.sa_handler = g_intalloc;
+  sigemptyset(&handler.sa_mask);
+  for (size_t i = 0; i < g_trappedCount; ++i)
+    sigaction(g_trappedSignals[i], &handler, &trap->previous[i]);
+}
+
+void g_disarm_trap(const g_trap& trap) {
+  for (size_t i = 0; i < g_trappedCount; ++i)
+    sigaction(g_trappedSignals[i], &trap.previous[i], nullptr);
+}
 }  // namespace
 
 extern "C" void g_intalloc(int signalNumber) {
@@ -90,14 +114,14 @@ g_checked_block g_check_block(void* array, int kind, const char* file, int line,
   g_block_record made;
   const g_block_state state = g_registry_find(block, &made);
 
-  struct sigaction trap = {};
-  struct sigaction previous = {};
-  trap.sa_handler = g_intalloc;
-  sigemptyset(&trap.sa_mask);
-  sigaction(SIGSEGV, &trap, &previous);
-
   g_raw_block raw = {};
-  int code = state == g_block_state::RELEASED ? 1 : g_read_block(block, state, made.bytes, &raw);
+  int code = 1;
+  if (state != g_block_state::RELEASED) {
+    g_trap trap;
+    g_arm_trap(&trap);
+    code = g_read_block(block, state, made.bytes, &raw);
+    g_disarm_trap(trap);
+  }
   if (code == 0) code = g_classify(raw, block, kind);
   // Intact-looking bytes at an address that was never a block are forged.
   if (code == 0 && state != g_block_state::LIVE) code = 3;
@@ -126,7 +150,6 @@ g_checked_block g_check_block(void* array, int kind, const char* file, int line,
              "failure in getINFOALLOC-6: Freeing a wild pointer=%p - signal has been issued",
              reinterpret_cast<void*>(block));
   }
-  sigaction(SIGSEGV, &previous, nullptr);
   return {reinterpret_cast<void*>(block), g_shape_of(raw.header)};
 }
 

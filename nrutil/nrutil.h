@@ -86,7 +86,8 @@ G_NORETURN void g_fatal(const char* message);
 /* The heading and the source line of an allocator failure report. */
 void g_report_location(const char* file, int line, const char* date, const char* time);
 
-/* SIGSEGV handler used while a check reads a header; jumps back into it. */
+/* SIGSEGV and SIGBUS handler used while a check reads a header; jumps back
+ * into it. The previous handlers are back before any report is written. */
 void g_intalloc(int signalNumber);
 
 #define G_NEW_ARRAY(tamElem, kind, nElemsx, nElemsy, nElemsz, nElemst)                           \
