@@ -7,6 +7,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "nrutil/block.h"
+#include "nrutil/registry.h"
 
 #ifdef __SANITIZE_ADDRESS__
 // The failure tests ask the heap for absurd sizes and want null back.
@@ -37,13 +40,19 @@ const std::string kHeading = "\n\nErro identificado pela gerencia de alocacao de
 const std::string kBuildPattern =
     "[A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9][0-9][0-9]-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]";
 
+// Whole report of a failure detected at the given location.
+std::string ReportAt(const std::string& file, int line, const std::string& message,
+                     const std::string& build = __DATE__ "-" __TIME__) {
+  return "^" +
+         Literal(kHeading + "\n\n arquivo fonte: " + file + "  \n linha: " +
+                 std::to_string(line) + "  compilacao: " + build + "\nmsgErro: " + message +
+                 "\n\n") +
+         "$";
+}
+
 // Whole report of a failure detected at a known place of this file.
 std::string CallerReport(int line, const std::string& message) {
-  return "^" +
-         Literal(kHeading + "\n\n arquivo fonte: " + __FILE__ +
-                 "  \n linha: " + std::to_string(line) + "  compilacao: " + __DATE__ + "-" +
-                 __TIME__ + "\nmsgErro: " + message + "\n\n") +
-         "$";
+  return ReportAt(__FILE__, line, message);
 }
 
 #ifdef __SANITIZE_ADDRESS__
@@ -63,10 +72,13 @@ std::string AllocatorReport(const std::string& source, const std::string& messag
          Literal("\nmsgErro: " + message + "\n\n") + "$";
 }
 
-std::string WildPointerReport(int line, uintptr_t block) {
+std::string WildPointerReport(int line, uintptr_t block, int signalNumber = SIGSEGV) {
   char address[32];
   std::snprintf(address, sizeof address, "%p", reinterpret_cast<void*>(block));
-  return "^" + Literal("\n g_intalloc: Sinal Trapeado=11\ngetINFOALLOC-6: ") + "[^\n]*\n" +
+  return "^" +
+         Literal("\n g_intalloc: Sinal Trapeado=" + std::to_string(signalNumber) +
+                 "\ngetINFOALLOC-6: ") +
+         "[^\n]*\n" +
          CallerReport(line, std::string("failure in getINFOALLOC-6: Freeing a wild pointer=") +
                                 address + " - signal has been issued")
              .substr(1);
@@ -358,6 +370,13 @@ TEST(NrutilNewArrayDeathTest, ZeroCountIsRefusedWithTheCallersLocation) {
                 CallerReport(newLine, __FILE__ + c.what));
 }
 
+TEST(NrutilNewArrayDeathTest, LongSourcePathIsReportedWhole) {
+  const std::string path = "/" + std::string(6000, 'd') + "/texture.cpp";
+  EXPECT_EXIT(g_new_array(1, VECTOR, 0, 0, 0, 0, path.c_str(), 7, "Jan  2 2024", "03:04:05"),
+              testing::KilledBySignal(SIGABRT),
+              ReportAt(path, 7, path + ":VECTOR-Invalid nElemsx=0 ", "Jan  2 2024-03:04:05"));
+}
+
 // ---- resize ----------------------------------------------------------------
 
 TEST(NrutilRealloc, KeepsEntriesByPositionAndZeroesNewOnes) {
@@ -590,36 +609,100 @@ TEST(NrutilCheckDeathTest, AddressesThatAreNoBlock) {
   EXPECT_EXIT(FreeHere(block + G_HEADER_SIZE, VECTOR), testing::KilledBySignal(SIGABRT),
               WildPointerReport(freeLine, Address(block)));
   munmap(pages, 2 * page);
+
+  // The second page of a mapping of a one-page file lies past the file's end.
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(page)), 0);
+  auto* beyond = static_cast<unsigned char*>(
+      mmap(nullptr, 2 * page, PROT_READ, MAP_SHARED, fileno(file), 0));
+  ASSERT_NE(beyond, MAP_FAILED);
+  EXPECT_EXIT(FreeHere(beyond + page + G_HEADER_SIZE, VECTOR), testing::KilledBySignal(SIGABRT),
+              WildPointerReport(freeLine, Address(beyond + page), SIGBUS));
+  munmap(beyond, 2 * page);
+  std::fclose(file);
+}
+
+TEST(NrutilCheckDeathTest, ReportsAreWrittenWithTheTrapDisarmed) {
+  // A fault while the report is written (here: an unreadable source path)
+  // belongs to the process's own handler, not to a trap whose check is over.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* unreadable = mmap(nullptr, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(unreadable, MAP_FAILED);
+  auto* v = static_cast<unsigned char*>(g_alloc(1, VECTOR, 0u, 3u));
+  auto overrunAndRelease = [&] {
+    std::signal(SIGSEGV, SIG_DFL);
+    v[4] ^= 0xFF;
+    g_free_array(v, VECTOR, static_cast<const char*>(unreadable), 1, __DATE__, __TIME__);
+  };
+  EXPECT_EXIT(overrunAndRelease(), testing::KilledBySignal(SIGSEGV),
+              "^" + Literal(kHeading) + "(" + Literal("\n\n arquivo fonte: ") + ")?$");
+  FreeHere(v, VECTOR);
+  munmap(unreadable, page);
 }
 
 volatile sig_atomic_t ownHandlerCalls = 0;
 void OwnHandler(int, siginfo_t*, void*) { ownHandlerCalls = ownHandlerCalls + 1; }
 
-TEST(NrutilCheck, PassingCheckPutsThePreviousSegvHandlerBack) {
+TEST(NrutilCheck, PassingCheckPutsThePreviousHandlersBack) {
+  const int trapped[] = {SIGSEGV, SIGBUS};
   struct sigaction own = {};
-  struct sigaction original = {};
+  struct sigaction original[2] = {};
   own.sa_sigaction = OwnHandler;
   own.sa_flags = SA_SIGINFO;
   sigemptyset(&own.sa_mask);
-  ASSERT_EQ(sigaction(SIGSEGV, &own, &original), 0);
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(sigaction(trapped[i], &own, &original[i]), 0);
 
-  auto expectOwnHandler = [](const char* after) {
-    struct sigaction current = {};
-    sigaction(SIGSEGV, nullptr, &current);
-    EXPECT_EQ(current.sa_sigaction, &OwnHandler) << after;
-    EXPECT_TRUE(current.sa_flags & SA_SIGINFO) << after;
+  auto expectOwnHandlers = [&](const char* after) {
+    for (int signalNumber : trapped) {
+      struct sigaction current = {};
+      sigaction(signalNumber, nullptr, &current);
+      EXPECT_EQ(current.sa_sigaction, &OwnHandler) << after << " " << signalNumber;
+      EXPECT_TRUE(current.sa_flags & SA_SIGINFO) << after << " " << signalNumber;
+    }
   };
   void* v = g_alloc(8, VECTOR, 0u, 2u);
   EXPECT_EQ(G_INFOALLOC(v, VECTOR), 0);
-  expectOwnHandler("check");
+  expectOwnHandlers("check");
   v = g_realloc(v, VECTOR, 0u, 7u);
-  expectOwnHandler("resize");
+  expectOwnHandlers("resize");
   FreeHere(v, VECTOR);
-  expectOwnHandler("release");
+  expectOwnHandlers("release");
 
   raise(SIGSEGV);
-  EXPECT_EQ(ownHandlerCalls, 1);
-  sigaction(SIGSEGV, &original, nullptr);
+  raise(SIGBUS);
+  EXPECT_EQ(ownHandlerCalls, 2);
+  for (int i = 0; i < 2; ++i) sigaction(trapped[i], &original[i], nullptr);
+}
+
+// ---- released addresses ----------------------------------------------------
+
+// Odd addresses, which no block ever has.
+uintptr_t FakeBlock(size_t i) { return 1 + 16 * i; }
+
+TEST(NrutilRegistry, RemembersOnlyTheLatestReleases) {
+  const size_t first = 1000000;  // clear of every other test's addresses
+  for (size_t i = 0; i < G_RELEASED_MEMORY + 10; ++i) g_registry_release(FakeBlock(first + i));
+  EXPECT_EQ(g_registry_released_count(), G_RELEASED_MEMORY);
+  g_block_record record;
+  EXPECT_EQ(g_registry_find(FakeBlock(first + 9), &record), g_block_state::UNKNOWN);
+  EXPECT_EQ(g_registry_find(FakeBlock(first + 10), &record), g_block_state::RELEASED);
+  EXPECT_EQ(g_registry_find(FakeBlock(first + G_RELEASED_MEMORY + 9), &record),
+            g_block_state::RELEASED);
+}
+
+TEST(NrutilRegistry, AnAddressHandedOutAgainIsForgotten) {
+  const size_t first = 3000000;
+  const uintptr_t reused = FakeBlock(first);
+  g_registry_release(reused);
+  const size_t remembered = g_registry_released_count();
+  ASSERT_TRUE(g_registry_add(reused, {}));
+  EXPECT_EQ(g_registry_released_count(), remembered - 1);
+  g_registry_release(reused);
+  // Pushing out the first release must not forget the second.
+  for (size_t i = 1; i < G_RELEASED_MEMORY; ++i) g_registry_release(FakeBlock(first + i));
+  g_block_record record;
+  EXPECT_EQ(g_registry_find(reused, &record), g_block_state::RELEASED);
 }
 
 }  // namespace
