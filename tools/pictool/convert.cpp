@@ -1,0 +1,117 @@
+// pictool convert: load IN as it is stored (true colour or a colour map), turn
+// it into what the target's writers keep without losing colours the target can
+// hold (formats.cpp says what that is per format), and save it under a
+// temporary name that is renamed to OUT once complete.
+#include <cstdint>
+#include <vector>
+
+#include "picture/core/picture.h"
+#include "picture/core/quantise.h"
+#include "tools/pictool/formats.h"
+#include "tools/pictool/pending_output.h"
+#include "tools/pictool/progress_bar.h"
+#include "tools/pictool/subcommands.h"
+
+namespace pictool {
+
+namespace {
+
+// Planes of width * height bytes are kept below this (3 of them for true colour).
+const int64_t maxPixels = int64_t(1) << 30;
+
+struct Image {
+  int width = 0, height = 0, mode = PIC_RGB, colours = 0;
+  std::vector<uint8_t> red, green, blue, indices;
+  std::vector<int32_t> map = std::vector<int32_t>(PIC_MAX_COLOURS);
+
+  size_t pixels() const { return size_t(width) * size_t(height); }
+  void makePlanes() { red.resize(pixels()), green.resize(pixels()), blue.resize(pixels()); }
+};
+
+int load(const std::string& file, bool quiet, Image* image) {
+  int status = picImageInfo(file.c_str(), &image->width, &image->height, &image->mode, &image->colours);
+  if (status != PIC_OK) return status;
+  const int64_t pixels = int64_t(image->width) * image->height;
+  if (image->width <= 0 || image->height <= 0 || pixels > maxPixels ||
+      image->colours > PIC_MAX_COLOURS || image->colours < 0)
+    return PIC_ERR_DATA;
+  const ProgressBar bar(!quiet, pixels, file);
+  if (image->mode == PIC_MAP) {
+    image->indices.resize(image->pixels());
+    return picLoadMap(file.c_str(), image->indices.data(), image->map.data());
+  }
+  image->makePlanes();
+  return picLoadRGB(file.c_str(), image->red.data(), image->green.data(), image->blue.data());
+}
+
+// True colour to a map of at most 256 entries, exact when the image has no more colours.
+int quantise(Image* image, bool dither) {
+  image->indices.resize(image->pixels());
+  const int status = picQuantise(image->width, image->height, image->red.data(), image->green.data(),
+                                 image->blue.data(), PIC_MAX_COLOURS, dither, image->indices.data(),
+                                 image->map.data(), &image->colours);
+  image->mode = PIC_MAP;
+  return status;
+}
+
+void expandMap(Image* image) {
+  image->makePlanes();
+  picMapToRGB(image->width, image->height, image->indices.data(), image->colours, image->map.data(),
+              image->red.data(), image->green.data(), image->blue.data());
+  image->mode = PIC_RGB;
+}
+
+// A grey map as a grey ramp with the grey levels as indices: what SGI stores.
+void toGreyRamp(Image* image) {
+  std::vector<uint8_t> grey(image->pixels());
+  std::vector<int32_t> ramp(PIC_MAX_COLOURS);
+  picMapToGrey(image->width, image->height, image->indices.data(), image->colours, image->map.data(),
+               grey.data(), ramp.data());
+  image->indices.swap(grey);
+  image->map.swap(ramp);
+  image->colours = PIC_MAX_COLOURS;
+}
+
+// Brings the image into the form the target keeps whole.
+int prepare(const Format& target, bool dither, Image* image) {
+  if (image->mode == PIC_RGB) return target.writesRgb ? PIC_OK : quantise(image, dither);
+  if (target.mapWriter == MapWriter::keeps) return PIC_OK;
+  if (picMapIsGrey(image->colours, image->map.data()))
+    toGreyRamp(image);
+  else
+    expandMap(image);
+  return PIC_OK;
+}
+
+int save(const Image& image, int format, const char* file) {
+  if (image.mode == PIC_MAP)
+    return picSaveMap(image.width, image.height, format, image.indices.data(), image.colours, image.map.data(),
+                      file);
+  return picSaveRGB(image.width, image.height, format, image.red.data(), image.green.data(), image.blue.data(),
+                    file);
+}
+
+}  // namespace
+
+int runConvert(const ConvertRequest& request) {
+  const Format& target = *request.format;
+  const int driver = driverOf(target);
+  if (driver < 0) return reportFailure(target.name, PIC_ERR_FORMAT);
+  Image image;
+  int status = load(request.input, request.quiet, &image);
+  if (status != PIC_OK) return reportFailure(request.input, status);
+  status = prepare(target, request.dither, &image);
+  if (status != PIC_OK) return reportFailure(request.input, status);
+
+  const int compression = request.compression >= 0 ? request.compression : target.defaultCompression;
+  PendingOutput output;
+  status = output.create(request.output);
+  if (status == PIC_OK) {
+    const ProgressBar bar(!request.quiet, int64_t(image.pixels()), request.output);
+    status = save(image, driver | compression, output.temporaryPath());
+  }
+  if (status == PIC_OK) status = output.commit();
+  return status == PIC_OK ? exitSuccess : reportFailure(request.output, status);
+}
+
+}  // namespace pictool

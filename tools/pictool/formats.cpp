@@ -1,0 +1,90 @@
+// The format table. Writers, as their drivers implement them:
+// - GIF and ZOT hold colour maps only: true colour is quantised for them.
+// - BMP, PCX, TIFF, Sun raster, Targa, PNM and PNG write a map as it is (PNM
+//   writes a map that is not grey as true colour itself).
+// - JPEG writes a map as the grey levels of its entries, SGI writes the
+//   indices as grey levels: a map that is not grey goes to them as true colour.
+#include "tools/pictool/formats.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+#include <sstream>
+
+#include "picture/core/picture.h"
+
+namespace pictool {
+
+namespace {
+
+const Format formats[] = {
+    {"bmp", PIC_DRIVER_BMP, 0, ".bmp", true, MapWriter::keeps, PIC_COMP_NONE},
+    {"pcx", PIC_DRIVER_PCX, 0, ".pcx", true, MapWriter::keeps, PIC_COMP_RLE},
+    {"gif", PIC_DRIVER_GIF, 0, ".gif", false, MapWriter::keeps, PIC_COMP_LZW},
+    {"tiff", PIC_DRIVER_TIFF, 0, ".tif .tiff", true, MapWriter::keeps, PIC_COMP_LZW},
+    {"sun", PIC_DRIVER_SUN, 0, ".ras .sun", true, MapWriter::keeps, PIC_COMP_NONE},
+    {"sgi", PIC_DRIVER_SGI, 0, ".rgb .sgi .bw", true, MapWriter::indicesAsGrey, PIC_COMP_NONE},
+    {"jpeg", PIC_DRIVER_JPEG, 0, ".jpg .jpeg", true, MapWriter::greyLevels, PIC_COMP_RLE},
+    {"zot", PIC_DRIVER_ZOT, 0, ".zot", false, MapWriter::keeps, PIC_COMP_NONE},
+    {"tga", PIC_DRIVER_TARGA, 0, ".tga", true, MapWriter::keeps, PIC_COMP_NONE},
+    {"pnm", -1, PIC_EXTRA_PNM, ".ppm .pgm .pbm .pnm", true, MapWriter::keeps, PIC_COMP_NONE},
+    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps, PIC_COMP_NONE},
+};
+
+int extraDrivers = -1;  // table index of the first extra driver, -1 without them
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool listed(const char* list, const std::string& word) {
+  std::istringstream words(list);
+  return std::find(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>(), word) !=
+         std::istream_iterator<std::string>();
+}
+
+}  // namespace
+
+void registerFormats() { extraDrivers = picRegisterExtraDrivers(); }
+
+const Format* formatByName(const std::string& name) {
+  for (const Format& format : formats)
+    if (name == format.name) return &format;
+  return nullptr;
+}
+
+const Format* formatByExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
+  const std::string extension = lowerCase(path.substr(dot));
+  for (const Format& format : formats)
+    if (listed(format.extensions, extension)) return &format;
+  return nullptr;
+}
+
+const Format* formatByDriver(int driverIndex) {
+  for (const Format& format : formats)
+    if (driverOf(format) == driverIndex && driverIndex >= 0) return &format;
+  return nullptr;
+}
+
+int driverOf(const Format& format) {
+  if (format.builtInDriver >= 0) return format.builtInDriver;
+  return extraDrivers < 0 ? -1 : extraDrivers + format.extraOffset;
+}
+
+std::string formatNames() {
+  std::string names;
+  for (const Format& format : formats) names += std::string(names.empty() ? "" : " ") + format.name;
+  return names;
+}
+
+std::string formatExtensions() {
+  std::string extensions;
+  for (const Format& format : formats) extensions += std::string(extensions.empty() ? "" : " ") + format.extensions;
+  return extensions;
+}
+
+}  // namespace pictool

@@ -1,0 +1,19 @@
+// pictool: describes and converts pictures through the picture library.
+// `pictool --help` lists the subcommands, their options and the exit statuses.
+#include "tools/pictool/command_line.h"
+#include "tools/pictool/formats.h"
+#include "tools/pictool/subcommands.h"
+
+int main(int argc, char** argv) {
+  using namespace pictool;
+  registerFormats();
+  const Invocation invocation = parseCommandLine(argc, argv);
+  switch (invocation.command) {
+    case Command::help: return printHelp();
+    case Command::version: return printVersion();
+    case Command::info: return runInfo(invocation.files);
+    case Command::convert: return runConvert(invocation.convert);
+    case Command::usageError: break;
+  }
+  return reportUsageError(invocation.error);
+}
