@@ -1,0 +1,472 @@
+// PNG files through libpng, on the binary file layer (so from and to memory as
+// well). Reads every colour type and depth: palette (1 to 8 bits) and grey of
+// 8 bits or fewer as index lines with the palette or a grey ramp; grey of 16
+// bits, grey with alpha, RGB and RGBA as red, green and blue lines; 16-bit
+// samples reduced to 8 with rounding; interlaced files too. Alpha (an alpha
+// channel, or a tRNS chunk) is dropped, not composited: the library has no
+// alpha, and the stored colours are the picture's own, which is what Pillow's
+// convert("RGB") and ImageMagick give for an opaque result, so both can judge
+// our decodes; compositing over black would darken whatever is partly
+// transparent, a choice no reader of the file could guess. Writes 8-bit RGB
+// from true colour and 8-bit palette files from colour-mapped images, deflated
+// (PIC_COMP_NONE stores the deflate blocks uncompressed); refuses PIC_COMP_LZW.
+//
+// libpng reports errors by jumping out of its own frames, so every call into
+// it sits in a plain function (guarded*) that sets the recovery point first and
+// holds no object with a destructor; the state is a plain record for the same
+// reason. libpng prints nothing: its error and warning routines are ours.
+// Sizes are checked from the IHDR chunk before libpng is set up: a file can
+// only hold an image its deflate data can expand to, so a small file cannot
+// claim a huge one, and libpng's own user limits guard the same ground.
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+#include <png.h>
+
+#include "picture/core/driver_support.h"
+#include "picture/core/extra_drivers.h"
+
+namespace {
+
+const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+const int pngIhdrEnd = 33;  // signature, IHDR length and type, 13 data bytes, CRC
+const int pngFirstRead = 4096;
+const int pngChunk = 64 << 10;
+const uint32_t pngMaxSide = 1u << 20;
+// Deflate expands a byte into at most 1032: data beyond that is not in the file.
+const int64_t pngMaxDeflateRatio = 1032;
+// Interlaced files are decoded whole before the first line.
+const int64_t pngMaxInterlacedBytes = int64_t(256) << 20;
+const png_alloc_size_t pngMaxChunkBytes = 8u << 20;
+const png_uint_32 pngMaxCachedChunks = 256;
+
+// What the IHDR chunk says, read before libpng is involved.
+struct PngHeader {
+  uint32_t width, height;
+  int depth, colourType, interlace;
+};
+
+struct PngState {
+  png_structp png;
+  png_infop info;
+  jmp_buf recoveryPoint;
+  picBinFile* stream;
+  bool writing;
+  bool writeFailed;
+  // Reading: the file in big blocks, and the decoded lines.
+  uint8_t* input;
+  int inputLength;
+  int inputNext;
+  int channels;        // of a decoded pixel: 1 (index) or 3
+  bool interlaced;
+  size_t lineBytes;    // of a decoded line
+  uint8_t* lines;      // one line, or the whole image when interlaced
+  png_bytepp rowPointers;
+  int linesRead;
+  bool broken;  // a libpng step failed: its reader cannot go on
+  int32_t map[PIC_MAX_COLOURS];
+  // Writing.
+  uint8_t* line;
+  int linesWritten;
+};
+
+PngState* stateOf(picFile* file) { return static_cast<PngState*>(file->driverData); }
+
+// ---- libpng's error and input/output routines.
+
+[[noreturn]] void errorExit(png_structp png, png_const_charp) {
+  longjmp(static_cast<PngState*>(png_get_error_ptr(png))->recoveryPoint, 1);
+}
+
+void ignoreWarning(png_structp, png_const_charp) {}
+
+bool refill(PngState* state, int wanted) {
+  const int count = picBinReadAvailable(state->stream, state->input, wanted);
+  state->inputNext = 0;
+  state->inputLength = count > 0 && !picBinError(state->stream) ? count : 0;
+  return state->inputLength > 0;
+}
+
+void readData(png_structp png, png_bytep target, size_t length) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  while (length > 0) {
+    if (state->inputNext == state->inputLength && !refill(state, pngChunk)) png_error(png, "file ends early");
+    const size_t available = size_t(state->inputLength - state->inputNext);
+    const size_t count = available < length ? available : length;
+    std::memcpy(target, state->input + state->inputNext, count);
+    state->inputNext += int(count);
+    target += count;
+    length -= count;
+  }
+}
+
+void writeData(png_structp png, png_bytep source, size_t length) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (length > size_t(INT32_MAX) || picBinWrite(state->stream, source, int(length)) != int(length) ||
+      picBinError(state->stream)) {
+    state->writeFailed = true;
+    png_error(png, "write failed");
+  }
+}
+
+void flushData(png_structp) {}
+
+// ---- Pure helpers on memory.
+
+// PIC_ERR_FORMAT unless the bytes start with the signature, PIC_ERR_READ when
+// they end before the IHDR chunk does, PIC_ERR_DATA for an IHDR libpng would
+// refuse.
+int decodeHeader(const uint8_t* bytes, int length, PngHeader* header) {
+  if (length <= 0 || std::memcmp(bytes, pngSignature, size_t(length < 8 ? length : 8)) != 0) return PIC_ERR_FORMAT;
+  if (length < pngIhdrEnd) return PIC_ERR_READ;
+  if (picGetBE32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0) return PIC_ERR_DATA;
+  *header = {picGetBE32(bytes + 16), picGetBE32(bytes + 20), bytes[24], bytes[25], bytes[28]};
+  const int depth = header->depth;
+  switch (header->colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+      if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return PIC_ERR_DATA;
+      break;
+    case PNG_COLOR_TYPE_PALETTE:
+      if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return PIC_ERR_DATA;
+      break;
+    case PNG_COLOR_TYPE_RGB:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      if (depth != 8 && depth != 16) return PIC_ERR_DATA;
+      break;
+    default: return PIC_ERR_DATA;
+  }
+  return header->interlace > 1 ? PIC_ERR_DATA : PIC_OK;
+}
+
+int samplesPerPixel(int colourType) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    default: return 1;
+  }
+}
+
+bool readsAsMap(const PngHeader& header) {
+  return header.colourType == PNG_COLOR_TYPE_PALETTE ||
+         (header.colourType == PNG_COLOR_TYPE_GRAY && header.depth <= 8);
+}
+
+// PIC_ERR_DATA for an image too large to load, or larger than the file's
+// deflate data can hold (each line is stored with a filter byte before it).
+int checkSizes(const PngHeader& header, int64_t fileSize) {
+  if (header.width == 0 || header.height == 0 || header.width > pngMaxSide || header.height > pngMaxSide)
+    return PIC_ERR_DATA;
+  if (picCheckImageSize(header.width, header.height, 8) != PIC_OK) return PIC_ERR_DATA;
+  const int64_t bits = int64_t(header.width) * header.depth * samplesPerPixel(header.colourType);
+  const int64_t stored = int64_t(header.height) * (1 + (bits + 7) / 8);
+  if (stored > fileSize * pngMaxDeflateRatio) return PIC_ERR_DATA;
+  const int64_t decoded = int64_t(header.width) * header.height * (readsAsMap(header) ? 1 : 3);
+  if (header.interlace != 0 && decoded > pngMaxInterlacedBytes) return PIC_ERR_DATA;
+  return PIC_OK;
+}
+
+// One decoded line of 3-byte pixels into planes.
+void splitPixels(const uint8_t* pixel, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  for (int x = 0; x < width; ++x, pixel += 3) {
+    red[x] = pixel[0];
+    green[x] = pixel[1];
+    blue[x] = pixel[2];
+  }
+}
+
+// ---- Guarded libpng steps: plain frames only (see the file comment).
+
+// Creates the reader, reads the chunks up to the image data and sets the
+// transformations; the output is one byte an index or three bytes a pixel.
+bool guardedReadInfo(PngState* state, const PngHeader* header) {
+  if (setjmp(state->recoveryPoint)) return false;
+  state->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, state, errorExit, ignoreWarning);
+  if (!state->png) return false;
+  state->info = png_create_info_struct(state->png);
+  if (!state->info) return false;
+  png_set_read_fn(state->png, state, readData);
+  png_set_user_limits(state->png, pngMaxSide, pngMaxSide);
+  png_set_chunk_malloc_max(state->png, pngMaxChunkBytes);
+  png_set_chunk_cache_max(state->png, pngMaxCachedChunks);
+  png_read_info(state->png, state->info);
+
+  if (header->depth < 8) png_set_packing(state->png);  // a byte an index, values kept
+  if (header->depth == 16) png_set_scale_16(state->png);  // rounded: (v * 255 + 32895) >> 16
+  if (header->colourType & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(state->png);
+  if (!readsAsMap(*header) && !(header->colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(state->png);
+  state->interlaced = png_set_interlace_handling(state->png) > 1;
+  png_read_update_info(state->png, state->info);
+  state->lineBytes = png_get_rowbytes(state->png, state->info);
+  return true;
+}
+
+bool guardedReadLine(PngState* state, png_bytep line) {
+  if (setjmp(state->recoveryPoint)) return false;
+  png_read_row(state->png, line, nullptr);
+  return true;
+}
+
+bool guardedReadImage(PngState* state) {
+  if (setjmp(state->recoveryPoint)) return false;
+  png_read_image(state->png, state->rowPointers);
+  return true;
+}
+
+struct WriteSettings {
+  int width, height, colourType, level;
+};
+
+// Creates the writer and sets the header; a true-colour file's header is
+// written at once, a palette file's with its palette.
+bool guardedStartWrite(PngState* state, const WriteSettings* settings) {
+  if (setjmp(state->recoveryPoint)) return false;
+  state->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, errorExit, ignoreWarning);
+  if (!state->png) return false;
+  state->info = png_create_info_struct(state->png);
+  if (!state->info) return false;
+  png_set_write_fn(state->png, state, writeData, flushData);
+  png_set_compression_level(state->png, settings->level);
+  png_set_IHDR(state->png, state->info, png_uint_32(settings->width), png_uint_32(settings->height), 8,
+               settings->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (settings->colourType == PNG_COLOR_TYPE_RGB) png_write_info(state->png, state->info);
+  return true;
+}
+
+bool guardedWritePalette(PngState* state, const png_color* palette, int colours) {
+  if (setjmp(state->recoveryPoint)) return false;
+  png_set_PLTE(state->png, state->info, palette, colours);
+  png_write_info(state->png, state->info);
+  return true;
+}
+
+// Writes a line; after the last one, completes the file so that a failing
+// final write is reported by the line call rather than lost in close.
+bool guardedWriteLine(PngState* state, png_bytep line, bool last) {
+  if (setjmp(state->recoveryPoint)) return false;
+  png_write_row(state->png, line);
+  if (last) png_write_end(state->png, state->info);
+  return true;
+}
+
+// ---- Operations.
+
+// Releases what an open made, in one place for every path. Destroying a
+// libpng object never fails, and a null one is a no-op.
+picFile* release(picFile* file, PngState* state, int* status, int code) {
+  if (state) {
+    if (state->writing)
+      png_destroy_write_struct(&state->png, &state->info);
+    else if (state->png)
+      png_destroy_read_struct(&state->png, &state->info, nullptr);
+    if (state->stream) picBinClose(state->stream);
+    std::free(state->input);
+    std::free(state->lines);
+    std::free(state->rowPointers);
+    std::free(state->line);
+    std::free(state);
+  }
+  picFreeFile(file);
+  return picOpenResult(status, code, nullptr);
+}
+
+PngState* newState() { return static_cast<PngState*>(std::calloc(1, sizeof(PngState))); }
+
+void setFields(picFile* file, PngState* state, int width, int height, int colourMode, int colours) {
+  file->driverData = state;
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = PIC_COMP_RLE;  // deflate, the format's one compression
+  file->colours = colours;
+  file->planar = 0;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
+}
+
+// The palette, or a grey ramp of 2^depth levels.
+int buildMap(PngState* state, const PngHeader& header) {
+  if (header.colourType == PNG_COLOR_TYPE_PALETTE) {
+    png_colorp palette = nullptr;
+    int colours = 0;
+    if (!png_get_PLTE(state->png, state->info, &palette, &colours) || colours < 1 || colours > PIC_MAX_COLOURS)
+      return 0;
+    for (int i = 0; i < colours; ++i) state->map[i] = picEncodeColour(palette[i].red, palette[i].green, palette[i].blue);
+    return colours;
+  }
+  const int colours = 1 << header.depth;
+  for (int i = 0; i < colours; ++i) {
+    const int level = i * 255 / (colours - 1);
+    state->map[i] = picEncodeColour(level, level, level);
+  }
+  return colours;
+}
+
+picFile* openRead(const char* fileName, int* status) {
+  picFile* file = picNewFile();
+  PngState* state = newState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+  state->input = static_cast<uint8_t*>(std::malloc(pngChunk));
+  if (!state->input) return release(file, state, status, PIC_ERR_OPEN);
+  refill(state, pngFirstRead);
+
+  PngHeader header = {};
+  const int headerStatus = decodeHeader(state->input, state->inputLength, &header);
+  if (headerStatus != PIC_OK) return release(file, state, status, headerStatus);
+  const bool mapped = readsAsMap(header);
+  const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
+  setFields(file, state, sizeFits ? int(header.width) : 0, sizeFits ? int(header.height) : 0,
+            mapped ? PIC_MAP : PIC_RGB, mapped ? 1 << header.depth : 0);
+  // Described but not loadable: close has no libpng object to destroy.
+  if (checkSizes(header, picBinSize(state->stream)) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
+
+  if (!guardedReadInfo(state, &header)) return release(file, state, status, PIC_ERR_READ);
+  state->channels = mapped ? 1 : 3;
+  if (state->lineBytes != size_t(file->width) * size_t(state->channels))
+    return release(file, state, status, PIC_ERR_DATA);
+  if (mapped) {
+    file->colours = buildMap(state, header);
+    if (file->colours == 0) return release(file, state, status, PIC_ERR_DATA);
+  }
+  // An interlaced image is decoded whole at the first line, a plain one line by line.
+  if (!state->interlaced) {
+    state->lines = static_cast<uint8_t*>(std::malloc(state->lineBytes));
+    if (!state->lines) return release(file, state, status, PIC_ERR_READ);
+  }
+  return picOpenResult(status, PIC_OK, file);
+}
+
+// Decodes an interlaced image whole into state->lines.
+bool decodeInterlaced(picFile* file, PngState* state) {
+  const size_t height = size_t(file->height);
+  state->lines = static_cast<uint8_t*>(std::calloc(height, state->lineBytes));
+  state->rowPointers = static_cast<png_bytepp>(std::malloc(height * sizeof(png_bytep)));
+  if (!state->lines || !state->rowPointers) return false;
+  for (size_t y = 0; y < height; ++y) state->rowPointers[y] = state->lines + y * state->lineBytes;
+  return guardedReadImage(state);
+}
+
+// The next decoded line, or null when the data ends or is damaged.
+const uint8_t* nextLine(picFile* file) {
+  PngState* state = stateOf(file);
+  if (state->writing || !state->png || state->broken || state->linesRead >= file->height) return nullptr;
+  const uint8_t* line = state->lines;
+  if (state->interlaced) {
+    if (state->linesRead == 0 && !decodeInterlaced(file, state)) {
+      state->broken = true;
+      return nullptr;
+    }
+    line = state->rowPointers[state->linesRead];
+  } else if (!guardedReadLine(state, state->lines)) {
+    state->broken = true;
+    return nullptr;
+  }
+  ++state->linesRead;
+  --file->currentLine;
+  return line;
+}
+
+picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
+                   int colours, int* status) {
+  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
+      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)))
+    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
+    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+
+  picFile* file = picNewFile();
+  PngState* state = newState();
+  if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
+  state->writing = true;
+  state->line = static_cast<uint8_t*>(std::malloc(size_t(width) * 3));
+  if (!state->line) return release(file, state, status, PIC_ERR_OPEN);
+  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
+  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
+
+  const WriteSettings settings = {width, height, colourMode == PIC_MAP ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
+                                  compression == PIC_COMP_NONE ? 0 : 6};
+  if (!guardedStartWrite(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
+  setFields(file, state, width, height, colourMode, colourMode == PIC_MAP ? colours : 0);
+  file->compression = compression;
+  return picOpenResult(status, PIC_OK, file);
+}
+
+int close(picFile* file) {
+  PngState* state = stateOf(file);
+  // A file written short lacks its end chunk: other readers refuse it.
+  const bool failed = state->writing && (state->writeFailed || state->linesWritten < file->height);
+  const int closed = picBinClose(state->stream);
+  state->stream = nullptr;
+  release(file, state, nullptr, PIC_OK);
+  return failed ? PIC_ERR_WRITE : closed;
+}
+
+int readMap(picFile* file, int32_t* map) {
+  const PngState* state = stateOf(file);
+  if (file->colourMode != PIC_MAP) return PIC_ERR_READ;
+  std::memcpy(map, state->map, size_t(file->colours) * sizeof(int32_t));
+  return PIC_OK;
+}
+
+int writeMap(picFile* file, const int32_t* map) {
+  PngState* state = stateOf(file);
+  if (file->colourMode != PIC_MAP) return PIC_ERR_WRITE;
+  png_color palette[PIC_MAX_COLOURS];
+  for (int i = 0; i < file->colours; ++i) picDecodeColour(&palette[i].red, &palette[i].green, &palette[i].blue, map[i]);
+  return guardedWritePalette(state, palette, file->colours) ? PIC_OK : PIC_ERR_WRITE;
+}
+
+int readLine(picFile* file, uint8_t* line) {
+  if (file->colourMode != PIC_MAP) return PIC_ERR_READ;
+  const uint8_t* decoded = nextLine(file);
+  if (!decoded) return PIC_ERR_READ;
+  std::memcpy(line, decoded, size_t(file->width));
+  return PIC_OK;
+}
+
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  if (file->colourMode != PIC_RGB) return PIC_ERR_READ;
+  const uint8_t* decoded = nextLine(file);
+  if (!decoded) return PIC_ERR_READ;
+  splitPixels(decoded, file->width, red, green, blue);
+  return PIC_OK;
+}
+
+int writeStoredLine(picFile* file) {
+  PngState* state = stateOf(file);
+  const bool last = state->linesWritten + 1 == file->height;
+  if (state->linesWritten >= file->height || !guardedWriteLine(state, state->line, last)) {
+    state->writeFailed = true;
+    return PIC_ERR_WRITE;
+  }
+  ++state->linesWritten;
+  --file->currentLine;
+  return PIC_OK;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  if (file->colourMode != PIC_MAP) return PIC_ERR_WRITE;
+  std::memcpy(stateOf(file)->line, line, size_t(file->width));
+  return writeStoredLine(file);
+}
+
+int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;
+  picPackPixels(red, green, blue, file->width, stateOf(file)->line);
+  return writeStoredLine(file);
+}
+
+int control(void*, int) { return 0; }
+
+picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+                    writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
+
+}  // namespace
+
+picDriver* picPngDriver(void) { return &driver; }
