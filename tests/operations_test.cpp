@@ -26,6 +26,7 @@ struct Script {
   int compression = PIC_COMP_NONE;
   RowOrder order = RowOrder::bottomUp;
   int failAtLine = -1;  // line call (counted from 0) that fails
+  int closeResult = 0;
   std::vector<int32_t> map;
 };
 
@@ -97,7 +98,7 @@ int fakeClose(picFile* file) {
   delete stateOf(file);
   delete file;
   --openFiles;
-  return 0;
+  return script.closeResult;
 }
 
 int fakeReadMap(picFile* file, int32_t* map) {
@@ -377,6 +378,46 @@ TEST_F(Operations, SavesFollowTheDriversMapPlacementAndRowOrder) {
   EXPECT_EQ(PIC_INTERRUPTED, picSaveRGB(2, 2, fakeIndex, indices, green, blue, "out.fake"));
 }
 
+TEST_F(Operations, ASaveIsDoneOnlyWhenTheDriversCloseSucceeds) {
+  const uint8_t plane[4] = {};
+  const int32_t map[1] = {};
+  script.closeResult = 1;
+  EXPECT_EQ(PIC_ERR_WRITE, picSaveRGB(2, 2, fakeIndex, plane, plane, plane, "out.fake"));
+  EXPECT_EQ(PIC_ERR_WRITE, picSaveMap(2, 2, fakeIndex, plane, 1, map, "out.fake"));
+  stopAtCall = 1;  // the first failure decides
+  progress.clear();
+  EXPECT_EQ(PIC_INTERRUPTED, picSaveRGB(2, 2, fakeIndex, plane, plane, plane, "out.fake"));
+  progress.clear();
+  Planes planes(3, 4);
+  EXPECT_EQ(PIC_INTERRUPTED, planes.load(file()));
+}
+
+int recordThenReplace(const char*, int percent, int) {
+  progress.push_back(percent);
+  picSetProgressCallback([](const char*, int later, int) {
+    progress.push_back(1000 + later);
+    return 0;
+  });
+  return 0;
+}
+
+int recordThenRemove(const char*, int percent, int) {
+  progress.push_back(percent);
+  picSetProgressCallback(nullptr);
+  return 0;
+}
+
+TEST_F(Operations, ProgressGoesToTheCallbackInstalledAtEachCall) {
+  Planes planes(3, 4);
+  picSetProgressCallback(recordThenReplace);
+  ASSERT_EQ(PIC_OK, planes.load(file()));
+  EXPECT_EQ(progress, (std::vector<int>{0, 1000, 1025, 1050, 1075, 1100}));
+  progress.clear();
+  picSetProgressCallback(recordThenRemove);
+  ASSERT_EQ(PIC_OK, planes.load(file()));
+  EXPECT_EQ(progress, (std::vector<int>{0}));
+}
+
 TEST_F(Operations, SavesRefuseWhatNoDriverOrBufferCanTake) {
   const uint8_t plane[4] = {};
   const int32_t map[1] = {};
@@ -402,6 +443,46 @@ TEST_F(Operations, ControlReachesTheDriverByIndex) {
   EXPECT_EQ(0, picDriverControl(nullptr, 5, PIC_DRIVER_SUN));
   EXPECT_EQ(0, picDriverControl(nullptr, 5, 0xfe));
   EXPECT_EQ(0, picDriverControl(nullptr, 2, -1));
+}
+
+// Every built-in writer, to a full disk and to a memory buffer one byte short of
+// the file: the save must say that the file is not complete.
+TEST(Saves, EveryWriterReportsBytesThatNeverReachedTheFile) {
+  struct Case {
+    int format;
+    bool mapped;
+  };
+  const Case cases[] = {
+      {PIC_DRIVER_BMP, false},  {PIC_DRIVER_BMP, true},   {PIC_DRIVER_BMP | PIC_COMP_RLE, true},
+      {PIC_DRIVER_PCX, false},  {PIC_DRIVER_PCX, true},   {PIC_DRIVER_GIF, true},
+      {PIC_DRIVER_TIFF, false}, {PIC_DRIVER_TIFF, true},  {PIC_DRIVER_SUN, false},
+      {PIC_DRIVER_SUN, true},   {PIC_DRIVER_SGI, false},  {PIC_DRIVER_SGI, true},
+      {PIC_DRIVER_JPEG | PIC_COMP_RLE, false}, {PIC_DRIVER_JPEG | PIC_COMP_RLE, true},
+      {PIC_DRIVER_ZOT, true},   {PIC_DRIVER_TARGA, false}, {PIC_DRIVER_TARGA | PIC_COMP_RLE, true},
+  };
+  const RgbImage rgb = makeTestImage(4, 4);
+  const MappedImage mapped = makeTestMapped(4, 4, 16);
+  for (const Case& c : cases) {
+    auto save = [&](const char* name) {
+      return c.mapped ? picSaveMap(4, 4, c.format, mapped.indices.data(), 16, mapped.map.data(), name)
+                      : picSaveRGB(4, 4, c.format, rgb.red.data(), rgb.green.data(), rgb.blue.data(), name);
+    };
+    auto saveToMemory = [&](size_t capacity) {
+      std::vector<uint8_t> buffer(capacity);
+      char name[64];
+      picMemoryFileName(name, sizeof name, buffer.data(), int(capacity));
+      picUseMemoryFiles();
+      const int status = save(name);
+      picUseDiskFiles();
+      return status;
+    };
+    SCOPED_TRACE("format " + std::to_string(c.format) + (c.mapped ? " map" : " rgb"));
+    EXPECT_EQ(PIC_ERR_WRITE, save("/dev/full"));
+    ASSERT_EQ(PIC_OK, saveToMemory(1 << 16));
+    const size_t length = size_t(picMemoryFileLength());
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(PIC_ERR_WRITE, saveToMemory(length - 1)) << length << " bytes";
+  }
 }
 
 TEST(Version, IsThreeCharacters) {

@@ -124,8 +124,10 @@ TEST(SunRaster, RefusesWhatTheWriterCannotMake) {
   const uint8_t pixel[1] = {0};
   const int32_t map[1] = {0};
   const std::string path = tempPath("refused.ras");
-  EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveMap(1, 1, sunFormat | PIC_COMP_LZW, pixel, 1, map, path.c_str()));
-  EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(1, 1, sunFormat | PIC_COMP_LZW, pixel, pixel, pixel, path.c_str()));
+  for (int compression : {int(PIC_COMP_LZW), 0x300, 0xff00}) {
+    EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveMap(1, 1, sunFormat | compression, pixel, 1, map, path.c_str()));
+    EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(1, 1, sunFormat | compression, pixel, pixel, pixel, path.c_str()));
+  }
   // A map type 1 with no entries is a header other readers refuse.
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(1, 1, sunFormat, pixel, 0, map, path.c_str()));
 }

@@ -36,6 +36,14 @@ void picCallResolution(const char* fileName, double* xRes, double* yRes, int* un
 picProgressCallback picGetProgressCallback();
 picResolutionCallback picGetResolutionCallback();
 
+// Closes a driver's stream and forgets it, for the driver's close to report:
+// PIC_OK, or PIC_ERR_WRITE when a byte of a written file was lost.
+inline int picCloseStream(picBinFile*& stream) {
+  const int status = picBinClose(stream);
+  stream = nullptr;
+  return status;
+}
+
 // Sets *status when the pointer is not null; returns `result` for tail calls.
 inline picFile* picOpenResult(int* status, int code, picFile* result) {
   if (status) *status = code;

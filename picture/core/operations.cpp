@@ -23,9 +23,11 @@ struct OpenImage {
   OpenImage(const OpenImage&) = delete;
   OpenImage& operator=(const OpenImage&) = delete;
   ~OpenImage() { close(); }
-  void close() {
-    if (file && driver->close) driver->close(file);
+  // The driver's answer: non-zero when a written file lost some of its bytes.
+  int close() {
+    const int result = file && driver->close ? driver->close(file) : 0;
     file = nullptr;
+    return result;
   }
 };
 
@@ -73,23 +75,21 @@ int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
   return PIC_ERR_FORMAT;
 }
 
+// Calls whatever callback is installed at each call: one may be removed or
+// replaced by the callback itself, or by a driver, while the operation runs.
 class Progress {
  public:
-  Progress(const char* fileName, int writing)
-      : callback_(picGetProgressCallback()), fileName_(fileName), writing_(writing) {}
-  void start() const {
-    if (callback_) callback_(fileName_, 0, writing_);
-  }
-  void finish() const {
-    if (callback_) callback_(fileName_, 100, writing_);
-  }
+  Progress(const char* fileName, int writing) : fileName_(fileName), writing_(writing) {}
+  void start() const { report(0); }
+  void finish() const { report(100); }
   // True when the caller asked to stop; `done` of `total` steps were done before this one.
-  bool stop(int64_t done, int64_t total) const {
-    return callback_ && callback_(fileName_, int(done * 100 / total), writing_) != 0;
-  }
+  bool stop(int64_t done, int64_t total) const { return report(int(done * 100 / total)) != 0; }
 
  private:
-  picProgressCallback callback_;
+  int report(int percent) const {
+    const picProgressCallback callback = picGetProgressCallback();
+    return callback ? callback(fileName_, percent, writing_) : 0;
+  }
   const char* fileName_;
   int writing_;
 };
@@ -180,6 +180,9 @@ int savePlanar(OpenImage& image, const Progress& progress, const uint8_t* planes
   }
   return PIC_OK;
 }
+
+// The driver completes and closes the file: a save is done only when that worked.
+int finishSave(OpenImage& image) { return image.close() == 0 ? PIC_OK : PIC_ERR_WRITE; }
 
 int saveInterleaved(OpenImage& image, const Progress& progress, const uint8_t* planes[3]) {
   picFile* file = image.file;
@@ -293,7 +296,7 @@ int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint
   status = planar ? savePlanar(image, progress, planes) : saveInterleaved(image, progress, planes);
   if (status != PIC_OK) return status;
   progress.finish();
-  return PIC_OK;
+  return finishSave(image);
 }
 
 int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
@@ -314,5 +317,5 @@ int picSaveMap(int width, int height, int format, const uint8_t* indices, int co
   }
   if (!file->mapFirst && image.driver->writeMap(file, map) != 0) return PIC_ERR_WRITE;
   progress.finish();
-  return PIC_OK;
+  return finishSave(image);
 }

@@ -372,8 +372,9 @@ void completeSizes(BmpState* state) {
 int close(picFile* file) {
   BmpState* state = stateOf(file);
   if (state->writing) completeSizes(state);
+  const int closed = picCloseStream(state->file);
   release(file, state, nullptr, PIC_OK);
-  return 0;
+  return closed;
 }
 
 int readMap(picFile* file, int32_t* map) {

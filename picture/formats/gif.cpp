@@ -236,8 +236,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 }
 
 int close(picFile* file) {
-  release(file, stateOf(file), nullptr, PIC_OK);
-  return 0;
+  picGifState* state = stateOf(file);
+  const int closed = picCloseStream(state->file);
+  release(file, state, nullptr, PIC_OK);
+  return closed;
 }
 
 // Runs a transfer at `offset`, then returns the stream to where it stood, so

@@ -301,10 +301,12 @@ void splitRgb(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t*
   }
 }
 
-// YCCK files decode to inverted inks (as Adobe writes them): flip them back.
+// Files with an Adobe marker (YCCK files always have one) hold their inks
+// inverted, as Photoshop writes them, and common readers read them so: flip
+// them back. Without the marker the inks are plain.
 void splitCmyk(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t* __restrict green,
-               uint8_t* __restrict blue, int width, bool ycck) {
-  const int flip = ycck ? 0xFF : 0;
+               uint8_t* __restrict blue, int width, bool invertedInks) {
+  const int flip = invertedInks ? 0xFF : 0;
   for (int x = 0; x < width; ++x, pixel += 4) {
     const int white = 255 - (pixel[3] ^ flip);
     red[x] = uint8_t((255 - (pixel[0] ^ flip)) * white / 255);
@@ -473,8 +475,9 @@ int close(picFile* file) {
   if (!state->writing && state->lineBuffer &&
       state->decompressor.output_scanline == state->decompressor.output_height)
     guardedFinishDecompress(state);
+  const int closed = picCloseStream(state->file);
   release(file, state, nullptr, PIC_OK);
-  return 0;
+  return closed;
 }
 
 int readMap(picFile*, int32_t* map) {
@@ -519,7 +522,8 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (outColourSpace == JCS_RGB)
     splitRgb(state->lineBuffer, red, green, blue, file->width);
   else
-    splitCmyk(state->lineBuffer, red, green, blue, file->width, state->fileColourSpace == JCS_YCCK);
+    splitCmyk(state->lineBuffer, red, green, blue, file->width,
+              state->fileColourSpace == JCS_YCCK || state->decompressor.saw_Adobe_marker);
   --file->currentLine;
   return PIC_OK;
 }

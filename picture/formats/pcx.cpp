@@ -306,8 +306,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 }
 
 int close(picFile* file) {
-  release(file, stateOf(file), nullptr, PIC_OK);
-  return 0;
+  PcxState* state = stateOf(file);
+  const int closed = picCloseStream(state->file);
+  release(file, state, nullptr, PIC_OK);
+  return closed;
 }
 
 // The palette bytes behind the image data of an 8-bit version 5 file.

@@ -216,8 +216,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 }
 
 int close(picFile* file) {
-  release(file, stateOf(file), nullptr, PIC_OK);
-  return 0;
+  SunState* state = stateOf(file);
+  const int closed = picCloseStream(state->file);
+  release(file, state, nullptr, PIC_OK);
+  return closed;
 }
 
 int readMap(picFile* file, int32_t* map) {

@@ -156,9 +156,13 @@ toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
   return position < 0 ? failed : toff_t(position);
 }
 
+// What the stream's close answered, for the driver's close: TIFFClose keeps
+// its client close's result to itself.
+int lastStreamClose = PIC_OK;
+
 int tiffClose(thandle_t handle) {
-  picBinClose(streamOf(handle));
-  return 0;
+  lastStreamClose = picBinClose(streamOf(handle));
+  return lastStreamClose == PIC_OK ? 0 : -1;
 }
 
 toff_t tiffSize(thandle_t handle) {
@@ -346,9 +350,15 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   return picOpenResult(status, PIC_OK, file);
 }
 
+// TIFFClose flushes a written file too, but cannot say that it failed.
 int close(picFile* file) {
-  release(file, stateOf(file), nullptr, PIC_OK);
-  return 0;
+  TiffState* state = stateOf(file);
+  const bool writing = state->stream && state->stream->mode == PIC_BIN_WRITE;
+  const bool flushed = !writing || !state->tiff || TIFFFlush(state->tiff);
+  lastStreamClose = PIC_OK;
+  release(file, state, nullptr, PIC_OK);
+  if (!flushed) return PIC_ERR_WRITE;
+  return lastStreamClose;
 }
 
 int readMap(picFile* file, int32_t* map) {

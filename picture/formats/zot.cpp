@@ -161,8 +161,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 }
 
 int close(picFile* file) {
-  release(file, stateOf(file), nullptr, PIC_OK);
-  return 0;
+  ZotState* state = stateOf(file);
+  const int closed = picCloseStream(state->stream);
+  release(file, state, nullptr, PIC_OK);
+  return closed;
 }
 
 int readMap(picFile* file, int32_t* map) {
