@@ -301,12 +301,10 @@ void splitRgb(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t*
   }
 }
 
-// Files with an Adobe marker (YCCK files always have one) hold their inks
-// inverted, as Photoshop writes them, and common readers read them so: flip
-// them back. Without the marker the inks are plain.
+// YCCK files decode to inverted inks (as Adobe writes them): flip them back.
 void splitCmyk(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t* __restrict green,
-               uint8_t* __restrict blue, int width, bool invertedInks) {
-  const int flip = invertedInks ? 0xFF : 0;
+               uint8_t* __restrict blue, int width, bool ycck) {
+  const int flip = ycck ? 0xFF : 0;
   for (int x = 0; x < width; ++x, pixel += 4) {
     const int white = 255 - (pixel[3] ^ flip);
     red[x] = uint8_t((255 - (pixel[0] ^ flip)) * white / 255);
@@ -522,8 +520,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (outColourSpace == JCS_RGB)
     splitRgb(state->lineBuffer, red, green, blue, file->width);
   else
-    splitCmyk(state->lineBuffer, red, green, blue, file->width,
-              state->fileColourSpace == JCS_YCCK || state->decompressor.saw_Adobe_marker);
+    splitCmyk(state->lineBuffer, red, green, blue, file->width, state->fileColourSpace == JCS_YCCK);
   --file->currentLine;
   return PIC_OK;
 }
