@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -149,15 +150,13 @@ std::vector<Colour> medianCut(std::vector<Entry> entries, int maxColours) {
   return palette;
 }
 
-// Index of each distinct colour: sorted entries and their map entries.
-void mapEntries(const std::vector<Entry>& sorted, const std::vector<uint8_t>& entryIndex, size_t pixels,
+// Every pixel's index through a table over all 2^24 colours; only the
+// entries of colours the image has are filled, and only they are read.
+void mapEntries(const std::vector<Entry>& entries, const std::vector<uint8_t>& entryIndex, size_t pixels,
                 const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* indices) {
-  for (size_t p = 0; p < pixels; ++p) {
-    const uint32_t key = keyOf(red[p], green[p], blue[p]);
-    const auto it = std::lower_bound(sorted.begin(), sorted.end(), key,
-                                     [](const Entry& e, uint32_t k) { return e.key < k; });
-    indices[p] = entryIndex[size_t(it - sorted.begin())];
-  }
+  std::unique_ptr<uint8_t[]> indexOf(new uint8_t[size_t(1) << 24]);
+  for (size_t i = 0; i < entries.size(); ++i) indexOf[entries[i].key] = entryIndex[i];
+  for (size_t p = 0; p < pixels; ++p) indices[p] = indexOf[keyOf(red[p], green[p], blue[p])];
 }
 
 // Floyd-Steinberg in serpentine rows; errors carried in sixteenths.

@@ -1,9 +1,12 @@
 // The format table. Writers, as their drivers implement them:
 // - GIF and ZOT hold colour maps only: true colour is quantised for them.
 // - BMP, PCX, TIFF, Sun raster, Targa, PNM and PNG write a map as it is (PNM
-//   writes a map that is not grey as true colour itself).
+//   writes a grey map as P5 and any other as P6; it writes no PBM, so .pbm
+//   names a PNM file of the kind the writer picks).
 // - JPEG writes a map as the grey levels of its entries, SGI writes the
 //   indices as grey levels: a map that is not grey goes to them as true colour.
+// Usual compressions: GIF and TIFF LZW, PCX and JPEG their only one, PNG
+// deflate (PIC_COMP_RLE; PIC_COMP_NONE stores it uncompressed), else none.
 #include "tools/pictool/formats.h"
 
 #include <algorithm>
@@ -28,7 +31,7 @@ const Format formats[] = {
     {"zot", PIC_DRIVER_ZOT, 0, ".zot", false, MapWriter::keeps, PIC_COMP_NONE},
     {"tga", PIC_DRIVER_TARGA, 0, ".tga", true, MapWriter::keeps, PIC_COMP_NONE},
     {"pnm", -1, PIC_EXTRA_PNM, ".ppm .pgm .pbm .pnm", true, MapWriter::keeps, PIC_COMP_NONE},
-    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps, PIC_COMP_NONE},
+    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps, PIC_COMP_RLE},
 };
 
 int extraDrivers = -1;  // table index of the first extra driver, -1 without them
