@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgl1-mesa-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev
-  libjpeg62-turbo-dev libtiff-dev libpng-dev
+  libjpeg62-turbo-dev libtiff-dev libpng-dev libstb-dev libgif-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps
   imagemagick netpbm python3-pil
