@@ -405,6 +405,32 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
   }
 }
 
+// A Targa file begins with its identification field's length: 10 makes its
+// first byte PCX's, and the rest of its header is what leaves it to Targa.
+TEST(Pcx, ATargaWithATenByteIdentificationFieldLoadsAsTarga) {
+  const RgbImage rgb = makeTestImage(5, 3);
+  const MappedImage mapped = makeTestMapped(5, 3, 7);
+  for (const int compression : {int(PIC_COMP_NONE), int(PIC_COMP_RLE)}) {
+    for (const bool isMapped : {false, true}) {
+      SCOPED_TRACE((compression ? "run-length " : "") + std::string(isMapped ? "mapped" : "true colour"));
+      std::vector<uint8_t> bytes;
+      const int format = PIC_DRIVER_TARGA | compression;
+      ASSERT_EQ(PIC_OK, isMapped ? memorySaveMap(mapped, format, &bytes) : memorySaveRGB(rgb, format, &bytes));
+      ASSERT_EQ(0, bytes[0]);
+      bytes[0] = 10;  // identification field length
+      const uint8_t identification[10] = {'i', 'd', 'e', 'n', 't', 'i', 't', 'y', '1', '0'};
+      bytes.insert(bytes.begin() + 18, identification, identification + 10);
+      const std::string path = writeTempFile("identified.tga", bytes);
+      int found = -1;
+      EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &found));
+      EXPECT_EQ(PIC_DRIVER_TARGA, found & 0xff);
+      RgbImage loaded;
+      ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &loaded));
+      EXPECT_EQ(0u, countDifferences(loaded, isMapped ? mappedToRgb(mapped) : rgb));
+    }
+  }
+}
+
 TEST(Pcx, TruncatedFilesFailWithAStatus) {
   const RgbImage image = makeTestImage(21, 6, 4);
   const MappedImage mapped = makeTestMapped(21, 6, 256, 4);

@@ -6,6 +6,10 @@
 // 8-bit colour-mapped and 24-bit images, run-length encoded or not: the
 // format has one compression, so any compression code asks for it. Refuses
 // other plane layouts and rows shorter than the width needs.
+// A file that begins with 10 but carries an unknown version, encoding or bit
+// depth is not taken for PCX (PIC_ERR_FORMAT): it is left to the drivers after
+// this one, so that a Targa file with a 10-byte identification field, whose
+// first byte is 10 too, still loads as Targa.
 #include <cstring>
 #include <memory>
 #include <new>

@@ -4,8 +4,9 @@
 // colour, in blue-green-red order or (type 3) red-green-blue order; a 32-bit
 // pixel carries an unused byte before its colours. Run-length data is one
 // stream over the whole image, so a run may go on into the next line.
-// Writes 8-bit colour-mapped and 24-bit files, always uncompressed. Refuses
-// other depths, maps of more than 256 entries, and LZW.
+// Writes 8-bit colour-mapped and 24-bit files, always uncompressed (also when
+// run-length is asked for). Refuses other depths, maps of more than 256
+// entries, and every compression code but none and run-length.
 #include <cstring>
 #include <memory>
 #include <new>

@@ -7,7 +7,8 @@
 //   ,i,i,...
 //   )
 // Reads and writes colour-mapped images of up to 256 colours; numbers are read
-// by their digits alone. Refuses true colour and LZW.
+// by their digits alone. Refuses true colour, and every compression code but
+// none and run-length (both write the same plain text).
 #include <algorithm>
 #include <climits>
 #include <cstdio>
