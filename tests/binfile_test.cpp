@@ -154,6 +154,43 @@ TEST(BinFile, MemoryWritesAndSeeksStayWithinTheCapacity) {
   picBinClose(second);
 }
 
+// A writing stream's close says whether every byte given to it arrived, even
+// when a later call cleared the error indicator or the bytes sat in a buffer.
+TEST(BinFile, CloseSaysWhetherEveryWrittenByteArrived) {
+  uint8_t bytes[4] = {};
+  const std::string name = memoryName(bytes, sizeof bytes);
+  struct Case {
+    const char* what;
+    bool memory;
+    void (*transfers)(picBinFile*);
+    int status;
+  };
+  const Case cases[] = {
+      {"fits", true, [](picBinFile* f) { picBinWrite(f, "abcd", 4); }, PIC_OK},
+      {"write past the end, then a seek", true,
+       [](picBinFile* f) { picBinWrite(f, "abcde", 5); picBinSeekSet(f, 0); }, PIC_ERR_WRITE},
+      {"print past the end, then a write", true,
+       [](picBinFile* f) { picBinPrintf(f, "%s", "abcde"); picBinWrite(f, "a", 1); }, PIC_ERR_WRITE},
+      {"seek past the end", true, [](picBinFile* f) { picBinSeekSet(f, 5); }, PIC_ERR_WRITE},
+      {"buffered bytes to a full disk", false, [](picBinFile* f) { picBinWrite(f, "abcd", 4); },
+       PIC_ERR_WRITE},
+  };
+  for (const Case& c : cases) {
+    if (c.memory) picUseMemoryFiles();
+    picBinFile* file = picBinOpen(c.memory ? name.c_str() : "/dev/full", PIC_BIN_WRITE, 0);
+    ASSERT_NE(file, nullptr) << c.what;
+    c.transfers(file);
+    EXPECT_EQ(c.status, picBinClose(file)) << c.what;
+    picUseDiskFiles();
+  }
+  MemoryFiles memory;
+  picBinFile* reading = picBinOpen(name.c_str(), PIC_BIN_READ, 0);
+  uint8_t five[5];
+  EXPECT_EQ(0, picBinRead(reading, five, 5));  // a failed read is the reader's to report
+  EXPECT_EQ(PIC_OK, picBinClose(reading));
+  EXPECT_EQ(PIC_OK, picBinClose(nullptr));
+}
+
 TEST(BinFile, MemoryPrintFillsTheCapacityExactlyAndNoFurther) {
   // Texts short and long (formatted aside in different ways), each exactly the
   // capacity; the byte behind the capacity must keep its value.
