@@ -32,6 +32,18 @@ g_registry& g_registry_instance() {
   return *registry;
 }
 
+// Hands back the bucket array of a table that has emptied out, so that a
+// program that once had a million arrays live does not keep their buckets;
+// shrinking only at an eighth keeps the cost constant per release.
+void g_shrink_when_sparse(std::unordered_map<uintptr_t, g_block_record>& live) {
+  if (live.bucket_count() < 1024 || live.size() > live.bucket_count() / 8) return;
+  try {
+    live.rehash(0);
+  } catch (const std::bad_alloc&) {
+    // The table stays as large as it was.
+  }
+}
+
 void g_forget_oldest_release(g_registry& registry, g_release oldest) {
   const auto remembered = registry.released.find(oldest.block);
   if (remembered != registry.released.end() && remembered->second == oldest.serial)
@@ -58,6 +70,7 @@ void g_registry_reshape(uintptr_t block, const g_shape& shape) {
 void g_registry_release(uintptr_t block) {
   g_registry& registry = g_registry_instance();
   registry.live.erase(block);
+  g_shrink_when_sparse(registry.live);
   const uint64_t serial = registry.nextSerial++;
   g_release& slot = registry.releases[serial % G_RELEASED_MEMORY];
   if (serial >= G_RELEASED_MEMORY) g_forget_oldest_release(registry, slot);
