@@ -209,8 +209,21 @@ int quantise(int width, int height, const uint8_t* red, const uint8_t* green, co
     dither(width, height, red, green, blue, palette, indices);
   else
     mapEntries(entries, entryIndex, pixels, red, green, blue, indices);
-  for (size_t i = 0; i < palette.size(); ++i) map[i] = picEncodeColour(palette[i].c[0], palette[i].c[1], palette[i].c[2]);
-  *colours = int(palette.size());
+  // Only the entries some pixel uses, each colour once.
+  std::array<bool, PIC_MAX_COLOURS> used{};
+  for (size_t p = 0; p < pixels; ++p) used[indices[p]] = true;
+  std::array<uint8_t, PIC_MAX_COLOURS> renumbered{};
+  int count = 0;
+  for (size_t i = 0; i < palette.size(); ++i) {
+    if (!used[i]) continue;
+    const int32_t colour = picEncodeColour(palette[i].c[0], palette[i].c[1], palette[i].c[2]);
+    int slot = 0;
+    while (slot < count && map[slot] != colour) ++slot;
+    if (slot == count) map[count++] = colour;
+    renumbered[i] = uint8_t(slot);
+  }
+  for (size_t p = 0; p < pixels; ++p) indices[p] = renumbered[indices[p]];
+  *colours = count;
   return PIC_OK;
 }
 

@@ -17,7 +17,8 @@ extern "C" {
  * is reduced by median cut (boxes split where the error is largest, their
  * means refined twice) and every pixel takes its nearest entry; with dither
  * non-zero the error is spread to the neighbours (Floyd-Steinberg) instead.
- * *colours receives the number of map entries used. Returns PIC_OK, or
+ * The map holds each colour once and only colours some pixel has; *colours
+ * receives the number of its entries. Returns PIC_OK, or
  * PIC_ERR_DATA for a size or maxColours out of range or when memory runs out
  * (nothing is written then). */
 int picQuantise(int width, int height, const uint8_t* red, const uint8_t* green,
