@@ -417,17 +417,81 @@ TEST(Sgi, HostileTablesAreRefusedWithoutHugeAllocations) {
     EXPECT_EQ(PIC_ERR_READ, loadBytes(bytes, &image));
     EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
   }
-  // Tables of 3 * 65535 entries claimed by a file of a few hundred bytes.
+  // Tables of 3 * 65535 entries claimed by a file of a few hundred bytes, and a
+  // verbatim file far shorter than its size claims: described, never loaded.
   h.xSize = 4;
   h.ySize = 65535;
   h.zSize = 3;
   h.dimension = 3;
-  std::vector<uint8_t> bytes = buildRunLength(h, {{4, 9, 0}});
-  int width = 0;
-  EXPECT_EQ(PIC_ERR_READ, infoOf(bytes, &width, nullptr, nullptr, nullptr));
-  // A verbatim file far shorter than its size claims.
-  h.storage = 0;
-  EXPECT_EQ(PIC_ERR_READ, infoOf(buildHeader(h), &width, nullptr, nullptr, nullptr));
+  for (const std::vector<uint8_t>& bytes : {buildRunLength(h, {{4, 9, 0}}), buildHeader(h)}) {
+    int width = 0, height = 0;
+    EXPECT_EQ(PIC_OK, infoOf(bytes, &width, &height, nullptr, nullptr));
+    EXPECT_EQ(4, width);
+    EXPECT_EQ(65535, height);
+    RgbImage image;
+    EXPECT_EQ(PIC_ERR_READ, loadBytes(bytes, &image));
+  }
+}
+
+// The packed rows of a run-length file holding `image`: one literal packet per
+// row, file order (row r of plane k at r + k * height, row 0 = the bottom).
+std::vector<std::vector<uint8_t>> literalRows(const RgbImage& image) {
+  std::vector<std::vector<uint8_t>> rows;
+  for (const std::vector<uint8_t>* plane : {&image.red, &image.green, &image.blue})
+    for (int r = 0; r < image.height; ++r) {
+      const auto start = plane->begin() + long(r) * image.width;
+      std::vector<uint8_t> row = {uint8_t(0x80 | image.width)};
+      row.insert(row.end(), start, start + image.width);
+      row.push_back(0);  // end of row
+      rows.push_back(row);
+    }
+  return rows;
+}
+
+TEST(Sgi, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
+  const RgbImage source = makeTestImage(5, 4, 3);
+  std::vector<uint8_t> verbatim;  // 512 + 3 planes of 4 rows of 5 bytes
+  ASSERT_EQ(PIC_OK, memorySaveRGB(source, sgiFormat, &verbatim));
+  ASSERT_EQ(572u, verbatim.size());
+  SgiHeader h;
+  h.xSize = 5;
+  h.ySize = 4;
+  // 512 + tables of 12 offsets and 12 lengths (to 608) + 12 rows of 7 bytes.
+  const std::vector<uint8_t> runLength = buildRunLength(h, literalRows(source));
+  ASSERT_EQ(692u, runLength.size());
+  struct Case {
+    const char* what;
+    const std::vector<uint8_t>* file;
+    size_t length;
+    int status;
+    const char *red, *green, *blue;  // rows from the bottom: + loaded, . untouched
+  };
+  const Case cases[] = {
+      {"verbatim, whole", &verbatim, 572, PIC_OK, "++++", "++++", "++++"},
+      {"verbatim, last byte missing", &verbatim, 571, PIC_ERR_READ, "++++", "++++", "+++."},
+      {"verbatim, cut in red row 2", &verbatim, 512 + 2 * 5 + 3, PIC_ERR_READ, "++..", "....", "...."},
+      {"verbatim, header only", &verbatim, 512, PIC_ERR_READ, "....", "....", "...."},
+      {"run-length, whole", &runLength, 692, PIC_OK, "++++", "++++", "++++"},
+      {"run-length, last byte missing", &runLength, 691, PIC_ERR_READ, "++++", "++++", "+++."},
+      {"run-length, cut in green row 1", &runLength, 608 + 5 * 7 + 3, PIC_ERR_READ, "++++", "+...", "...."},
+      {"run-length, cut in the lengths", &runLength, 560 + 4 * 2 + 1, PIC_ERR_READ, "....", "....", "...."},
+      {"run-length, header only", &runLength, 512, PIC_ERR_READ, "....", "....", "...."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = writeTempFile("cut.sgi", {c.file->begin(), c.file->begin() + long(c.length)});
+    int format = -1, width = 0, height = 0;
+    EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+    EXPECT_EQ(PIC_DRIVER_SGI, format & 0xff);
+    EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+    EXPECT_EQ(5, width);
+    EXPECT_EQ(4, height);
+    const RowsLoaded loaded = loadRowsOf(path, source);
+    EXPECT_EQ(c.status, loaded.status);
+    EXPECT_EQ(c.red, loaded.red);
+    EXPECT_EQ(c.green, loaded.green);
+    EXPECT_EQ(c.blue, loaded.blue);
+  }
 }
 
 // The driver's own answer, whatever the drivers tried before it say.

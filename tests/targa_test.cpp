@@ -637,26 +637,85 @@ TEST(Targa, FilesOfOtherFormatsAreNeverClaimed) {
 
 // ---- Hostile and truncated files -----------------------------------------------
 
-TEST(Targa, HostileSizesAreRefusedBeforeAllocating) {
+// Sizes far beyond the file are described (a pixel limit is the caller's or the
+// library's business); the driver allocates no more than a line, and the first
+// line that is not there fails.
+TEST(Targa, AbsurdSizesAreDescribedButAllocateNoMoreThanALine) {
   TgaHeader h;
-  h.width = h.height = 65535;  // claims 12 GB of pixels in a few bytes
-  std::vector<uint8_t> bytes = buildHeader(h);
-  append(bytes, {1, 2, 3});
-  int width = 0;
-  EXPECT_EQ(PIC_ERR_READ, picImageInfo(writeTemp(bytes).c_str(), &width, nullptr, nullptr, nullptr));
+  h.width = h.height = 30000;  // claims 2.7 GB of pixels in a few bytes
+  std::vector<uint8_t> uncompressed = buildHeader(h);
+  append(uncompressed, {1, 2, 3});
   h.imageType = 10;
-  bytes = buildHeader(h);
-  append(bytes, {0xff, 1, 2, 3});
-  EXPECT_EQ(PIC_ERR_READ, picImageInfo(writeTemp(bytes).c_str(), &width, nullptr, nullptr, nullptr));
+  std::vector<uint8_t> runLength = buildHeader(h);
+  append(runLength, {0xff, 1, 2, 3});
+  for (const std::vector<uint8_t>* bytes : {&uncompressed, &runLength}) {
+    const std::string path = writeTemp(*bytes);
+    int width = 0, height = 0;
+    EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+    EXPECT_EQ(30000, width);
+    EXPECT_EQ(30000, height);
+    int status = -2;
+    picFile* file = picTargaDriver()->openRead(path.c_str(), &status);
+    ASSERT_EQ(PIC_OK, status);
+    std::vector<uint8_t> red(30000), green(30000), blue(30000);
+    EXPECT_EQ(PIC_ERR_READ, picTargaDriver()->readRGBLine(file, red.data(), green.data(), blue.data()));
+    picTargaDriver()->close(file);
+  }
   h = TgaHeader{};
   h.imageType = 1;  // a map that passes the end of the file
   h.mapType = 1;
   h.mapLength = 256;
   h.mapEntryBits = 32;
   h.depth = 8;
-  bytes = buildHeader(h);
+  std::vector<uint8_t> bytes = buildHeader(h);
   append(bytes, {1, 2, 3, 4, 5});
-  EXPECT_EQ(PIC_ERR_READ, picImageInfo(writeTemp(bytes).c_str(), &width, nullptr, nullptr, nullptr));
+  int colours = 0;
+  EXPECT_EQ(PIC_OK, picImageInfo(writeTemp(bytes).c_str(), nullptr, nullptr, nullptr, &colours));
+  EXPECT_EQ(256, colours);
+  MappedImage image;
+  EXPECT_EQ(PIC_ERR_READ, libraryLoadMap(writeTemp(bytes), &image));
+}
+
+TEST(Targa, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
+  const RgbImage source = makeTestImage(5, 4, 3);
+  std::vector<uint8_t> topFirst, runLength;  // as the library writes them: top line first
+  ASSERT_EQ(PIC_OK, memorySaveRGB(source, tgaFormat, &topFirst));
+  ASSERT_EQ(PIC_OK, memorySaveRGB(source, tgaFormat | PIC_COMP_RLE, &runLength));
+  ASSERT_EQ(18u + 4 * 15, topFirst.size());
+  std::vector<uint8_t> bottomFirst = topFirst;  // the same lines, now read bottom line first
+  bottomFirst[17] = 0;
+  struct Case {
+    const char* what;
+    const std::vector<uint8_t>* file;
+    size_t cut;  // bytes missing at the end
+    int status;
+    const char* rows;  // from the bottom: + loaded, . untouched
+  };
+  const Case cases[] = {
+      {"top first, whole", &topFirst, 0, PIC_OK, "++++"},
+      {"top first, last byte missing", &topFirst, 1, PIC_ERR_READ, ".+++"},
+      {"top first, one line and a half", &topFirst, 15 * 2 + 8, PIC_ERR_READ, "...+"},
+      {"top first, header only", &topFirst, 4 * 15, PIC_ERR_READ, "...."},
+      {"bottom first, last byte missing", &bottomFirst, 1, PIC_ERR_READ, "+++."},
+      {"bottom first, one line and a half", &bottomFirst, 15 * 2 + 8, PIC_ERR_READ, "+..."},
+      {"run-length, whole", &runLength, 0, PIC_OK, "++++"},
+      {"run-length, last byte missing", &runLength, 1, PIC_ERR_READ, ".+++"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = writeTemp({c.file->begin(), c.file->end() - long(c.cut)}, "cut.tga");
+    int format = -1, width = 0, height = 0;
+    EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+    EXPECT_EQ(tgaFormat, format & 0xff);
+    EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+    EXPECT_EQ(5, width);
+    EXPECT_EQ(4, height);
+    const RowsLoaded loaded = loadRowsOf(path, c.file == &bottomFirst ? flipped(source) : source);
+    EXPECT_EQ(c.status, loaded.status);
+    EXPECT_EQ(c.rows, loaded.red);
+    EXPECT_EQ(c.rows, loaded.green);
+    EXPECT_EQ(c.rows, loaded.blue);
+  }
 }
 
 TEST(Targa, TruncatedFilesEndInAStatus) {

@@ -7,7 +7,15 @@
 // colour-mapped images (the indices themselves), three channels for true colour.
 // Refuses colour-map-only files, other channel counts, other sample sizes and
 // storage kinds, and LZW.
+// Run-length tables: a file of dimension 1 has tables of one entry each (one
+// row of one channel), one of dimension 2 of y size entries (one channel),
+// whatever its y and z sizes say; netpbm reads them so, and ImageMagick and
+// Pillow (who take y size * z size entries) agree on every file whose header
+// says y size 1 and z size 1 for dimension 1, z size 1 for dimension 2.
+// A file cut short is still described; its load fills the rows that are there.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -159,21 +167,25 @@ void setCommonFields(picFile* file) {
 }
 
 // Reads both run-length tables (rows * channels entries each), keeping only the
-// channels the image uses. The tables must lie inside the file.
+// channels the image uses. Of a file cut short, only the entries whose offset
+// and length are both there are kept (and allocated): the rows past them fail
+// to load, the rows before them still do.
 int readTables(SgiState* state, int64_t rows, int64_t channels, int channelsUsed) {
   const int64_t allEntries = rows * channels;
-  const int64_t tableEnd = sgiHeaderSize + 8 * allEntries;
-  if (state->fileSize >= 0 && tableEnd > state->fileSize) return PIC_ERR_READ;
-  if (tableEnd > INT32_MAX) return PIC_ERR_READ;
+  const int64_t lengthsStart = sgiHeaderSize + 4 * allEntries;
+  int64_t kept = rows * (channelsUsed < channels ? channelsUsed : channels);
+  if (state->fileSize >= 0)
+    kept = std::min(kept, std::max<int64_t>(0, (state->fileSize - lengthsStart) / 4));
+  if (lengthsStart + 4 * kept > INT32_MAX) kept = 0;  // beyond any offset the stream takes
   state->tableRows = rows;
-  state->tableEntries = rows * (channelsUsed < channels ? channelsUsed : channels);
-  const size_t entries = size_t(state->tableEntries);
+  state->tableEntries = kept;
+  const size_t entries = size_t(kept);
   state->rowOffsets.reset(new (std::nothrow) uint32_t[entries ? entries : 1]);
   state->rowLengths.reset(new (std::nothrow) uint32_t[entries ? entries : 1]);
   if (!state->rowOffsets || !state->rowLengths) return PIC_ERR_READ;
   if (entries) {
     picBinRead32(state->stream, state->rowOffsets.get(), int(entries));
-    picBinSeekSet(state->stream, int(sgiHeaderSize + 4 * allEntries));
+    picBinSeekSet(state->stream, int(lengthsStart));
     picBinRead32(state->stream, state->rowLengths.get(), int(entries));
   }
   return picBinError(state->stream) ? PIC_ERR_READ : PIC_OK;
@@ -232,10 +244,8 @@ picFile* openRead(const char* fileName, int* status) {
     const int tables = readTables(state, dimension == 1 ? 1 : ySize, dimension < 3 ? 1 : zSize,
                                   channelsUsed);
     if (tables != PIC_OK) return release(file, state, status, tables);
-  } else if (state->fileSize >= 0 &&
-             sgiHeaderSize + int64_t(state->rowBytes) * file->height * channelsUsed > state->fileSize) {
-    return release(file, state, status, PIC_ERR_READ);  // the planes end early
   }
+  // Verbatim planes that end early are found by the row that is not there.
   state->rowBuffer.reset(new (std::nothrow) uint8_t[size_t(state->maxPackedRow)]);
   state->samples.reset(new (std::nothrow) uint16_t[size_t(width)]);
   if (!state->rowBuffer || !state->samples) return release(file, state, status, PIC_ERR_READ);
@@ -329,15 +339,19 @@ int readPackedRow(picFile* file, uint8_t* line) {
   return PIC_OK;
 }
 
+// Reads through the row buffer, so that a row the file cuts short leaves the
+// caller's line as it was.
 int readVerbatimRow(picFile* file, uint8_t* line) {
   SgiState* state = stateOf(file);
-  uint8_t* target = state->bytesPerSample == 1 ? line : state->rowBuffer.get();
-  if (picBinRead(state->stream, target, state->rowBytes) != state->rowBytes || picBinError(state->stream))
+  uint8_t* row = state->rowBuffer.get();
+  if (picBinRead(state->stream, row, state->rowBytes) != state->rowBytes || picBinError(state->stream))
     return PIC_ERR_READ;
-  if (state->bytesPerSample == 2) {
-    unpackWords(target, file->width, state->samples.get());
-    scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
+  if (state->bytesPerSample == 1) {
+    std::memcpy(line, row, size_t(file->width));
+    return PIC_OK;
   }
+  unpackWords(row, file->width, state->samples.get());
+  scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
   return PIC_OK;
 }
 

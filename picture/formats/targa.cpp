@@ -289,17 +289,12 @@ picFile* openRead(const char* fileName, int* status) {
       !isKnownDepth(state->depth) || width == 0 || height == 0)
     return release(file, state, status, PIC_ERR_FORMAT);
 
-  // Where the map and the lines lie; both must be inside the file.
+  // Where the map and the lines lie. A file cut short is still described; its
+  // load fills the lines that are there and then fails.
   const int64_t mapBytes = state->mapType ? int64_t(state->mapLength) * bytesFor(state->mapEntryBits) : 0;
   const int64_t mapOffset = tgaHeaderSize + int64_t(header[offIdLength]);
   const int64_t dataOffset = mapOffset + mapBytes;
   const int pixelBytes = bytesFor(state->depth);
-  const int64_t pixels = int64_t(width) * height;
-  const int64_t leastData = isRunLength(state->imageType)
-      ? (pixels + maxPacketPixels - 1) / maxPacketPixels * (1 + pixelBytes)
-      : lineBytesFor(width, state->depth) * height;
-  const long fileSize = picBinSize(state->stream);
-  if (fileSize >= 0 && dataOffset + leastData > fileSize) return release(file, state, status, PIC_ERR_READ);
   state->mapOffset = long(mapOffset);
   state->dataOffset = long(dataOffset);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -176,6 +177,30 @@ int libraryLoadRGB(const std::string& path, RgbImage* image) {
   if (status != PIC_OK) return status;
   *image = RgbImage(width, height);
   return picLoadRGB(path.c_str(), image->red.data(), image->green.data(), image->blue.data());
+}
+
+RowsLoaded loadRowsOf(const std::string& path, const RgbImage& source) {
+  RgbImage image(source.width, source.height);
+  const uint8_t untouched = 0xA5;  // a level no row of makeTestImage's holds throughout
+  for (auto* plane : {&image.red, &image.green, &image.blue}) plane->assign(plane->size(), untouched);
+  RowsLoaded result;
+  result.status = picLoadRGB(path.c_str(), image.red.data(), image.green.data(), image.blue.data());
+  const auto describe = [&](const std::vector<uint8_t>& loaded, const std::vector<uint8_t>& wanted) {
+    std::string rows;
+    const size_t width = size_t(source.width);
+    for (size_t at = 0; at < loaded.size(); at += width) {
+      const auto row = loaded.begin() + long(at);
+      if (std::all_of(row, row + long(width), [&](uint8_t v) { return v == untouched; }))
+        rows += '.';
+      else
+        rows += std::equal(row, row + long(width), wanted.begin() + long(at)) ? '+' : '?';
+    }
+    return rows;
+  };
+  result.red = describe(image.red, source.red);
+  result.green = describe(image.green, source.green);
+  result.blue = describe(image.blue, source.blue);
+  return result;
 }
 
 int libraryLoadMap(const std::string& path, MappedImage* image) {

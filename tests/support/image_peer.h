@@ -79,6 +79,15 @@ void expectTruncationsFail(const std::vector<uint8_t>& bytes, const std::string&
 std::vector<uint8_t> readFileBytes(const std::string& path);
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// A load of a damaged file into planes of `source`'s size preset to 0xA5: the
+// status, and per plane one character per row from row 0 (the bottom): '+' the
+// row as in `source`, '.' untouched, '?' anything else.
+struct RowsLoaded {
+  int status = 0;
+  std::string red, green, blue;
+};
+RowsLoaded loadRowsOf(const std::string& path, const RgbImage& source);
+
 // Number of samples differing by more than `tolerance`; 0 when equal. Different
 // sizes count as width*height*3+1.
 size_t countDifferences(const RgbImage& a, const RgbImage& b, int tolerance = 0);
