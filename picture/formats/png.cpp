@@ -40,6 +40,9 @@ const int64_t pngMaxDeflateRatio = 1032;
 const int64_t pngMaxInterlacedBytes = int64_t(256) << 20;
 const png_alloc_size_t pngMaxChunkBytes = 8u << 20;
 const png_uint_32 pngMaxCachedChunks = 256;
+// libpng takes image data from the file in pieces of this size; a file cut
+// short loses the lines of the piece it ends in, so pieces are kept small.
+const size_t pngDataPiece = 1024;
 
 // What the IHDR chunk says, read before libpng is involved.
 struct PngHeader {
@@ -191,6 +194,7 @@ bool guardedReadInfo(PngState* state, const PngHeader* header) {
   png_set_user_limits(state->png, pngMaxSide, pngMaxSide);
   png_set_chunk_malloc_max(state->png, pngMaxChunkBytes);
   png_set_chunk_cache_max(state->png, pngMaxCachedChunks);
+  png_set_compression_buffer_size(state->png, pngDataPiece);
   png_read_info(state->png, state->info);
 
   if (header->depth < 8) png_set_packing(state->png);  // a byte an index, values kept
@@ -203,15 +207,19 @@ bool guardedReadInfo(PngState* state, const PngHeader* header) {
   return true;
 }
 
-bool guardedReadLine(PngState* state, png_bytep line) {
+// Reads a line; after the last one, the chunks up to the end, so that a file
+// cut short anywhere is reported.
+bool guardedReadLine(PngState* state, png_bytep line, bool last) {
   if (setjmp(state->recoveryPoint)) return false;
   png_read_row(state->png, line, nullptr);
+  if (last) png_read_end(state->png, nullptr);
   return true;
 }
 
 bool guardedReadImage(PngState* state) {
   if (setjmp(state->recoveryPoint)) return false;
   png_read_image(state->png, state->rowPointers);
+  png_read_end(state->png, nullptr);
   return true;
 }
 
@@ -317,13 +325,14 @@ picFile* openRead(const char* fileName, int* status) {
 
   PngHeader header = {};
   const int headerStatus = decodeHeader(state->input, state->inputLength, &header);
-  if (headerStatus != PIC_OK) return release(file, state, status, headerStatus);
+  if (headerStatus != PIC_OK && headerStatus != PIC_ERR_DATA) return release(file, state, status, headerStatus);
   const bool mapped = readsAsMap(header);
   const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
   setFields(file, state, sizeFits ? int(header.width) : 0, sizeFits ? int(header.height) : 0,
-            mapped ? PIC_MAP : PIC_RGB, mapped ? 1 << header.depth : 0);
+            mapped ? PIC_MAP : PIC_RGB, mapped && header.depth <= 8 ? 1 << header.depth : 0);
   // Described but not loadable: close has no libpng object to destroy.
-  if (checkSizes(header, picBinSize(state->stream)) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
+  if (headerStatus != PIC_OK || checkSizes(header, picBinSize(state->stream)) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, file);
 
   if (!guardedReadInfo(state, &header)) return release(file, state, status, PIC_ERR_READ);
   state->channels = mapped ? 1 : 3;
@@ -362,7 +371,7 @@ const uint8_t* nextLine(picFile* file) {
       return nullptr;
     }
     line = state->rowPointers[state->linesRead];
-  } else if (!guardedReadLine(state, state->lines)) {
+  } else if (!guardedReadLine(state, state->lines, state->linesRead + 1 == file->height)) {
     state->broken = true;
     return nullptr;
   }
