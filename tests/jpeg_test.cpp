@@ -28,6 +28,7 @@ struct EncodeOptions {
   int quality = 90;
   bool progressive = false;
   int restartRows = 0;
+  bool adobeMarker = true;  // libjpeg writes one for CMYK and YCCK unless told not to
   std::vector<jpeg_scan_info> scans;  // a custom scan script when not empty
 };
 
@@ -55,6 +56,7 @@ std::vector<uint8_t> libjpegEncode(int width, int height, const std::vector<uint
   jpeg_set_defaults(&compressor);
   jpeg_set_colorspace(&compressor, options.fileSpace);
   jpeg_set_quality(&compressor, options.quality, TRUE);
+  if (!options.adobeMarker) compressor.write_Adobe_marker = FALSE;
   if (options.progressive) jpeg_simple_progression(&compressor);
   if (!options.scans.empty()) {
     compressor.scan_info = options.scans.data();
@@ -77,6 +79,7 @@ std::vector<uint8_t> libjpegEncode(int width, int height, const std::vector<uint
 struct Decoded {
   int width = 0, height = 0, components = 0;
   J_COLOR_SPACE fileSpace = JCS_UNKNOWN;
+  bool adobeMarker = false;
   int densityUnit = 0, xDensity = 0, yDensity = 0;
   std::vector<uint8_t> pixels;  // top line first, interleaved
 };
@@ -92,6 +95,7 @@ Decoded libjpegDecode(const std::vector<uint8_t>& bytes, J_COLOR_SPACE outputSpa
   jpeg_read_header(&decompressor, TRUE);
   Decoded result;
   result.fileSpace = decompressor.jpeg_color_space;
+  result.adobeMarker = decompressor.saw_Adobe_marker;
   result.densityUnit = decompressor.density_unit;
   result.xDensity = decompressor.X_density;
   result.yDensity = decompressor.Y_density;
@@ -124,15 +128,16 @@ std::vector<uint8_t> makeSamples(int width, int height, int components, unsigned
   return samples;
 }
 
-// The planes a decoded RGB or CMYK picture should load as.
-RgbImage expectedPlanes(const Decoded& decoded, bool ycck) {
+// The planes a decoded RGB or CMYK picture should load as; inks under an
+// Adobe marker are inverted.
+RgbImage expectedPlanes(const Decoded& decoded, bool invertedInks) {
   RgbImage image(decoded.width, decoded.height);
   for (int y = 0; y < decoded.height; ++y)
     for (int x = 0; x < decoded.width; ++x) {
       const uint8_t* p = &decoded.pixels[(size_t(y) * decoded.width + x) * decoded.components];
       if (decoded.components == 3) {
         image.set(x, y, p[0], p[1], p[2]);
-      } else if (ycck) {
+      } else if (invertedInks) {
         image.set(x, y, uint8_t(p[0] * p[3] / 255), uint8_t(p[1] * p[3] / 255), uint8_t(p[2] * p[3] / 255));
       } else {
         const int white = 255 - p[3];
@@ -232,7 +237,7 @@ TEST(Jpeg, ReadsEveryColourSpaceAsLibjpegDecodesIt) {
     EXPECT_EQ(c.colourMode == PIC_MAP ? 256 : 0, colours);
 
     const RgbImage expected = c.colourMode == PIC_MAP ? greyAsRgb(decoded)
-                                                      : expectedPlanes(decoded, c.fileSpace == JCS_YCCK);
+                                                      : expectedPlanes(decoded, decoded.adobeMarker);
     RgbImage fromDisk, fromMemory;
     ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
     ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &fromMemory));
@@ -252,28 +257,56 @@ TEST(Jpeg, ReadsEveryColourSpaceAsLibjpegDecodesIt) {
   }
 }
 
-TEST(Jpeg, CmykAndYcckFollowTheirOwnConversionRules) {
+TEST(Jpeg, InksUnderAnAdobeMarkerAreInvertedOthersArePlain) {
   // One pixel of known inks: cyan 200, magenta 100, yellow 50, black 60.
   std::vector<uint8_t> inks;
   for (int i = 0; i < 16 * 16; ++i) inks.insert(inks.end(), {200, 100, 50, 60});
-  for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK}) {
+  struct Case {
+    const char* name;
+    J_COLOR_SPACE space;
+    bool adobeMarker;
+  };
+  const Case cases[] = {{"cmyk, Adobe marker", JCS_CMYK, true},
+                        {"cmyk, no marker", JCS_CMYK, false},
+                        {"ycck", JCS_YCCK, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     EncodeOptions options;
     options.components = 4;
     options.inputSpace = JCS_CMYK;
-    options.fileSpace = space;
+    options.fileSpace = c.space;
     options.quality = 100;
+    options.adobeMarker = c.adobeMarker;
     const std::vector<uint8_t> bytes = libjpegEncode(16, 16, inks, options);
     const Decoded decoded = libjpegDecode(bytes, JCS_CMYK);
+    ASSERT_EQ(c.space, decoded.fileSpace);
+    ASSERT_EQ(c.adobeMarker, decoded.adobeMarker);
     const uint8_t* p = decoded.pixels.data();
     RgbImage loaded;
     ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &loaded));
     const uint32_t expected =
-        space == JCS_YCCK
+        c.adobeMarker
             ? uint32_t(p[0] * p[3] / 255) << 16 | uint32_t(p[1] * p[3] / 255) << 8 | uint32_t(p[2] * p[3] / 255)
             : uint32_t((255 - p[0]) * (255 - p[3]) / 255) << 16 |
                   uint32_t((255 - p[1]) * (255 - p[3]) / 255) << 8 | uint32_t((255 - p[2]) * (255 - p[3]) / 255);
-    EXPECT_EQ(expected, loaded.at(5, 5)) << (space == JCS_YCCK ? "ycck" : "cmyk");
+    EXPECT_EQ(expected, loaded.at(5, 5));
   }
+}
+
+// Pillow writes CMYK as Photoshop does (inverted inks, Adobe marker).
+TEST(Jpeg, PillowCmykFileLoadsAsPillowConvertsIt) {
+  const std::string path = tempPath("pillow-cmyk.jpg");
+  const std::string ppm = path + ".ppm";
+  const std::string script =
+      "import sys; from PIL import Image; im = Image.new('RGB', (40, 24)); "
+      "im.putdata([(x * 6, y * 10, 255 - x * 3 - y * 2) for y in range(24) for x in range(40)]); "
+      "im.convert('CMYK').save(sys.argv[1], quality=95); "
+      "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])";
+  ASSERT_TRUE(runCommand("/usr/bin/python3 -c \"" + script + "\" '" + path + "' '" + ppm + "'"));
+  RgbImage expected, loaded;
+  ASSERT_TRUE(readPpm(ppm, &expected));
+  ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &loaded));
+  EXPECT_EQ(0u, countDifferences(expected, loaded, 2));
 }
 
 TEST(Jpeg, RestartMarkersProgressiveScansAndOddSizesDecodeLikeLibjpeg) {
@@ -465,11 +498,20 @@ std::vector<uint8_t> manyScans(size_t limit) {
   return libjpegEncode(16, 16, makeSamples(16, 16, 1), options);
 }
 
-TEST(Jpeg, FileOfTooManyScansIsRefused) {
-  const std::vector<uint8_t> bytes = manyScans(1000);
+// The driver's answer to a file its guards stop: described, refused with
+// PIC_ERR_DATA; the width it describes, or -1 when no file came back.
+int refusedWidth(const std::string& path) {
   int status = -2;
-  EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("scans.jpg", bytes).c_str(), &status));
-  EXPECT_EQ(PIC_ERR_FORMAT, status);
+  picFile* file = jpeg()->openRead(path.c_str(), &status);
+  EXPECT_EQ(PIC_ERR_DATA, status);
+  if (!file) return -1;
+  const int width = file->width;
+  jpeg()->close(file);
+  return width;
+}
+
+TEST(Jpeg, FileOfTooManyScansIsDescribedButRefused) {
+  EXPECT_EQ(16, refusedWidth(writeTempFile("scans.jpg", manyScans(1000))));
 }
 
 // Rewrites the frame header's height and width (big-endian, after the length
@@ -494,8 +536,7 @@ TEST(Jpeg, HugeClaimedSizeNeverTurnsIntoAHugeAllocation) {
   // A progressive picture keeps every coefficient: 40000 x 40000 would need 3 GB.
   int status = -2;
   const std::string progressive = writeTempFile("huge-progressive.jpg", withSize(small, 0xC2, 40000, 40000));
-  EXPECT_EQ(nullptr, jpeg()->openRead(progressive.c_str(), &status));
-  EXPECT_EQ(PIC_ERR_FORMAT, status);
+  EXPECT_EQ(40000, refusedWidth(progressive));
   // Beyond what a plane can hold: described, not decoded.
   const std::string wide = writeTempFile("huge-wide.jpg", withSize(small, 0xC2, 65500, 65500));
   picFile* file = jpeg()->openRead(wide.c_str(), &status);
@@ -505,13 +546,51 @@ TEST(Jpeg, HugeClaimedSizeNeverTurnsIntoAHugeAllocation) {
   jpeg()->close(file);
 }
 
+// A valid progressive YCbCr 4:2:0 file of flat grey holding its DC scan only:
+// a one-symbol Huffman table makes every block's DC difference a single 0 bit.
+std::vector<uint8_t> flatProgressive(int width, int height) {
+  std::vector<uint8_t> bytes = {0xFF, 0xD8,               // start of image
+                                0xFF, 0xDB, 0, 67, 0x00};  // quantisation table 0: all 1
+  bytes.insert(bytes.end(), 64, 1);
+  const uint8_t frame[] = {0xFF, 0xC2, 0, 17, 8,  // progressive frame, 8-bit samples
+                           uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width), 3,
+                           1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0};  // Y 2x2, Cb and Cr 1x1
+  const uint8_t table[] = {0xFF, 0xC4, 0, 20, 0x00,  // DC table 0: one code of 1 bit, for 0
+                           1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00};
+  const uint8_t scan[] = {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x00, 3, 0x00, 0, 0, 0};  // DC, all three
+  bytes.insert(bytes.end(), std::begin(frame), std::end(frame));
+  bytes.insert(bytes.end(), std::begin(table), std::end(table));
+  bytes.insert(bytes.end(), std::begin(scan), std::end(scan));
+  const int64_t bits = int64_t((width + 15) / 16) * ((height + 15) / 16) * 6;  // 6 blocks a unit
+  bytes.insert(bytes.end(), size_t(bits / 8), 0);
+  if (bits % 8) bytes.push_back(uint8_t(0xFF >> (bits % 8)));  // padded with 1 bits
+  bytes.insert(bytes.end(), {0xFF, 0xD9});                      // end of image
+  return bytes;
+}
+
+TEST(Jpeg, ProgressiveFileTooBigToDecodeIsDescribedAndRefusedWithDataError) {
+  RgbImage small, grey(40, 24);  // the builder makes files libjpeg decodes: flat grey
+  for (auto* plane : {&grey.red, &grey.green, &grey.blue}) plane->assign(plane->size(), 128);
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(flatProgressive(40, 24), &small));
+  EXPECT_EQ(0u, countDifferences(grey, small));
+  // 14000 x 14000 in 574 KB; its coefficients alone would take 588 MB.
+  const std::string path = writeTempFile("flat-14000.jpg", flatProgressive(14000, 14000));
+  int format = 0, width = 0, height = 0, mode = -1;
+  EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
+  EXPECT_EQ(0x106, format);
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, nullptr));
+  EXPECT_EQ(14000, width);
+  EXPECT_EQ(14000, height);
+  EXPECT_EQ(PIC_RGB, mode);
+  EXPECT_EQ(14000, refusedWidth(path));
+}
+
 TEST(Jpeg, ManyScansOverAHugeClaimedPictureAreRefusedQuickly) {
   // Fewer scans than the plain limit, but each one walks 64 million pixels of
   // empty data: opening this 16 KB file used to take seconds.
   const std::vector<uint8_t> bytes = withSize(manyScans(490), 0xC2, 8000, 8000);
+  EXPECT_EQ(8000, refusedWidth(writeTempFile("scans-huge.jpg", bytes)));
   int status = -2;
-  EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("scans-huge.jpg", bytes).c_str(), &status));
-  EXPECT_EQ(PIC_ERR_FORMAT, status);
   // A genuine progressive picture of that size has about ten scans.
   EncodeOptions options = greyOptions();
   options.progressive = true;
@@ -579,6 +658,8 @@ TEST(Jpeg, WritingRefusesWhatItCannotWrite) {
   EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(8, 8, PIC_DRIVER_JPEG, image.red.data(), image.green.data(),
                                             image.blue.data(), path.c_str()));
   EXPECT_FALSE(fileExists(path));
+  const uint8_t line[65501] = {};
+  EXPECT_EQ(PIC_ERR_WRITE, picSaveRGB(65501, 1, PIC_DRIVER_JPEG | PIC_COMP_RLE, line, line, line, path.c_str()));
 
   struct Case {
     const char* name;
@@ -589,8 +670,9 @@ TEST(Jpeg, WritingRefusesWhatItCannotWrite) {
       {"colours above 256", 8, 8, PIC_MAP, 257, PIC_ERR_DATA},
       {"negative colours", 8, 8, PIC_MAP, -1, PIC_ERR_DATA},
       {"unknown colour mode", 8, 8, 2, 0, PIC_ERR_DATA},
-      {"wider than JPEG allows", 65501, 1, PIC_RGB, 0, PIC_ERR_DATA},
-      {"taller than JPEG allows", 1, 65501, PIC_RGB, 0, PIC_ERR_DATA},
+      {"wider than JPEG allows", 65501, 1, PIC_RGB, 0, PIC_ERR_WRITE},
+      {"taller than JPEG allows", 1, 65501, PIC_RGB, 0, PIC_ERR_WRITE},
+      {"wider than JPEG allows, and huge", 65501, 100000, PIC_MAP, 2, PIC_ERR_WRITE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -738,7 +820,7 @@ TEST(Jpeg, PeerPhotographLoadsWithLibjpegsPixels) {
     ASSERT_TRUE(peerEncode(image, c.options, path));
     const std::vector<uint8_t> bytes = readFileBytes(path);
     const Decoded decoded = libjpegDecode(bytes, c.decodeAs);
-    const RgbImage expected = expectedPlanes(decoded, decoded.fileSpace == JCS_YCCK);
+    const RgbImage expected = expectedPlanes(decoded, decoded.adobeMarker);
     RgbImage fromDisk, fromMemory;
     ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &fromDisk));
     ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &fromMemory));

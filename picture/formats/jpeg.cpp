@@ -29,7 +29,10 @@ const int jpegBufferSize = 64 << 10;
 const int jpegFirstRead = 4096;
 const int jpegGreyLevels = 256;
 // A hostile header must not make libjpeg demand gigabytes, nor a file of tiny
-// scans keep it busy for minutes; genuine pictures stay far below both.
+// scans keep it busy for minutes; genuine pictures stay far below both. A file
+// these guards stop is still described, and refused with PIC_ERR_DATA: a
+// 14000 x 14000 colour progressive file, whose coefficients alone take 588 MB,
+// is one.
 const long jpegMemoryLimit = 512L << 20;
 const int jpegMaxScans = 500;
 // Every scan walks the whole picture, so the scans of a large one are held to
@@ -42,6 +45,7 @@ const uint8_t jpegSoi[2] = {0xFF, 0xD8};
 struct ErrorManager {
   jpeg_error_mgr manager;
   jmp_buf recoveryPoint;
+  bool guardStopped;  // the scan guard, not the file's data, raised the error
 };
 
 struct JpegState {
@@ -82,7 +86,10 @@ void limitScans(j_common_ptr common) {
   auto* decompressor = reinterpret_cast<j_decompress_ptr>(common);
   const int64_t scans = decompressor->input_scan_number;
   const int64_t pixels = int64_t(decompressor->image_width) * decompressor->image_height;
-  if (scans > jpegMaxScans || scans * pixels > jpegMaxScanPixels) ERREXIT(common, JERR_BAD_PROGRESSION);
+  if (scans > jpegMaxScans || scans * pixels > jpegMaxScanPixels) {
+    reinterpret_cast<ErrorManager*>(common->err)->guardStopped = true;
+    ERREXIT(common, JERR_BAD_PROGRESSION);
+  }
 }
 
 // ---- Data source on a picBinFile.
@@ -215,8 +222,15 @@ bool guardedReadHeader(JpegState* state) {
   return jpeg_read_header(&state->decompressor, TRUE) == JPEG_HEADER_OK;
 }
 
+// PIC_ERR_DATA when the memory cap or the scan guard stops libjpeg (the picture
+// is too big to load), PIC_ERR_FORMAT for any other libjpeg error.
 int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
-  if (setjmp(state->errors.recoveryPoint)) return PIC_ERR_FORMAT;
+  if (setjmp(state->errors.recoveryPoint)) {
+    const int error = state->errors.manager.msg_code;
+    const bool guarded = state->errors.guardStopped || error == JERR_OUT_OF_MEMORY ||
+                         error == JERR_NO_BACKING_STORE;
+    return guarded ? PIC_ERR_DATA : PIC_ERR_FORMAT;
+  }
   state->decompressor.out_color_space = outColourSpace;
   return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
 }
@@ -301,10 +315,12 @@ void splitRgb(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t*
   }
 }
 
-// YCCK files decode to inverted inks (as Adobe writes them): flip them back.
+// Files with an Adobe marker (YCCK files always have one) hold their inks
+// inverted, as Photoshop writes them, and common readers read them so: flip
+// them back. Without the marker the inks are plain.
 void splitCmyk(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t* __restrict green,
-               uint8_t* __restrict blue, int width, bool ycck) {
-  const int flip = ycck ? 0xFF : 0;
+               uint8_t* __restrict blue, int width, bool invertedInks) {
+  const int flip = invertedInks ? 0xFF : 0;
   for (int x = 0; x < width; ++x, pixel += 4) {
     const int white = 255 - (pixel[3] ^ flip);
     red[x] = uint8_t((255 - (pixel[0] ^ flip)) * white / 255);
@@ -421,6 +437,8 @@ picFile* openRead(const char* fileName, int* status) {
     return picOpenResult(status, PIC_ERR_DATA, file);
 
   const int started = guardedStartDecompress(state, outColourSpace);
+  // Too big to load: described all the same; close only destroys the decompressor.
+  if (started == PIC_ERR_DATA) return picOpenResult(status, PIC_ERR_DATA, file);
   if (started != PIC_OK) return release(file, state, status, started);
   state->lineSize = int(decompressor.output_width) * decompressor.output_components;
   if (!allocateLine(state, lineOffGrid)) return release(file, state, status, PIC_ERR_READ);
@@ -434,9 +452,11 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
     return picOpenResult(status, PIC_ERR_DATA, nullptr);
   if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
     return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
-      picCheckImageSize(width, height, 3) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  // libjpeg's set-up would fail on these sides: a write failure, found before
+  // the file is created or a line allocated.
+  if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+    return picOpenResult(status, PIC_ERR_WRITE, nullptr);
+  if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
 
   picFile* file = picNewFile();
   JpegState* state = newState();
@@ -520,7 +540,8 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (outColourSpace == JCS_RGB)
     splitRgb(state->lineBuffer, red, green, blue, file->width);
   else
-    splitCmyk(state->lineBuffer, red, green, blue, file->width, state->fileColourSpace == JCS_YCCK);
+    splitCmyk(state->lineBuffer, red, green, blue, file->width,
+              state->fileColourSpace == JCS_YCCK || state->decompressor.saw_Adobe_marker);
   --file->currentLine;
   return PIC_OK;
 }
