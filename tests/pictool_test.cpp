@@ -49,7 +49,14 @@ ToolRun runTool(const std::vector<std::string>& arguments) {
   options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
   options.stdoutPath = stem + ".out";
   options.stderrPath = stem + ".err";
-  const int exitCode = runChild(options, 60);
+  const pid_t child = startChild(options);
+  int status = 0, exitCode = -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) kill(child, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // most runs take a few milliseconds
+  }
+  if (child > 0 && WIFEXITED(status)) exitCode = WEXITSTATUS(status);
   return {exitCode, readFileText(options.stdoutPath), readFileText(options.stderrPath)};
 }
 

@@ -123,7 +123,8 @@ int printHelp() {
   std::printf(
       "\nOptions of convert:\n"
       "  --format NAME       output format: %s\n"
-      "                      (default: from OUT's extension: %s)\n"
+      "                      (default: from OUT's extension:\n"
+      "                      %s)\n"
       "  --compression KIND  none, rle or lzw (default: the format's usual one)\n"
       "  --dither            spread the colour error (Floyd-Steinberg) when true colour\n"
       "                      is reduced to 256 colours for GIF or ZOT\n"

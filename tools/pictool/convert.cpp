@@ -3,6 +3,9 @@
 // hold (formats.cpp says what that is per format), and save it under a
 // temporary name that is renamed to OUT once complete.
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "picture/core/picture.h"
@@ -19,13 +22,18 @@ namespace {
 // Planes of width * height bytes are kept below this (3 of them for true colour).
 const int64_t maxPixels = int64_t(1) << 30;
 
+// Planes are left uninitialised: pages are committed only as rows are loaded,
+// so a small file that claims a huge picture and fails costs no memory.
+using Plane = std::unique_ptr<uint8_t[]>;
+Plane newPlane(size_t pixels) { return Plane(new uint8_t[pixels]); }
+
 struct Image {
   int width = 0, height = 0, mode = PIC_RGB, colours = 0;
-  std::vector<uint8_t> red, green, blue, indices;
+  Plane red, green, blue, indices;
   std::vector<int32_t> map = std::vector<int32_t>(PIC_MAX_COLOURS);
 
   size_t pixels() const { return size_t(width) * size_t(height); }
-  void makePlanes() { red.resize(pixels()), green.resize(pixels()), blue.resize(pixels()); }
+  void makePlanes() { red = newPlane(pixels()), green = newPlane(pixels()), blue = newPlane(pixels()); }
 };
 
 int load(const std::string& file, bool quiet, Image* image) {
@@ -37,18 +45,18 @@ int load(const std::string& file, bool quiet, Image* image) {
     return PIC_ERR_DATA;
   const ProgressBar bar(!quiet, pixels, file);
   if (image->mode == PIC_MAP) {
-    image->indices.resize(image->pixels());
-    return picLoadMap(file.c_str(), image->indices.data(), image->map.data());
+    image->indices = newPlane(image->pixels());
+    return picLoadMap(file.c_str(), image->indices.get(), image->map.data());
   }
   image->makePlanes();
-  return picLoadRGB(file.c_str(), image->red.data(), image->green.data(), image->blue.data());
+  return picLoadRGB(file.c_str(), image->red.get(), image->green.get(), image->blue.get());
 }
 
 // True colour to a map of at most 256 entries, exact when the image has no more colours.
 int quantise(Image* image, bool dither) {
-  image->indices.resize(image->pixels());
-  const int status = picQuantise(image->width, image->height, image->red.data(), image->green.data(),
-                                 image->blue.data(), PIC_MAX_COLOURS, dither, image->indices.data(),
+  image->indices = newPlane(image->pixels());
+  const int status = picQuantise(image->width, image->height, image->red.get(), image->green.get(),
+                                 image->blue.get(), PIC_MAX_COLOURS, dither, image->indices.get(),
                                  image->map.data(), &image->colours);
   image->mode = PIC_MAP;
   return status;
@@ -56,17 +64,17 @@ int quantise(Image* image, bool dither) {
 
 void expandMap(Image* image) {
   image->makePlanes();
-  picMapToRGB(image->width, image->height, image->indices.data(), image->colours, image->map.data(),
-              image->red.data(), image->green.data(), image->blue.data());
+  picMapToRGB(image->width, image->height, image->indices.get(), image->colours, image->map.data(),
+              image->red.get(), image->green.get(), image->blue.get());
   image->mode = PIC_RGB;
 }
 
 // A grey map as a grey ramp with the grey levels as indices: what SGI stores.
 void toGreyRamp(Image* image) {
-  std::vector<uint8_t> grey(image->pixels());
+  Plane grey = newPlane(image->pixels());
   std::vector<int32_t> ramp(PIC_MAX_COLOURS);
-  picMapToGrey(image->width, image->height, image->indices.data(), image->colours, image->map.data(),
-               grey.data(), ramp.data());
+  picMapToGrey(image->width, image->height, image->indices.get(), image->colours, image->map.data(),
+               grey.get(), ramp.data());
   image->indices.swap(grey);
   image->map.swap(ramp);
   image->colours = PIC_MAX_COLOURS;
@@ -85,18 +93,19 @@ int prepare(const Format& target, bool dither, Image* image) {
 
 int save(const Image& image, int format, const char* file) {
   if (image.mode == PIC_MAP)
-    return picSaveMap(image.width, image.height, format, image.indices.data(), image.colours, image.map.data(),
+    return picSaveMap(image.width, image.height, format, image.indices.get(), image.colours, image.map.data(),
                       file);
-  return picSaveRGB(image.width, image.height, format, image.red.data(), image.green.data(), image.blue.data(),
+  return picSaveRGB(image.width, image.height, format, image.red.get(), image.green.get(), image.blue.get(),
                     file);
 }
 
-}  // namespace
-
-int runConvert(const ConvertRequest& request) {
+int convert(const ConvertRequest& request) {
   const Format& target = *request.format;
   const int driver = driverOf(target);
-  if (driver < 0) return reportFailure(target.name, PIC_ERR_FORMAT);
+  if (driver < 0) {
+    std::fprintf(stderr, "pictool: %s: the %s driver is not available\n", request.output.c_str(), target.name);
+    return exitFailure;
+  }
   Image image;
   int status = load(request.input, request.quiet, &image);
   if (status != PIC_OK) return reportFailure(request.input, status);
@@ -112,6 +121,17 @@ int runConvert(const ConvertRequest& request) {
   }
   if (status == PIC_OK) status = output.commit();
   return status == PIC_OK ? exitSuccess : reportFailure(request.output, status);
+}
+
+}  // namespace
+
+int runConvert(const ConvertRequest& request) {
+  try {
+    return convert(request);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "pictool: %s: not enough memory for the picture\n", request.input.c_str());
+    return exitFailure;
+  }
 }
 
 }  // namespace pictool

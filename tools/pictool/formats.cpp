@@ -86,7 +86,11 @@ std::string formatNames() {
 
 std::string formatExtensions() {
   std::string extensions;
-  for (const Format& format : formats) extensions += std::string(extensions.empty() ? "" : " ") + format.extensions;
+  size_t lineStart = 0;
+  for (const Format& format : formats) {
+    if (extensions.size() - lineStart > 40) extensions += "\n                      ", lineStart = extensions.size();
+    extensions += std::string(extensions.empty() || lineStart == extensions.size() ? "" : " ") + format.extensions;
+  }
   return extensions;
 }
 

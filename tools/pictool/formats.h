@@ -35,6 +35,7 @@ const Format* formatByDriver(int driverIndex);
 int driverOf(const Format& format);
 // All names, space-separated, for messages and --help.
 std::string formatNames();
+// All extensions, space-separated, in lines indented for --help.
 std::string formatExtensions();
 
 }  // namespace pictool
