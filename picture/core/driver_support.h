@@ -29,6 +29,12 @@ void picFreeFile(picFile* file);
 // 64 bits so that callers can pass header fields before narrowing them.
 int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel = 1);
 
+// picCheckImageSize for a file being read: also PIC_ERR_DATA when width *
+// height passes the pixel limit (picSetPixelLimit). Every reader checks it
+// before it allocates anything the header sizes.
+int picCheckReadSize(int64_t width, int64_t height, int64_t bytesPerPixel = 1);
+bool picWithinPixelLimit(int64_t width, int64_t height);
+
 // Calls the resolution callback when one is installed.
 void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit);
 

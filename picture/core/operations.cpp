@@ -64,6 +64,8 @@ int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
                                                (status == PIC_ERR_DATA || status == PIC_ERR_COMPRESSION));
     if (accepted && file) {
       if (!describable(file)) return PIC_ERR_DATA;
+      // Whatever the driver said: a caller must not size planes from it.
+      if (!picWithinPixelLimit(file->width, file->height)) return PIC_ERR_DATA;
       if (purpose == Purpose::load && !loadable(driver, file)) return PIC_ERR_DATA;
       return PIC_OK;
     }
@@ -216,12 +218,15 @@ int picFileFormat(const char* fileName, int* format) {
 int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours) {
   OpenImage image;
   const int status = findDriver(fileName, Purpose::describe, &image);
-  if (status != PIC_OK) return status;
+  // A picture over the pixel limit is described, and refused.
+  const bool overLimit = status == PIC_ERR_DATA && image.file && describable(image.file) &&
+                         !picWithinPixelLimit(image.file->width, image.file->height);
+  if (status != PIC_OK && !overLimit) return status;
   if (width) *width = image.file->width;
   if (height) *height = image.file->height;
   if (colourMode) *colourMode = image.file->colourMode;
   if (colours) *colours = image.file->colours;
-  return PIC_OK;
+  return status;
 }
 
 namespace {

@@ -117,6 +117,19 @@ void picSetResolutionCallback(picResolutionCallback callback);
 int picRegisterExtraDrivers(void);
 enum { PIC_EXTRA_PNM = 0, PIC_EXTRA_PNG = 1 }; /* offsets from that index */
 
+/* The pixel limit of reading. A file whose header claims more pixels (width *
+ * height) than the limit is refused with PIC_ERR_DATA by every driver before
+ * anything the header sizes is allocated, and picImageInfo answers PIC_ERR_DATA
+ * for it (still giving its sides and colours), so that a caller who sizes its
+ * planes from the description cannot be made to allocate gigabytes by a file of
+ * a few bytes; picFileFormat still names its format. The default,
+ * PIC_DEFAULT_PIXEL_LIMIT (2^27), lets a 16384 x 8192 picture load. 0 means no
+ * limit beyond width * height fitting an int; a negative value is ignored.
+ * Saving has no limit. */
+#define PIC_DEFAULT_PIXEL_LIMIT 134217728
+void picSetPixelLimit(int64_t pixels);
+int64_t picGetPixelLimit(void);
+
 /* A status code in words ("no driver recognises the file", ...), for messages. */
 const char* picStatusText(int status);
 

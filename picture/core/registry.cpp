@@ -16,6 +16,7 @@ struct DriverTable {
 };
 
 DriverTable table;
+int64_t pixelLimit = PIC_DEFAULT_PIXEL_LIMIT;  // 0: none beyond an int
 
 void addDriver(picDriver* driver) {
   table.slots[table.count] = driver;
@@ -95,4 +96,21 @@ int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel) {
   if (width > limit || height > limit || bytesPerPixel > limit) return PIC_ERR_DATA;
   if (width * height > limit || width * bytesPerPixel > limit) return PIC_ERR_DATA;
   return PIC_OK;
+}
+
+void picSetPixelLimit(int64_t pixels) {
+  if (pixels >= 0) pixelLimit = pixels;
+}
+int64_t picGetPixelLimit(void) { return pixelLimit; }
+
+bool picWithinPixelLimit(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0) return true;  // picCheckImageSize's to refuse
+  if (pixelLimit == 0) return true;
+  return width <= pixelLimit / height;  // width * height <= limit, without overflow
+}
+
+int picCheckReadSize(int64_t width, int64_t height, int64_t bytesPerPixel) {
+  const int status = picCheckImageSize(width, height, bytesPerPixel);
+  if (status != PIC_OK) return status;
+  return picWithinPixelLimit(width, height) ? PIC_OK : PIC_ERR_DATA;
 }

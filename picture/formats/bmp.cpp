@@ -6,7 +6,10 @@
 // 8-bit colour-mapped bitmaps, uncompressed or run-length encoded, and 24-bit
 // true colour. Refuses other headers (PIC_ERR_FORMAT), other bit depths
 // (PIC_ERR_DATA) and other compressions, 4-bit run-length among them
-// (PIC_ERR_COMPRESSION).
+// (PIC_ERR_COMPRESSION). Rows past an end-of-bitmap code are blank; any other
+// end of the data fails the row.
+// Memory: one stored row; run-length data: the bytes from the first row to the
+// end of the file, read once.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -239,7 +242,7 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   // Sizes: a positive width, a line count, rows and images an int holds.
   const int64_t lineSize = rowBytes(header.width, header.bitCount);
   if (header.width <= 0 || height == 0 || height > INT32_MAX || lineSize > INT32_MAX ||
-      picCheckImageSize(header.width, height) != PIC_OK)
+      picCheckReadSize(header.width, height) != PIC_OK)
     return PIC_ERR_DATA;
   state->lineSize = int(lineSize);
   file->currentLine = state->topDown ? file->height - 1 : 0;

@@ -5,6 +5,8 @@
 // with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
 // compression). Colour-mapped images only: refuses true colour, and sides
 // longer than a 16-bit field holds.
+// Memory: the fixed state (a 4 KB input buffer and the LZW tables); lines are
+// decoded straight into the caller's rows.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -155,7 +157,7 @@ int readHeader(picFile* file, picGifState* state) {
 
   const int codeSize = reader.get();
   if (codeSize < 0) return PIC_ERR_READ;
-  if (picCheckImageSize(file->width, file->height) != PIC_OK ||
+  if (picCheckReadSize(file->width, file->height) != PIC_OK ||
       !gifLzwStartDecoder(&state->decoder, codeSize))
     return PIC_ERR_DATA;
   return PIC_OK;

@@ -10,6 +10,7 @@
 // depth is not taken for PCX (PIC_ERR_FORMAT): it is left to the drivers after
 // this one, so that a Targa file with a 10-byte identification field, whose
 // first byte is 10 too, still loads as Targa.
+// Memory: one decoded row of all planes and a 16 KB input buffer.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -210,7 +211,7 @@ int describe(const PcxHeader& header, picFile* file, PcxState* state) {
   file->currentLine = file->height - 1;
 
   const bool known = file->colours != 0 || isTrueColourLayout(header.bitsPerPixel, header.planes);
-  if (!known || picCheckImageSize(file->width, file->height) != PIC_OK) return PIC_ERR_DATA;
+  if (!known || picCheckReadSize(file->width, file->height) != PIC_OK) return PIC_ERR_DATA;
   const int64_t neededBytes = (int64_t(file->width) * header.bitsPerPixel + 7) / 8;
   if (header.bytesPerLine < neededBytes) return PIC_ERR_DATA;
   return PIC_OK;

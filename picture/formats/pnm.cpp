@@ -10,6 +10,8 @@
 // Writes binary files of maxval 255: P6 from true colour, P5 from a
 // colour-mapped image whose map is grey, P6 from any other map. Refuses
 // samples above maxval, and every compression code but PIC_COMP_NONE.
+// Memory: a 64 KB input buffer, and one line as 16-bit samples and as stored
+// bytes, allocated once the data could fill a line.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -187,7 +189,7 @@ int readHeader(picFile* file, PnmState* state) {
   if (maxValue < 1 || maxValue > pnmMaxValue) return PIC_ERR_DATA;
   file->colours = colourKind(state->kind) ? 0 : maxValue > 255 ? 256 : int(maxValue) + 1;
   // A line's samples are held as 16-bit values.
-  if (picCheckImageSize(width, height, 2 * state->channels) != PIC_OK) return PIC_ERR_DATA;
+  if (picCheckReadSize(width, height, 2 * state->channels) != PIC_OK) return PIC_ERR_DATA;
   state->maxValue = int(maxValue);  // set only for a file that can be loaded
   const int64_t sampleBytes = maxValue > 255 ? 2 : 1;
   state->rowBytes = bitmapKind(state->kind) ? int((int64_t(width) + 7) / 8)

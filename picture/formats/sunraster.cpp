@@ -7,6 +7,8 @@
 // Writes 8-bit colour-mapped and 24-bit files, always uncompressed (also when
 // run-length is asked for). Refuses other depths, maps of more than 256
 // entries, and every compression code but none and run-length.
+// Memory: one stored line, allocated once the data could fill it, and a 16 KB
+// input buffer for run-length data.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -142,7 +144,7 @@ int describe(const SunHeader& header, picFile* file, SunState* state) {
     file->colours = 0;
     return PIC_ERR_DATA;
   }
-  if (picCheckImageSize(file->width, file->height, 4) != PIC_OK) return PIC_ERR_DATA;
+  if (picCheckReadSize(file->width, file->height, 4) != PIC_OK) return PIC_ERR_DATA;
   state->lineLength = int(lineLengthOf(file->width, state->depth));
   return PIC_OK;
 }

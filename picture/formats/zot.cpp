@@ -9,6 +9,8 @@
 // Reads and writes colour-mapped images of up to 256 colours; numbers are read
 // by their digits alone. Refuses true colour, and every compression code but
 // none and run-length (both write the same plain text).
+// Memory: the fixed state with its 4 KB text buffer; numbers go straight into
+// the caller's rows.
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -138,7 +140,7 @@ picFile* openRead(const char* fileName, int* status) {
   setFields(file, side(width), side(height), int(std::min<int64_t>(colours, INT_MAX)));
   file->driverData = state;
   const bool loadable = colours >= 0 && colours <= PIC_MAX_COLOURS &&
-                        picCheckImageSize(int64_t(width), int64_t(height)) == PIC_OK;
+                        picCheckReadSize(int64_t(width), int64_t(height)) == PIC_OK;
   return picOpenResult(status, loadable ? PIC_OK : PIC_ERR_DATA, file);
 }
 
