@@ -74,8 +74,9 @@ TEST_F(ViewerProcessTest, EscapeEndsItOtherKeysAndResizingChangeNothing) {
   const unsigned long window = findWindow("SOLSYS-01", 60.0);
   ASSERT_NE(window, 0u) << viewer.errors();
 
+  const auto sunShown = [](const Picture& shown) { return near(shown.at(250, 250), kSunColour, 8); };
   Picture picture;
-  ASSERT_TRUE(captureWindow(window, &picture));
+  ASSERT_TRUE(captureWindowUntil(window, &picture, sunShown, 30.0));
   EXPECT_EQ(picture.width, 500);
   EXPECT_EQ(picture.height, 500);
   const Rgb sun = picture.at(250, 250);
@@ -93,7 +94,8 @@ TEST_F(ViewerProcessTest, EscapeEndsItOtherKeysAndResizingChangeNothing) {
   ChildOptions resize;
   resize.argv = {"xdotool", "windowsize", "--sync", std::to_string(window), "800", "300"};
   ASSERT_EQ(runChild(resize, 20.0), 0);
-  ASSERT_TRUE(captureWindow(window, &picture));
+  const auto redrawn = [&](const Picture& shown) { return shown.width == 800 && sunShown(shown); };
+  ASSERT_TRUE(captureWindowUntil(window, &picture, redrawn, 30.0));
   EXPECT_EQ(picture.width, 800);
   EXPECT_EQ(picture.height, 300);
   const Rgb resizedSun = picture.at(250, 250);
@@ -111,10 +113,12 @@ TEST_F(ViewerProcessTest, MissingTexturesGiveOnlyTheirProgressLines) {
   ASSERT_TRUE(viewer.started());
   const unsigned long window = findWindow("SOLSYS-01", 60.0);
   ASSERT_NE(window, 0u) << viewer.errors();
+  const auto yellow = [](const Rgb& c) { return c.r > 240 && c.g > 240 && c.b < 160; };
   Picture picture;
-  ASSERT_TRUE(captureWindow(window, &picture));
+  ASSERT_TRUE(captureWindowUntil(
+      window, &picture, [&](const Picture& shown) { return yellow(shown.at(250, 250)); }, 30.0));
   const Rgb sun = picture.at(250, 250);  // untextured: its yellow emission
-  EXPECT_TRUE(sun.r > 240 && sun.g > 240 && sun.b < 160) << int(sun.r) << "," << int(sun.g) << "," << int(sun.b);
+  EXPECT_TRUE(yellow(sun)) << int(sun.r) << "," << int(sun.g) << "," << int(sun.b);
   sendKey(window, "Escape");  // xdotool may complain that the window went away
   EXPECT_EQ(viewer.exitCode(30.0), 0);
   EXPECT_EQ(viewer.errors(), kProgressLines);

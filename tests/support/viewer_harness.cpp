@@ -300,3 +300,17 @@ bool captureWindow(unsigned long window, Picture* picture) {
   }
   return true;
 }
+
+bool captureWindowUntil(unsigned long window, Picture* picture, const std::function<bool(const Picture&)>& ready,
+                        double seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  bool captured = false;
+  do {
+    if (captureWindow(window, picture)) {
+      captured = true;
+      if (ready(*picture)) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  } while (secondsSince(start) < seconds);
+  return captured;
+}

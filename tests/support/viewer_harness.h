@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,5 +98,10 @@ struct Picture {
 // The window's content on DISPLAY through xwd and the outside peer, after
 // moving the window to (16, 16) so that all of it is on the screen.
 bool captureWindow(unsigned long window, Picture* picture);
+// captureWindow again and again until `ready` accepts the picture or `seconds`
+// pass: on a busy machine the first frame comes well after the window shows.
+// False only when no capture could be made; `picture` holds the last one.
+bool captureWindowUntil(unsigned long window, Picture* picture, const std::function<bool(const Picture&)>& ready,
+                        double seconds);
 
 #endif
