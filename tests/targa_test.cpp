@@ -17,8 +17,8 @@ namespace {
 
 const int tgaFormat = PIC_DRIVER_TARGA;
 
-// The Python that has Pillow: the system one when there is one.
-std::string python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+// Debian's Python, the one python3-pil serves (a python3 earlier on the PATH may lack Pillow).
+std::string python() { return "/usr/bin/python3"; }
 
 // Runs a Python script (Pillow) with `in` and `out` as sys.argv[1] and [2].
 bool runPillow(const std::string& script, const std::string& in, const std::string& out) {
