@@ -3,11 +3,15 @@
 set -euo pipefail
 
 packages=(
+  # building: compiler, CMake, the libraries, GoogleTest and Google Benchmark
   cmake ninja-build g++ pkg-config
-  libgl1-mesa-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri libx11-dev
-  libjpeg62-turbo-dev libtiff-dev libpng-dev libstb-dev libgif-dev
+  libgl1-mesa-dev libglu1-mesa-dev libegl-dev freeglut3-dev libgl1-mesa-dri libx11-dev
+  libjpeg62-turbo-dev libtiff-dev libpng-dev
   libgtest-dev libbenchmark-dev
+  libgif-dev libstb-dev  # the peers of bench/picture_bench
+  # programs the tests and run.sh start: Xvfb, xdotool, xwd (window captures)
   xvfb xauth xdotool x11-apps
+  # outside peers: convert-im6.q16, netpbm's converters, Pillow for /usr/bin/python3
   imagemagick netpbm python3-pil
 )
 
