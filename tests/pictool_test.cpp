@@ -6,6 +6,7 @@
 // What the pairs may lose: JPEG is lossy (compared within a mean tolerance);
 // GIF and ZOT hold colour maps only, so a JPEG source (more than 256 colours)
 // is quantised for them; every other pair is compared pixel for pixel.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -276,6 +277,33 @@ TEST(Pictool, BadFilesNameTheFileAndTheStatus) {
   // Nothing written, nothing left behind under a temporary name.
   EXPECT_EQ(sortedNames(folder),
             (std::vector<std::string>{"good.bmp", "taken.bmp", "truncated.bmp", "unknown.bmp"}));
+}
+
+// The input is read once, so that its description and its pixels come from
+// the same bytes: a named pipe converts like a file.
+TEST(Pictool, ReadsItsInputOnce) {
+  const RgbImage image = makeTestImage(30, 20);
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(memorySaveRGB(image, PIC_DRIVER_BMP, &bytes), PIC_OK);
+  const std::string pipe = tempPath("pipe.bmp"), output = tempPath("from-pipe.tga");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread writer([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int fd;  // non-blocking open: it fails until the tool opens the pipe
+    while ((fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, 0);
+    (void)!write(fd, bytes.data(), bytes.size());
+    close(fd);
+  });
+  const ToolRun run = runTool({"convert", pipe, output});
+  writer.join();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  RgbImage result;
+  ASSERT_EQ(libraryLoadRGB(output, &result), PIC_OK);
+  EXPECT_EQ(countDifferences(result, image), 0u);
 }
 
 // A picture slow enough to save (as ZOT text) that a signal meets the save.

@@ -36,20 +36,48 @@ struct Image {
   void makePlanes() { red = newPlane(pixels()), green = newPlane(pixels()), blue = newPlane(pixels()); }
 };
 
-int load(const std::string& file, bool quiet, Image* image) {
-  int status = picImageInfo(file.c_str(), &image->width, &image->height, &image->mode, &image->colours);
+// The whole input in memory, so that the description the planes are sized
+// from and the load read the same bytes, whatever happens to the file.
+int readInput(const std::string& file, std::vector<uint8_t>* bytes) {
+  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  if (!stream) return PIC_ERR_OPEN;
+  std::vector<uint8_t> chunk(1 << 20);
+  size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0 && bytes->size() <= size_t(INT32_MAX))
+    bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + long(got));
+  const bool failed = std::ferror(stream) != 0;
+  std::fclose(stream);
+  if (failed) return PIC_ERR_READ;
+  return bytes->size() > size_t(INT32_MAX) ? PIC_ERR_DATA : PIC_OK;  // memory streams hold an int of bytes
+}
+
+int describeAndLoad(const char* name, bool quiet, const std::string& shownName, Image* image) {
+  int status = picImageInfo(name, &image->width, &image->height, &image->mode, &image->colours);
   if (status != PIC_OK) return status;
   const int64_t pixels = int64_t(image->width) * image->height;
   if (image->width <= 0 || image->height <= 0 || pixels > maxPixels ||
       image->colours > PIC_MAX_COLOURS || image->colours < 0)
     return PIC_ERR_DATA;
-  const ProgressBar bar(!quiet, pixels, file);
+  const ProgressBar bar(!quiet, pixels, shownName);
   if (image->mode == PIC_MAP) {
     image->indices = newPlane(image->pixels());
-    return picLoadMap(file.c_str(), image->indices.get(), image->map.data());
+    return picLoadMap(name, image->indices.get(), image->map.data());
   }
   image->makePlanes();
-  return picLoadRGB(file.c_str(), image->red.get(), image->green.get(), image->blue.get());
+  return picLoadRGB(name, image->red.get(), image->green.get(), image->blue.get());
+}
+
+int load(const std::string& file, bool quiet, Image* image) {
+  std::vector<uint8_t> bytes;
+  int status = readInput(file, &bytes);
+  if (status != PIC_OK) return status;
+  bytes.reserve(1);  // a buffer address even for an empty file
+  char name[64];
+  picMemoryFileName(name, sizeof name, bytes.data(), int(bytes.size()));
+  picUseMemoryFiles();
+  status = describeAndLoad(name, quiet, file, image);
+  picUseDiskFiles();
+  return status;
 }
 
 // True colour to a map of at most 256 entries, exact when the image has no more colours.
