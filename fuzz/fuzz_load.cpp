@@ -1,71 +1,102 @@
 #include "fuzz_load.h"
 
-#include <vector>
+#include <cstdlib>
+
+#include "fault_injection.h"
+
+MemoryInput::MemoryInput(const uint8_t* data, size_t size, void (*useTable)())
+    : bytes_(data, data + size) {
+  picMemoryFileName(name_, sizeof name_, bytes_.data(), int(bytes_.size()));
+  useTable();
+}
+
+MemoryInput::~MemoryInput() { picUseDiskFiles(); }
+
+bool FuzzRead::operator==(const FuzzRead& other) const {
+  return status == other.status && width == other.width && height == other.height &&
+         colourMode == other.colourMode && colours == other.colours && planes[0] == other.planes[0] &&
+         planes[1] == other.planes[1] && planes[2] == other.planes[2] && map == other.map;
+}
+
+bool fuzzIsStatus(int status) { return status >= PIC_INTERRUPTED && status <= PIC_ERR_COMPRESSION; }
 
 namespace {
 
-const size_t maxInput = size_t(1) << 24;
-const int64_t maxPixels = int64_t(1) << 22;  // larger pictures are described, not loaded
-
-// A memory file holding a copy of the input, with the memory table installed
-// for as long as it lives.
-class MemoryInput {
- public:
-  MemoryInput(const uint8_t* data, size_t size) : bytes_(data, data + size) {
-    picMemoryFileName(name_, sizeof name_, bytes_.data(), int(bytes_.size()));
-    picUseMemoryFiles();
+int readLines(picDriver* driver, picFile* file, bool wholeFile, FuzzRead* read) {
+  const size_t plane = size_t(file->width) * size_t(file->height);
+  for (auto& p : read->planes) p.assign(plane, 0);
+  const bool mapped = file->colourMode == PIC_MAP;
+  if (mapped) {
+    read->map.assign(PIC_MAX_COLOURS, 0);
+    FaultWindow window;
+    if (!driver->readMap || driver->readMap(file, read->map.data()) != PIC_OK) return PIC_ERR_READ;
   }
-  ~MemoryInput() { picUseDiskFiles(); }
-  const char* name() const { return name_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  char name_[64];
-};
+  const int passes = !mapped && file->planar ? 3 : 1;
+  const int64_t calls = int64_t(passes) * file->height;
+  for (int64_t k = 0; k < (wholeFile ? calls : calls / 2); ++k) {
+    if (file->currentLine < 0 || file->currentLine >= file->height) return PIC_ERR_READ;
+    const size_t row = size_t(file->currentLine) * size_t(file->width);
+    FaultWindow window;
+    int result;
+    if (mapped || file->planar)
+      result = driver->readLine ? driver->readLine(file, &read->planes[k / file->height][row]) : PIC_ERR_DATA;
+    else
+      result = driver->readRGBLine
+                   ? driver->readRGBLine(file, &read->planes[0][row], &read->planes[1][row], &read->planes[2][row])
+                   : PIC_ERR_DATA;
+    if (result != PIC_OK) return PIC_ERR_READ;
+  }
+  return PIC_OK;
+}
 
 }  // namespace
 
-void fuzzLoadThroughLibrary(const uint8_t* data, size_t size) {
-  if (size == 0 || size > maxInput) return;
-  MemoryInput input(data, size);
+FuzzRead fuzzReadWithDriver(picDriver* driver, const char* name, bool wholeFile) {
+  FuzzRead read;
+  picFile* file;
+  {
+    FaultWindow window;
+    file = driver->openRead(name, &read.status);
+  }
+  if (!file) return read;
+  read.width = file->width;
+  read.height = file->height;
+  read.colourMode = file->colourMode;
+  read.colours = file->colours;
+  if (read.status == PIC_OK && file->width > 0 && file->height > 0 &&
+      int64_t(file->width) * file->height <= fuzzMaxPixels)
+    read.status = readLines(driver, file, wholeFile, &read);
+  FaultWindow window;
+  driver->close(file);
+  return read;
+}
+
+void fuzzLoadThroughLibrary(const char* name) {
   int width = 0, height = 0, mode = 0, colours = 0;
-  if (picImageInfo(input.name(), &width, &height, &mode, &colours) != PIC_OK ||
-      int64_t(width) * height > maxPixels)
-    return;
+  int status;
+  {
+    FaultWindow window;
+    status = picImageInfo(name, &width, &height, &mode, &colours);
+  }
+  if (!fuzzIsStatus(status)) std::abort();
+  if (status != PIC_OK || int64_t(width) * height > fuzzMaxPixels) return;
   const size_t pixels = size_t(width) * size_t(height);
   std::vector<uint8_t> red(pixels), green(pixels), blue(pixels);
-  picLoadRGB(input.name(), red.data(), green.data(), blue.data());
   std::vector<int32_t> map(PIC_MAX_COLOURS);
-  picLoadMap(input.name(), red.data(), map.data());
+  FaultWindow window;
+  if (!fuzzIsStatus(picLoadRGB(name, red.data(), green.data(), blue.data())) ||
+      !fuzzIsStatus(picLoadMap(name, red.data(), map.data())))
+    std::abort();
+}
+
+void fuzzLoadThroughLibrary(const uint8_t* data, size_t size) {
+  if (size == 0 || size > fuzzMaxInput) return;
+  MemoryInput input(data, size);
+  fuzzLoadThroughLibrary(input.name());
 }
 
 void fuzzLoadWithDriver(picDriver* driver, const uint8_t* data, size_t size) {
-  if (size == 0 || size > maxInput) return;
+  if (size == 0 || size > fuzzMaxInput) return;
   MemoryInput input(data, size);
-  int status = PIC_ERR_FORMAT;
-  picFile* file = driver->openRead(input.name(), &status);
-  if (!file) return;
-  if (status == PIC_OK && file->width > 0 && file->height > 0 &&
-      int64_t(file->width) * file->height <= maxPixels) {
-    const size_t plane = size_t(file->width) * size_t(file->height);
-    std::vector<uint8_t> planes[3] = {std::vector<uint8_t>(plane), std::vector<uint8_t>(plane),
-                                      std::vector<uint8_t>(plane)};
-    int32_t map[PIC_MAX_COLOURS];
-    const bool mapped = file->colourMode == PIC_MAP;
-    const int passes = !mapped && file->planar ? 3 : 1;
-    const int lines = data[size - 1] & 1 ? passes * file->height : passes * file->height / 2;
-    if (!mapped || driver->readMap(file, map) == PIC_OK) {
-      for (int k = 0; k < lines; ++k) {
-        if (file->currentLine < 0 || file->currentLine >= file->height) break;
-        const size_t row = size_t(file->currentLine) * size_t(file->width);
-        int result;
-        if (mapped || file->planar)
-          result = driver->readLine(file, &planes[k / file->height][row]);
-        else
-          result = driver->readRGBLine(file, &planes[0][row], &planes[1][row], &planes[2][row]);
-        if (result != PIC_OK) break;
-      }
-    }
-  }
-  driver->close(file);
+  fuzzReadWithDriver(driver, input.name(), data[size - 1] & 1);
 }

@@ -1,6 +1,8 @@
-// Every file kept under tests/data (inputs that once broke a driver, and
-// hand-made hostile files) is offered to the whole driver chain, from disk and
-// from memory: each must end in a status code, with the same answer both ways.
+// Every file kept under tests/data (inputs that once broke a driver or a fuzz
+// target, hand-made hostile files, and fuzzing seeds) is offered to the whole
+// driver chain, the PNM and PNG drivers registered too, from disk and from
+// memory: each must end in a status code, with the same answer both ways. The
+// fuzz targets replay the same files through their own checks (FuzzReplay.*).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "picture/core/picture.h"
+#include "support/format_peers.h"
 #include "support/image_peer.h"
 
 namespace {
@@ -29,6 +32,7 @@ std::pair<int, int> offer(const std::string& name) {
 }
 
 TEST(Replay, EverySavedInputEndsInAStatus) {
+  ASSERT_EQ(extraDriversIndex(), PIC_BUILTIN_DRIVERS);  // tests/data/pnm and png reach their drivers
   namespace fs = std::filesystem;
   int files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(SOLSYS_TEST_DATA)) {

@@ -18,8 +18,7 @@ bool netpbmDecode(const std::string& command, RgbImage* image);
 int extraDriversIndex();
 
 // Every file in the folder loads from disk and from memory to a
-// status code, the same both ways (the replay of all of tests/data offers
-// files to the built-in drivers alone).
+// status code, the same both ways.
 void expectSavedInputsEndInAStatus(const std::string& folder);
 
 #endif
