@@ -34,6 +34,9 @@ void installHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &previousInt);
   sigaction(SIGTERM, &action, &previousTerm);
+  // A signal ignored from the start (a background job's SIGINT) stays ignored.
+  if (previousInt.sa_handler == SIG_IGN) sigaction(SIGINT, &previousInt, nullptr);
+  if (previousTerm.sa_handler == SIG_IGN) sigaction(SIGTERM, &previousTerm, nullptr);
 }
 
 // Holds SIGINT and SIGTERM back while the temporary file's existence and the
