@@ -573,12 +573,13 @@ TEST(Jpeg, ProgressiveFileTooBigToDecodeIsDescribedAndRefusedWithDataError) {
   for (auto* plane : {&grey.red, &grey.green, &grey.blue}) plane->assign(plane->size(), 128);
   ASSERT_EQ(PIC_OK, memoryLoadRGB(flatProgressive(40, 24), &small));
   EXPECT_EQ(0u, countDifferences(grey, small));
-  // 14000 x 14000 in 574 KB; its coefficients alone would take 588 MB.
+  // 14000 x 14000 in 574 KB; its coefficients alone would take 588 MB. It is
+  // over the pixel limit too: described, with PIC_ERR_DATA.
   const std::string path = writeTempFile("flat-14000.jpg", flatProgressive(14000, 14000));
   int format = 0, width = 0, height = 0, mode = -1;
   EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
   EXPECT_EQ(0x106, format);
-  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, nullptr));
+  EXPECT_EQ(PIC_ERR_DATA, picImageInfo(path.c_str(), &width, &height, &mode, nullptr));
   EXPECT_EQ(14000, width);
   EXPECT_EQ(14000, height);
   EXPECT_EQ(PIC_RGB, mode);
@@ -591,10 +592,12 @@ TEST(Jpeg, ManyScansOverAHugeClaimedPictureAreRefusedQuickly) {
   const std::vector<uint8_t> bytes = withSize(manyScans(490), 0xC2, 8000, 8000);
   EXPECT_EQ(8000, refusedWidth(writeTempFile("scans-huge.jpg", bytes)));
   int status = -2;
-  // A genuine progressive picture of that size has about ten scans.
+  // A genuine progressive picture has about ten scans; at 8000 x 8000 its
+  // coefficients would be more than these few bytes justify, so the ten scans
+  // claim a picture whose coefficients fit the memory floor.
   EncodeOptions options = greyOptions();
   options.progressive = true;
-  const std::vector<uint8_t> ten = withSize(libjpegEncode(16, 16, makeSamples(16, 16, 1), options), 0xC2, 8000, 8000);
+  const std::vector<uint8_t> ten = withSize(libjpegEncode(16, 16, makeSamples(16, 16, 1), options), 0xC2, 2048, 2048);
   picFile* file = jpeg()->openRead(writeTempFile("ten-scans-huge.jpg", ten).c_str(), &status);
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(PIC_OK, status);

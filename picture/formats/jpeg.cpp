@@ -5,6 +5,14 @@
 // colour as a three-component file, colour-mapped images as greyscale (the
 // grey level of each index's map entry). Refuses other colour spaces (a
 // two-component file, for instance) and writing without compression.
+// A single-scan file cut short gives the lines libjpeg makes of it, grey past
+// the data, as long as they are at most twice the lines before the end plus
+// a megapixel; the next line is a read error, so a few bytes claiming a huge
+// picture cost no seconds of decoding nothing.
+// Memory: libjpeg's line buffers; a multi-scan file also keeps every
+// coefficient, 128 bytes a block, allowed only as far as the file justifies:
+// each block costs at least one bit of its first scan, so 1024 bytes a file
+// byte (beyond a floor of 16 MB, and never over 512 MB).
 //
 // libjpeg reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
@@ -34,6 +42,11 @@ const int jpegGreyLevels = 256;
 // 14000 x 14000 colour progressive file, whose coefficients alone take 588 MB,
 // is one.
 const long jpegMemoryLimit = 512L << 20;
+const long jpegMemoryFloor = 16L << 20;
+const long jpegCoefficientBytesPerFileByte = 1024;
+// Lines decoded past the end of a single-scan file's data, beyond twice those
+// before it: a megapixel's worth.
+const int64_t jpegPixelsPastTheData = int64_t(1) << 20;
 const int jpegMaxScans = 500;
 // Every scan walks the whole picture, so the scans of a large one are held to
 // this many pixels all told: sixteen scans at the largest picture the memory
@@ -99,6 +112,8 @@ struct Source {
   picBinFile* file;
   JOCTET* buffer;
   boolean startOfFile;
+  boolean ended;           // the data ended; libjpeg goes on with an end marker
+  JDIMENSION endedAtLine;  // lines delivered when it did
 };
 
 Source* sourceOf(j_decompress_ptr decompressor) { return reinterpret_cast<Source*>(decompressor->src); }
@@ -115,6 +130,10 @@ boolean fillInputBuffer(j_decompress_ptr decompressor) {
   if (count <= 0) {
     if (source->startOfFile) ERREXIT(decompressor, JERR_INPUT_EMPTY);
     WARNMS(decompressor, JWRN_JPEG_EOF);
+    if (!source->ended) {
+      source->ended = TRUE;
+      source->endedAtLine = decompressor->output_scanline;
+    }
     // An end-of-image marker lets libjpeg complete the picture from what it has.
     source->buffer[0] = 0xFF;
     source->buffer[1] = JPEG_EOI;
@@ -154,6 +173,8 @@ void setSource(j_decompress_ptr decompressor, picBinFile* file) {
   source->manager.resync_to_restart = jpeg_resync_to_restart;
   source->manager.term_source = termSource;
   source->file = file;
+  source->ended = FALSE;
+  source->endedAtLine = 0;
   source->manager.bytes_in_buffer = 0;
   source->manager.next_input_byte = nullptr;
 }
@@ -208,6 +229,25 @@ void setDestination(j_compress_ptr compressor, picBinFile* file) {
   destination->file = file;
 }
 
+// Whether a single-scan file whose data ended has had the lines it may have
+// (see the file comment). A multi-scan file was read whole before its first
+// line, into memory its size justified.
+bool pastTheData(j_decompress_ptr decompressor) {
+  const Source* source = sourceOf(decompressor);
+  if (!source->ended || jpeg_has_multiple_scans(decompressor)) return false;
+  const int64_t width = decompressor->output_width > 0 ? decompressor->output_width : 1;
+  const int64_t allowed = 2 * int64_t(source->endedAtLine) + jpegPixelsPastTheData / width +
+                          3 * int64_t(decompressor->max_v_samp_factor) * DCTSIZE;
+  return int64_t(decompressor->output_scanline) > allowed;
+}
+
+// The coefficient memory a multi-scan file of `fileSize` bytes justifies.
+long multiScanMemory(long fileSize) {
+  if (fileSize < 0 || fileSize > (jpegMemoryLimit - jpegMemoryFloor) / jpegCoefficientBytesPerFileByte)
+    return jpegMemoryLimit;
+  return jpegMemoryFloor + fileSize * jpegCoefficientBytesPerFileByte;
+}
+
 // ---- Guarded libjpeg steps: plain frames only (see the file comment).
 
 // Creates the decompressor on the state's file and reads the header.
@@ -232,13 +272,15 @@ int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
     return guarded ? PIC_ERR_DATA : PIC_ERR_FORMAT;
   }
   state->decompressor.out_color_space = outColourSpace;
+  if (jpeg_has_multiple_scans(&state->decompressor))
+    state->decompressor.mem->max_memory_to_use = multiScanMemory(picBinSize(state->file));
   return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
 }
 
 bool guardedReadScanline(JpegState* state) {
   if (setjmp(state->errors.recoveryPoint)) return false;
   JSAMPROW row = state->lineBuffer;
-  return jpeg_read_scanlines(&state->decompressor, &row, 1) == 1;
+  return jpeg_read_scanlines(&state->decompressor, &row, 1) == 1 && !pastTheData(&state->decompressor);
 }
 
 void guardedFinishDecompress(JpegState* state) {
@@ -433,7 +475,7 @@ picFile* openRead(const char* fileName, int* status) {
   reportResolution(fileName, decompressor);
 
   // Described but not loadable: close destroys the decompressor unstarted.
-  if (outColourSpace == JCS_UNKNOWN || picCheckImageSize(file->width, file->height, 4) != PIC_OK)
+  if (outColourSpace == JCS_UNKNOWN || picCheckReadSize(file->width, file->height, 4) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
 
   const int started = guardedStartDecompress(state, outColourSpace);

@@ -13,6 +13,8 @@
 // Pillow (who take y size * z size entries) agree on every file whose header
 // says y size 1 and z size 1 for dimension 1, z size 1 for dimension 2.
 // A file cut short is still described; its load fills the rows that are there.
+// Memory: one packed row and one row of samples; run-length tables only for
+// the entries the file holds.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -232,7 +234,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (refusal == PIC_OK && (state->bytesPerSample < 1 || state->bytesPerSample > 2))
     refusal = PIC_ERR_DATA;
   if (refusal == PIC_OK)
-    refusal = picCheckImageSize(file->width, file->height, state->bytesPerSample);
+    refusal = picCheckReadSize(file->width, file->height, state->bytesPerSample);
   if (refusal != PIC_OK) return picOpenResult(status, refusal, file);
 
   const int channelsUsed = file->colourMode == PIC_RGB ? 3 : 1;

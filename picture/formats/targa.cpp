@@ -8,6 +8,7 @@
 // uncompressed or run-length encoded, top line first.
 // The format has no magic number and is tried last, so the header is checked
 // strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
+// Memory: one line of stored pixels and, for run-length data, a 64 KB input buffer.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -310,7 +311,7 @@ picFile* openRead(const char* fileName, int* status) {
   file->mapFirst = 1;
   file->currentLine = state->topFirst ? height - 1 : 0;
   file->driverData = state;
-  if (!isSupported(*state) || picCheckImageSize(width, height, pixelBytes) != PIC_OK)
+  if (!isSupported(*state) || picCheckReadSize(width, height, pixelBytes) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
 
   state->lineBytes = int(lineBytesFor(width, state->depth));

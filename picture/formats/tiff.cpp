@@ -6,6 +6,9 @@
 // floating-point or signed samples, extra samples and tiled images.
 // libtiff reads and writes through the picture library's file layer, so the
 // memory file table works, and its messages are silenced per open file.
+// Memory: one scanline of ours, and libtiff's directory and strip buffers, which
+// it sizes from the strip byte counts and reads in growing pieces (so a strip
+// the file does not hold is not allocated whole); no block above 1 GB.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -291,7 +294,7 @@ picFile* openRead(const char* fileName, int* status) {
             layout.colourMode, compressionCode(compression), layout.colours);
   file->driverData = state;
 
-  if (!supported || picCheckImageSize(width, height, 3) != PIC_OK)
+  if (!supported || picCheckReadSize(width, height, 3) != PIC_OK)
     return picOpenResult(status, PIC_ERR_DATA, file);
   if (!TIFFIsCODECConfigured(compression)) return picOpenResult(status, PIC_ERR_COMPRESSION, file);
   if (!allocateLine(state, layout.lineSize)) return release(file, state, status, PIC_ERR_OPEN);
