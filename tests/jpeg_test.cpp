@@ -584,6 +584,11 @@ TEST(Jpeg, ProgressiveFileTooBigToDecodeIsDescribedAndRefusedWithDataError) {
   EXPECT_EQ(14000, height);
   EXPECT_EQ(PIC_RGB, mode);
   EXPECT_EQ(14000, refusedWidth(path));
+  // Without the pixel limit the memory cap refuses it as the file is started.
+  picSetPixelLimit(0);
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, nullptr));
+  EXPECT_EQ(14000, refusedWidth(path));
+  picSetPixelLimit(PIC_DEFAULT_PIXEL_LIMIT);
 }
 
 TEST(Jpeg, ManyScansOverAHugeClaimedPictureAreRefusedQuickly) {
