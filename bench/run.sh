@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the picture benchmark if needed, runs it and prints its tables:
-#   bench/run.sh            2048 x 2048 and 4096 x 4096 pictures (about 6 minutes)
-#   bench/run.sh --quick    2048 x 2048 only (about 2 minutes)
+#   bench/run.sh            2048 x 2048 and 4096 x 4096 pictures (under 10 minutes)
+#   bench/run.sh --quick    2048 x 2048 only (about 3 minutes)
 # Other arguments go to the benchmark (for example --benchmark_filter=jpeg).
 # The build folder is build/ (SOLSYS_BENCH_BUILD names another); the full
 # measurements are kept as JSON in its bench/picture_bench.json.
@@ -14,5 +14,5 @@ build=${SOLSYS_BENCH_BUILD:-$root/build}
 cmake --build "$build" --target picture_bench >/dev/null
 
 # Progress lines go to standard error, the tables to standard output.
-exec "$build/bench/picture_bench" --benchmark_min_time=0.2 --benchmark_repetitions=3 \
+exec "$build/bench/picture_bench" --benchmark_min_time=0.1 --benchmark_repetitions=3 \
   --benchmark_out="$build/bench/picture_bench.json" --benchmark_out_format=json "$@"
