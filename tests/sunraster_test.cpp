@@ -369,6 +369,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
        PIC_ERR_READ},
       {"run-length stream ends early", sunFile(4, 3, 8, 2, 0, none, {0x80, 0x05, 1}), PIC_OK, PIC_ERR_READ},
   };
+  picSetPixelLimit(0);  // the guards below the pixel limit, which limits_test covers
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = writeTempFile("malformed.ras", c.bytes);
@@ -379,6 +380,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
               picLoadRGB(path.c_str(), planes.data(), planes.data() + 4096, planes.data() + 8192));
     EXPECT_EQ(c.loadStatus, loadFromMemory(c.bytes, &planes));
   }
+  picSetPixelLimit(PIC_DEFAULT_PIXEL_LIMIT);
   // A 4-bit file is still described: mapped, no colours.
   const std::string path = writeTempFile("four.ras", sunFile(2, 1, 4, 1, 0, none, {0, 0}));
   int width = 0, height = 0, mode = -1, colours = -1;
@@ -403,6 +405,7 @@ TEST(SunRaster, HugeLinesInATinyFileCostNoMemory) {
       sunFile(0x1fffffff, 1, 32, 2, 0, none, {0x80, 0xff, 1, 0x80, 0xff, 2}),
   };
   const long before = peakResidentMegabytes();
+  picSetPixelLimit(0);  // past the default pixel limit, which limits_test covers
   for (const std::vector<uint8_t>& bytes : files) {
     const std::string path = writeTempFile("huge-lines.ras", bytes);
     int width = 0;
@@ -416,6 +419,7 @@ TEST(SunRaster, HugeLinesInATinyFileCostNoMemory) {
     EXPECT_EQ(PIC_ERR_READ, picSunDriver()->readRGBLine(file, row, row + 1, row + 2));
     picSunDriver()->close(file);
   }
+  picSetPixelLimit(PIC_DEFAULT_PIXEL_LIMIT);
   EXPECT_LT(peakResidentMegabytes() - before, 256);
 }
 
