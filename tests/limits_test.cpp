@@ -18,6 +18,7 @@
 
 #include "picture/core/extra_drivers.h"
 #include "picture/core/picture.h"
+#include "picture/core/registry.h"
 #include "support/image_peer.h"
 
 #if defined(__has_feature)
@@ -299,6 +300,7 @@ const Hostile hostileFiles[] = {
     {"gif", PIC_DRIVER_GIF, gifFile},
     {"tiff", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 1); }},
     {"tiff packbits", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 32773); }},
+    {"tiff lzw", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 5); }},
     {"sun", PIC_DRIVER_SUN, [](int w, int h) { return sunFile(w, h, false); }},
     {"sun rle", PIC_DRIVER_SUN, [](int w, int h) { return sunFile(w, h, true); }},
     {"sgi", PIC_DRIVER_SGI, [](int w, int h) { return sgiFile(w, h, false); }},
@@ -339,13 +341,27 @@ TEST_F(PixelLimit, DefaultHoldsASixteenByEightKPictureAndIsChangedBySet) {
   EXPECT_EQ(0, picGetPixelLimit());
 }
 
-// Over the limit: described, with PIC_ERR_DATA from picImageInfo, the format
-// still named, and both loads refused before a row is written (the planes
-// given are one byte long). At the limit exactly: described as usual.
+// Over the limit: the driver itself describes the file and refuses it with
+// PIC_ERR_DATA, having allocated nothing the header sizes; picImageInfo
+// answers PIC_ERR_DATA, the format is still named, and both loads are refused
+// before a row is written (the planes given are one byte long). At the limit
+// exactly: described as usual.
 TEST_F(PixelLimit, HeadersOverTheLimitAreDescribedAndRefusedByEveryDriver) {
   for (const Hostile& hostile : hostileFiles) {
     SCOPED_TRACE(hostile.name);
     const std::string over = writeHostile(hostile, 16384, 8193);
+    const picDriver* driver = picDriverAt(driverOf(hostile));
+    ASSERT_NE(nullptr, driver);
+    int status = -2;
+    const size_t before = liveBytes;
+    peakBytes = liveBytes;
+    picFile* file = driver->openRead(over.c_str(), &status);
+    EXPECT_LE(peakBytes - before, heapBound(0, 0));
+    EXPECT_EQ(PIC_ERR_DATA, status);
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(16384, file->width);
+    driver->close(file);
+
     int width = 0, height = 0, format = -1;
     EXPECT_EQ(PIC_ERR_DATA, picImageInfo(over.c_str(), &width, &height, nullptr, nullptr));
     EXPECT_EQ(16384, width);
