@@ -67,6 +67,17 @@ inline void picPackPixels(const uint8_t* first, const uint8_t* second, const uin
   }
 }
 
+// The inverse: splits `width` pixels of `pixelBytes` (3 or 4; a fourth byte is
+// skipped) into three planes, byte 0 of each pixel to `first`, byte 1 to
+// `second`, byte 2 to `third`: (blue, green, red) for BGR files. It reads
+// (width - 1) * pixelBytes + 3 bytes, never the last pixel's fourth. Vectorised
+// where the processor allows (split_planes.cpp); the plain loop is the
+// reference it is tested against. The source must not overlap the planes.
+void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
+                    uint8_t* third);
+void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
+                         uint8_t* second, uint8_t* third);
+
 // Little- and big-endian fields of a header held in memory.
 inline uint16_t picGetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t picGetLE32(const uint8_t* p) {

@@ -1,0 +1,99 @@
+// Splitting interleaved pixels into three planes, the hot loop of every
+// uncompressed true-colour load: a plain loop, and beside it a vectorised one
+// (SSSE3 byte shuffles, 16 pixels a step) chosen once at run time when the
+// processor has it.
+#include <array>
+#include <cstdint>
+
+#include "picture/core/driver_support.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define PIC_SPLIT_SSSE3 1
+#include <tmmintrin.h>
+#endif
+
+void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
+                         uint8_t* second, uint8_t* third) {
+  for (int x = 0; x < width; ++x, pixels += pixelBytes) {
+    first[x] = pixels[0];
+    second[x] = pixels[1];
+    third[x] = pixels[2];
+  }
+}
+
+#ifdef PIC_SPLIT_SSSE3
+namespace {
+
+using ShuffleMask = std::array<uint8_t, 16>;
+
+// The shuffle that moves, from the 16-byte vector number `vector` of a group of
+// 16 pixels, the bytes of sample `sample` to their places in the plane's 16
+// bytes; 0x80 clears the places other vectors fill.
+constexpr ShuffleMask shuffleFor(int pixelBytes, int sample, int vector) {
+  ShuffleMask mask{};
+  for (int i = 0; i < 16; ++i) {
+    const int at = pixelBytes * i + sample;
+    mask[size_t(i)] = uint8_t(at / 16 == vector ? at % 16 : 0x80);
+  }
+  return mask;
+}
+
+template <int PixelBytes>
+struct SplitMasks {
+  ShuffleMask masks[3][PixelBytes];  // [sample][vector]
+  constexpr SplitMasks() : masks() {
+    for (int s = 0; s < 3; ++s)
+      for (int v = 0; v < PixelBytes; ++v) masks[s][v] = shuffleFor(PixelBytes, s, v);
+  }
+};
+
+constexpr SplitMasks<3> masks3;
+constexpr SplitMasks<4> masks4;
+
+template <int PixelBytes>
+__attribute__((target("ssse3"))) __m128i gatherSample(const __m128i* vectors, const SplitMasks<PixelBytes>& m,
+                                                      int sample) {
+  __m128i plane = _mm_shuffle_epi8(
+      vectors[0], _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.masks[sample][0].data())));
+  for (int v = 1; v < PixelBytes; ++v)
+    plane = _mm_or_si128(plane, _mm_shuffle_epi8(vectors[v], _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                                   m.masks[sample][v].data()))));
+  return plane;
+}
+
+template <int PixelBytes>
+__attribute__((target("ssse3"))) void splitShuffled(const uint8_t* pixels, int width, uint8_t* first,
+                                                    uint8_t* second, uint8_t* third,
+                                                    const SplitMasks<PixelBytes>& m) {
+  // The last pixel's fourth byte may lie past the end of the source.
+  const int64_t readable = int64_t(width - 1) * PixelBytes + 3;
+  int x = 0;
+  for (; int64_t(x + 16) * PixelBytes <= readable; x += 16, pixels += 16 * PixelBytes) {
+    __m128i vectors[PixelBytes];
+    for (int v = 0; v < PixelBytes; ++v)
+      vectors[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(first + x), gatherSample(vectors, m, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(second + x), gatherSample(vectors, m, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(third + x), gatherSample(vectors, m, 2));
+  }
+  picSplitPixelsPlain(pixels, PixelBytes, width - x, first + x, second + x, third + x);
+}
+
+bool hasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+}  // namespace
+#endif
+
+void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
+                    uint8_t* third) {
+#ifdef PIC_SPLIT_SSSE3
+  if (hasSsse3()) {
+    if (pixelBytes == 3) return splitShuffled(pixels, width, first, second, third, masks3);
+    if (pixelBytes == 4) return splitShuffled(pixels, width, first, second, third, masks4);
+  }
+#endif
+  picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
+}

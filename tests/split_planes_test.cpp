@@ -1,0 +1,46 @@
+// The shared split of interleaved pixels into planes: the vectorised routine
+// gives what the plain loop gives, at every width, pixel size and alignment,
+// and touches nothing past the width.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "picture/core/driver_support.h"
+
+namespace {
+
+constexpr uint8_t guard = 0xA5;
+constexpr int slack = 32;  // guard bytes after each plane's width
+
+struct SplitPlanes {
+  std::vector<uint8_t> bytes[3];
+  explicit SplitPlanes(int width) {
+    for (auto& plane : bytes) plane.assign(size_t(width + 2 * slack), guard);
+  }
+  uint8_t* at(int plane, int offset) { return bytes[plane].data() + offset; }
+};
+
+TEST(SplitPlanes, FastSplitAgreesWithThePlainLoop) {
+  for (int pixelBytes : {3, 4})
+    for (int width = 1; width <= 300; ++width)
+      for (int offset : {0, 1, 5, 15}) {  // source and plane misalignment
+        // Exactly the bytes the split may read, so that a sanitizer sees one more.
+        std::vector<uint8_t> pixels(size_t(width - 1) * size_t(pixelBytes) + 3 + size_t(offset));
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 + i / 251);
+        const uint8_t* source = pixels.data() + offset;
+        SplitPlanes fast(width), plain(width);
+        picSplitPixels(source, pixelBytes, width, fast.at(0, offset), fast.at(1, offset), fast.at(2, offset));
+        picSplitPixelsPlain(source, pixelBytes, width, plain.at(0, offset), plain.at(1, offset),
+                            plain.at(2, offset));
+        for (int p = 0; p < 3; ++p) {
+          ASSERT_EQ(fast.bytes[p], plain.bytes[p]) << pixelBytes << " bytes, width " << width
+                                                   << ", offset " << offset << ", plane " << p;
+          for (int x = 0; x < width; x += 17)
+            ASSERT_EQ(plain.at(p, offset)[x], source[size_t(x) * size_t(pixelBytes) + size_t(p)]);
+          EXPECT_EQ(plain.at(p, offset)[width], guard);
+        }
+      }
+}
+
+}  // namespace
