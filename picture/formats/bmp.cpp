@@ -123,11 +123,7 @@ void convertRgbRow(const BmpState* state, const uint8_t* stored, int width, uint
   uint8_t* out[3] = {red, green, blue};
   switch (state->bitCount) {
     case 24:
-      for (int x = 0; x < width; ++x, stored += 3) {
-        blue[x] = stored[0];
-        green[x] = stored[1];
-        red[x] = stored[2];
-      }
+      picSplitPixels(stored, 3, width, blue, green, red);
       break;
     case 16:
       for (int x = 0; x < width; ++x, stored += 2) {
@@ -136,6 +132,10 @@ void convertRgbRow(const BmpState* state, const uint8_t* stored, int width, uint
       }
       break;
     default:
+      if (state->masks[0] == 0xff0000 && state->masks[1] == 0x00ff00 && state->masks[2] == 0x0000ff) {
+        picSplitPixels(stored, 4, width, blue, green, red);  // bytes blue, green, red, unused
+        break;
+      }
       for (int x = 0; x < width; ++x, stored += 4) {
         const uint32_t value = picGetLE32(stored);
         for (int c = 0; c < 3; ++c) out[c][x] = component(value, state->masks[c], state->shifts[c]);

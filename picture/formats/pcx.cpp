@@ -11,6 +11,7 @@
 // this one, so that a Targa file with a 10-byte identification field, whose
 // first byte is 10 too, still loads as Targa.
 // Memory: one decoded row of all planes and a 16 KB input buffer.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -127,18 +128,25 @@ size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, s
   size_t used = 0;
   size_t filled = *produced;
   while (filled < targetLength && used < sourceLength) {
-    const uint8_t byte = source[used];
-    size_t count = 1;
-    uint8_t value = byte;
-    if ((byte & pcxRunFlag) == pcxRunFlag) {
-      if (used + 1 >= sourceLength) break;
-      count = byte & pcxMaxRun;
-      value = source[used + 1];
-      ++used;
+    // Bytes without the run flag stand for themselves: one copy for a stretch of them.
+    const size_t room = std::min(targetLength - filled, sourceLength - used);
+    size_t literals = 0;
+    while (literals < room && (source[used + literals] & pcxRunFlag) != pcxRunFlag) ++literals;
+    if (literals > 0) {
+      std::memcpy(target + filled, source + used, literals);
+      filled += literals;
+      used += literals;
+      continue;
     }
-    ++used;
+    if (used + 1 >= sourceLength) break;
+    size_t count = source[used] & pcxMaxRun;
+    const uint8_t value = source[used + 1];
+    used += 2;
     if (count > targetLength - filled) count = targetLength - filled;
-    std::memset(target + filled, value, count);
+    if (count == 1)
+      target[filled] = value;  // a byte with the flag's bits, stored as a run of one
+    else
+      std::memset(target + filled, value, count);
     filled += count;
   }
   *produced = filled;

@@ -9,6 +9,7 @@
 // entries, and every compression code but none and run-length.
 // Memory: one stored line, allocated once the data could fill it, and a 16 KB
 // input buffer for run-length data.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -87,15 +88,21 @@ size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, s
   size_t used = 0;
   size_t filled = *produced;
   for (;;) {
-    const size_t count = run->remaining < targetLength - filled ? run->remaining : targetLength - filled;
-    std::memset(target + filled, run->value, count);
-    filled += count;
-    run->remaining -= count;
+    if (run->remaining > 0) {
+      const size_t count = run->remaining < targetLength - filled ? run->remaining : targetLength - filled;
+      std::memset(target + filled, run->value, count);
+      filled += count;
+      run->remaining -= count;
+    }
     if (filled == targetLength || used == sourceLength) break;
-    const uint8_t byte = source[used];
-    if (byte != sunRunFlag) {
-      target[filled++] = byte;
-      ++used;
+    // The bytes before the next escape are literals: one copy for them all.
+    const size_t room = std::min(targetLength - filled, sourceLength - used);
+    const void* escape = std::memchr(source + used, sunRunFlag, room);
+    const size_t literals = escape ? size_t(static_cast<const uint8_t*>(escape) - (source + used)) : room;
+    if (literals > 0) {
+      std::memcpy(target + filled, source + used, literals);
+      filled += literals;
+      used += literals;
     } else if (used + 1 < sourceLength && source[used + 1] == 0) {
       target[filled++] = sunRunFlag;
       used += 2;
@@ -317,11 +324,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   const bool redFirst = state->type == sunTypeRgb;
   uint8_t* first = redFirst ? red : blue;
   uint8_t* last = redFirst ? blue : red;
-  for (int x = 0; x < file->width; ++x, pixel += step) {
-    first[x] = pixel[0];
-    green[x] = pixel[1];
-    last[x] = pixel[2];
-  }
+  picSplitPixels(pixel, step, file->width, first, green, last);
   --file->currentLine;
   return PIC_OK;
 }

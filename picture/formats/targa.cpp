@@ -92,11 +92,7 @@ void splitPixels(const uint8_t* pixels, int bytes, int width, uint8_t* red, uint
       picDecodeColour(&red[x], &green[x], &blue[x], decodeColour(pixels, 2));
     return;
   }
-  for (int x = 0; x < width; ++x, pixels += bytes) {
-    blue[x] = pixels[0];
-    green[x] = pixels[1];
-    red[x] = pixels[2];
-  }
+  picSplitPixels(pixels, bytes, width, blue, green, red);
 }
 
 // A packet begun in one line and finished in the next.
