@@ -261,6 +261,19 @@ bool fetchLine(picFile* file) {
   return true;
 }
 
+// Binary grey or colour with maxval 255: the stored bytes are the samples the
+// caller gets, so the row is taken as it is, not widened and scaled back.
+bool storedAsDelivered(const PnmState* state) {
+  return (state->kind == rawGrey || state->kind == rawColour) && state->maxValue == 255;
+}
+
+// The next binary row as stored, into state->row.
+bool fetchStoredRow(picFile* file) {
+  PnmState* state = stateOf(file);
+  return !state->writing && prepareLines(file, state) &&
+         state->reader.read(state->row.get(), size_t(state->rowBytes));
+}
+
 int readMap(picFile* file, int32_t* map) {
   const PnmState* state = stateOf(file);
   const int colours = file->colours;
@@ -272,8 +285,15 @@ int readMap(picFile* file, int32_t* map) {
 }
 
 int readLine(picFile* file, uint8_t* line) {
-  if (file->colourMode != PIC_MAP || !fetchLine(file)) return PIC_ERR_READ;
+  if (file->colourMode != PIC_MAP) return PIC_ERR_READ;
   const PnmState* state = stateOf(file);
+  if (storedAsDelivered(state)) {
+    if (!fetchStoredRow(file)) return PIC_ERR_READ;
+    std::memcpy(line, state->row.get(), size_t(file->width));
+    --file->currentLine;
+    return PIC_OK;
+  }
+  if (!fetchLine(file)) return PIC_ERR_READ;
   const uint16_t* values = state->samples.get();
   // maxval + 1 levels index by the sample itself; above 255, by its scaled value.
   if (state->maxValue > 255)
@@ -285,13 +305,19 @@ int readLine(picFile* file, uint8_t* line) {
 }
 
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  if (file->colourMode != PIC_RGB || !fetchLine(file)) return PIC_ERR_READ;
+  if (file->colourMode != PIC_RGB) return PIC_ERR_READ;
   const PnmState* state = stateOf(file);
-  const uint16_t* values = state->samples.get();
-  for (int x = 0; x < file->width; ++x, values += 3) {
-    red[x] = state->scale[values[0]];
-    green[x] = state->scale[values[1]];
-    blue[x] = state->scale[values[2]];
+  if (storedAsDelivered(state)) {
+    if (!fetchStoredRow(file)) return PIC_ERR_READ;
+    picSplitPixels(state->row.get(), 3, file->width, red, green, blue);
+  } else {
+    if (!fetchLine(file)) return PIC_ERR_READ;
+    const uint16_t* values = state->samples.get();
+    for (int x = 0; x < file->width; ++x, values += 3) {
+      red[x] = state->scale[values[0]];
+      green[x] = state->scale[values[1]];
+      blue[x] = state->scale[values[2]];
+    }
   }
   --file->currentLine;
   return PIC_OK;

@@ -32,9 +32,18 @@ const tmsize_t tiffMaxSingleAlloc = tmsize_t(1) << 30;
 // Largest transfer handed to the file layer at once (its counts are ints).
 const tmsize_t tiffMaxTransfer = tmsize_t(1) << 30;
 
+// Reading decodes a whole strip at a time (TIFFReadEncodedStrip: no copy of
+// libtiff's own for uncompressed strips, no call per line) when the strip
+// holds at most this much, else one TIFFReadScanline a line.
+const int64_t tiffMaxStripBuffer = int64_t(4) << 20;
+
 struct TiffState {
   int lineSize;         // bytes of one scanline in lineBuffer
   uint8_t* lineBuffer;  // one scanline as libtiff delivers or takes it
+  bool stripsChecked;   // reading: whether lines come from whole strips is decided
+  uint8_t* stripBuffer;  // reading by strips: the decoded strip, else null
+  uint32_t rowsPerStrip;
+  int64_t bufferedStrip;  // the strip in stripBuffer, -1 for none
   TIFF* tiff;
   uint16_t photometric;
   picBinFile* stream;  // closed by libtiff once it owns it
@@ -212,6 +221,7 @@ picFile* release(picFile* file, TiffState* state, int* status, int code) {
     else if (state->stream)
       picBinClose(state->stream);
     std::free(state->lineBuffer);
+    std::free(state->stripBuffer);
   }
   std::free(state);
   picFreeFile(file);
@@ -401,15 +411,50 @@ int writeMap(picFile* file, const int32_t* map) {
 // The file row of the next line call: file row 0 is the picture's top line.
 uint32_t fileRow(const picFile* file) { return uint32_t(file->height - 1 - file->currentLine); }
 
-int readScanline(picFile* file) {
+// Sets up reading by whole strips when every strip but the last holds
+// rowsPerStrip lines of one scanline each and fits tiffMaxStripBuffer; the
+// buffer comes only now, once a line is asked for.
+void chooseStrips(picFile* file, TiffState* state) {
+  state->stripsChecked = true;
+  state->bufferedStrip = -1;
+  uint32_t rows = 0;
+  if (!TIFFGetFieldDefaulted(state->tiff, TIFFTAG_ROWSPERSTRIP, &rows) || rows == 0) return;
+  rows = std::min(rows, uint32_t(file->height));
+  const int64_t scanline = int64_t(TIFFScanlineSize64(state->tiff));
+  const int64_t stripBytes = int64_t(rows) * scanline;
+  const int64_t strips = (int64_t(file->height) + rows - 1) / rows;
+  if (scanline != state->lineSize || stripBytes > tiffMaxStripBuffer ||
+      int64_t(TIFFVStripSize64(state->tiff, rows)) != stripBytes ||
+      int64_t(TIFFNumberOfStrips(state->tiff)) != strips)
+    return;
+  state->stripBuffer = static_cast<uint8_t*>(std::malloc(size_t(stripBytes)));
+  state->rowsPerStrip = rows;
+}
+
+// The next line as libtiff decodes it, from the buffered strip or
+// TIFFReadScanline; null on a read error.
+const uint8_t* readScanline(picFile* file) {
   TiffState* state = stateOf(file);
-  if (!state->lineBuffer || file->currentLine < 0 || file->currentLine >= file->height) return PIC_ERR_READ;
-  return TIFFReadScanline(state->tiff, state->lineBuffer, fileRow(file), 0) > 0 ? PIC_OK : PIC_ERR_READ;
+  if (!state->lineBuffer || file->currentLine < 0 || file->currentLine >= file->height) return nullptr;
+  if (!state->stripsChecked) chooseStrips(file, state);
+  const uint32_t row = fileRow(file);
+  if (!state->stripBuffer)
+    return TIFFReadScanline(state->tiff, state->lineBuffer, row, 0) > 0 ? state->lineBuffer : nullptr;
+  const uint32_t strip = row / state->rowsPerStrip;
+  if (strip != state->bufferedStrip) {
+    const uint32_t rows = std::min(state->rowsPerStrip, uint32_t(file->height) - strip * state->rowsPerStrip);
+    const tmsize_t wanted = tmsize_t(rows) * state->lineSize;
+    state->bufferedStrip = -1;
+    if (TIFFReadEncodedStrip(state->tiff, strip, state->stripBuffer, wanted) != wanted) return nullptr;
+    state->bufferedStrip = strip;
+  }
+  return state->stripBuffer + size_t(row - strip * state->rowsPerStrip) * size_t(state->lineSize);
 }
 
 int readLine(picFile* file, uint8_t* line) {
-  if (file->colourMode != PIC_MAP || readScanline(file) != PIC_OK) return PIC_ERR_READ;
-  unpackIndices(stateOf(file)->lineBuffer, file->colours, file->width, line);
+  const uint8_t* stored = file->colourMode == PIC_MAP ? readScanline(file) : nullptr;
+  if (!stored) return PIC_ERR_READ;
+  unpackIndices(stored, file->colours, file->width, line);
   --file->currentLine;
   return PIC_OK;
 }
@@ -432,13 +477,9 @@ int writeLine(picFile* file, const uint8_t* line) {
 }
 
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  if (file->colourMode != PIC_RGB || readScanline(file) != PIC_OK) return PIC_ERR_READ;
-  const uint8_t* pixel = stateOf(file)->lineBuffer;
-  for (int x = 0; x < file->width; ++x, pixel += 3) {
-    red[x] = pixel[0];
-    green[x] = pixel[1];
-    blue[x] = pixel[2];
-  }
+  const uint8_t* stored = file->colourMode == PIC_RGB ? readScanline(file) : nullptr;
+  if (!stored) return PIC_ERR_READ;
+  picSplitPixels(stored, 3, file->width, red, green, blue);
   --file->currentLine;
   return PIC_OK;
 }
