@@ -3,7 +3,7 @@
 # minimal Debian bookworm root (mmdebstrap), clones the committed branch main of
 # this repository into it, and runs both scripts there as root, with a clean
 # environment and no display (so run.sh writes its snapshot). Needs root,
-# Debian's package servers and about 15 to 30 minutes. Not part of ./test.sh.
+# Debian's package servers and about 20 minutes (2 cores). Not part of ./test.sh.
 #
 #   tools/check-fresh-machine.sh [--keep] [--dir DIR]
 #
@@ -68,6 +68,7 @@ stop_processes_in_root() {  # anything started inside the root that is still run
 cleanup() {
   local i left
   trap - EXIT INT TERM HUP
+  rm -f "${output:-}"
   stop_processes_in_root
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
     umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" 2>/dev/null ||
@@ -123,21 +124,25 @@ run_in_root() {  # command line, run as root in the clone with a clean environme
 
 results=()
 failures=0
+output=$(mktemp)
 for script in ./test.sh ./run.sh; do
   echo "== $script in the fresh root =="
   start=$SECONDS
-  run_in_root "$script"
-  status=$?
+  run_in_root "$script" 2>&1 | tee "$output"
+  status=${PIPESTATUS[0]}
   took=$(elapsed $((SECONDS - start)))
   if [ "$status" -eq 0 ]; then
     results+=("$script: passed ($took)")
   else
     results+=("$script: FAILED with status $status ($took)")
     failures=$((failures + 1))
+    # CTest's lists of failed tests ("  12 - Suite.Name (Failed)"), each name once
+    while read -r line; do results+=("    $line"); done < <(grep -E '^[[:space:]]+[0-9]+ - ' "$output" | sort -u)
   fi
   stop_processes_in_root
 done
 
 echo "== Fresh Debian bookworm machine, commit $(git -C "$root/root/solsys" log -1 --format=%h) =="
 printf '%s\n' "${results[@]}"
+rm -f "$output"
 [ "$failures" -eq 0 ]
