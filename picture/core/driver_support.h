@@ -5,6 +5,7 @@
 #define PICTURE_CORE_DRIVER_SUPPORT_H
 
 #include <cstdint>
+#include <memory>
 
 #include "picture/core/picture.h"
 
@@ -77,6 +78,22 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
                     uint8_t* third);
 void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                          uint8_t* second, uint8_t* third);
+
+// Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
+// position a block of about 32 KB at a time, never past the last line, and
+// hands them out one by one. A line the data does not complete is an error;
+// the complete ones before it are still given.
+struct picLineBlock {
+  // Allocates the block; false when memory runs out or a size is not positive.
+  bool start(int bytesPerLine, int lineCount);
+  // The next line, or null at a read error, at the data's end or after the last line.
+  const uint8_t* next(picBinFile* stream);
+  bool started() const { return block != nullptr; }
+
+ private:
+  std::unique_ptr<uint8_t[]> block;
+  int lineBytes = 0, linesPerBlock = 0, linesLeft = 0, linesHeld = 0, nextLine = 0;
+};
 
 // Little- and big-endian fields of a header held in memory.
 inline uint16_t picGetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }

@@ -41,7 +41,8 @@ struct BmpState {
   uint32_t dataOffset = 0;
   uint32_t compression = 0;
   int lineSize = 0;
-  std::unique_ptr<uint8_t[]> lineBuffer;
+  std::unique_ptr<uint8_t[]> lineBuffer;  // writing: one stored row
+  picLineBlock rows;                      // reading uncompressed rows
   int coreHeader = 0;
   uint32_t paletteOffset = 0;  // the palette follows the information header
   uint32_t masks[3] = {};  // red, green, blue
@@ -436,8 +437,7 @@ bool startRows(picFile* file, BmpState* state) {
     state->rleSize = size_t(got);
   } else {
     if (int64_t(state->dataOffset) + int64_t(state->lineSize) * file->height > fileSize) return false;
-    state->lineBuffer.reset(new (std::nothrow) uint8_t[size_t(state->lineSize)]);
-    if (!state->lineBuffer) return false;
+    if (!state->rows.start(state->lineSize, file->height)) return false;
   }
   state->rowsStarted = true;
   return true;
@@ -453,8 +453,9 @@ int readLine(picFile* file, uint8_t* line) {
                              file->width))
       return PIC_ERR_READ;
   } else {
-    if (!readExactly(state->file, state->lineBuffer.get(), state->lineSize)) return PIC_ERR_READ;
-    unpackIndices(state->lineBuffer.get(), state->bitCount, line, file->width);
+    const uint8_t* stored = state->rows.next(state->file);
+    if (!stored) return PIC_ERR_READ;
+    unpackIndices(stored, state->bitCount, line, file->width);
   }
   stepLine(file, state);
   return PIC_OK;
@@ -482,8 +483,9 @@ int writeLine(picFile* file, const uint8_t* line) {
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   BmpState* state = stateOf(file);
   if (!state->rowsStarted && !startRows(file, state)) return PIC_ERR_READ;
-  if (!readExactly(state->file, state->lineBuffer.get(), state->lineSize)) return PIC_ERR_READ;
-  convertRgbRow(state, state->lineBuffer.get(), file->width, red, green, blue);
+  const uint8_t* stored = state->rows.next(state->file);
+  if (!stored) return PIC_ERR_READ;
+  convertRgbRow(state, stored, file->width, red, green, blue);
   stepLine(file, state);
   return PIC_OK;
 }

@@ -49,6 +49,7 @@ struct SunState {
   uint32_t mapLength;
   int lineLength;
   std::unique_ptr<uint8_t[]> lineBuffer;
+  picLineBlock rows;  // uncompressed lines
   // Encoded bytes read ahead of the decoder, and the run in progress.
   std::unique_ptr<uint8_t[]> input;
   int inputLength;
@@ -259,7 +260,9 @@ int readMap(picFile* file, int32_t* map) {
 }
 
 // Fetches the next stored line into the line buffer.
-int readStoredLine(picFile* file) {
+// The next stored line into *stored: from the block of uncompressed lines, or
+// run-length decoded into the line buffer.
+int readStoredLine(picFile* file, const uint8_t** stored) {
   SunState* state = stateOf(file);
   picBinFile* stream = state->file;
   // The pixel data follows the whole map, whether or not the map is used.
@@ -276,13 +279,16 @@ int readStoredLine(picFile* file) {
       if (stored * expansion < state->lineLength) return PIC_ERR_READ;
       state->lineBuffer = allocateBytes(size_t(state->lineLength));
     }
+    if (state->type != sunTypeRunLength && !state->rows.start(state->lineLength, file->height))
+      return PIC_ERR_READ;
   }
   if (!state->lineBuffer) return PIC_ERR_READ;
   uint8_t* line = state->lineBuffer.get();
-  if (state->type != sunTypeRunLength)
-    return picBinRead(stream, line, state->lineLength) == state->lineLength && !picBinError(stream)
-               ? PIC_OK
-               : PIC_ERR_READ;
+  *stored = line;
+  if (state->type != sunTypeRunLength) {
+    *stored = state->rows.next(stream);
+    return *stored ? PIC_OK : PIC_ERR_READ;
+  }
 
   const size_t length = size_t(state->lineLength);
   size_t produced = 0;
@@ -302,9 +308,9 @@ int readStoredLine(picFile* file) {
 }
 
 int readLine(picFile* file, uint8_t* line) {
-  if (readStoredLine(file) != PIC_OK) return PIC_ERR_READ;
+  const uint8_t* stored;
+  if (readStoredLine(file, &stored) != PIC_OK) return PIC_ERR_READ;
   const SunState* state = stateOf(file);
-  const uint8_t* stored = state->lineBuffer.get();
   if (state->depth == 1) {
     // A set bit selects entry 0: black when the file has no map.
     for (int x = 0; x < file->width; ++x) line[x] = uint8_t(1 - ((stored[x >> 3] >> (7 - (x & 7))) & 1));
@@ -316,11 +322,12 @@ int readLine(picFile* file, uint8_t* line) {
 }
 
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  if (readStoredLine(file) != PIC_OK) return PIC_ERR_READ;
+  const uint8_t* stored;
+  if (readStoredLine(file, &stored) != PIC_OK) return PIC_ERR_READ;
   const SunState* state = stateOf(file);
   const int step = state->depth / 8;
   // 32-bit pixels start with their unused byte.
-  const uint8_t* pixel = state->lineBuffer.get() + (step == 4 ? 1 : 0);
+  const uint8_t* pixel = stored + (step == 4 ? 1 : 0);
   const bool redFirst = state->type == sunTypeRgb;
   uint8_t* first = redFirst ? red : blue;
   uint8_t* last = redFirst ? blue : red;

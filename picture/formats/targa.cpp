@@ -231,6 +231,7 @@ struct TargaState {
   int mapEntryBits;
   int depth;
   std::unique_ptr<uint8_t[]> line;
+  picLineBlock rows;  // reading uncompressed lines
   std::unique_ptr<uint8_t[]> packed;  // writing: one run-length line
   bool topFirst;
   int mapFirst;
@@ -423,14 +424,14 @@ int readPixels(picFile* file, const uint8_t** pixels) {
   if (!state->linesStarted) {
     picBinSeekSet(state->stream, int(state->dataOffset));
     state->linesStarted = true;
+    if (!isRunLength(state->imageType) && !state->rows.start(state->lineBytes, file->height))
+      return PIC_ERR_READ;
   }
   *pixels = state->line.get();
   if (isRunLength(state->imageType))
     return state->runs.line(state->stream, bytesFor(state->depth), state->line.get(), file->width);
-  if (picBinRead(state->stream, state->line.get(), state->lineBytes) != state->lineBytes ||
-      picBinError(state->stream))
-    return PIC_ERR_READ;
-  return PIC_OK;
+  *pixels = state->rows.next(state->stream);
+  return *pixels ? PIC_OK : PIC_ERR_READ;
 }
 
 int readLine(picFile* file, uint8_t* line) {
