@@ -112,7 +112,7 @@ void printFloorTable(const RateReporter& rates, const std::vector<int>& sides) {
   };
   const Line lines[] = {
       {"memcpy of width x height x 3 bytes", "floor", "memcpy", ""},
-      {"split of RGB into three planes (the JPEG driver's)", "floor", "split", ""},
+      {"split of RGB into three planes (picSplitPixels)", "floor", "split", ""},
       {"BMP 24-bit load, planes reused", "load", "bmp24", "solsys"},
       {"BMP 24-bit load, planes fresh each time", "load", "bmp24", "solsys-fresh"},
   };

@@ -22,6 +22,7 @@
 #include "bench_images.h"
 #include "bench_peers.h"
 #include "bench_table.h"
+#include "picture/core/driver_support.h"  // picSplitPixels, the drivers' split
 #include "picture/core/picture.h"
 
 namespace {
@@ -206,26 +207,6 @@ void saveBenchmark(benchmark::State& state, int side, int kindIndex, std::string
 
 // ---- Floors.
 
-// The JPEG driver's split (four pixels through three 32-bit words), the
-// fastest plane split the library has.
-void splitRgb(const uint8_t* __restrict pixel, uint8_t* __restrict red, uint8_t* __restrict green,
-              uint8_t* __restrict blue, int width) {
-  int x = 0;
-  for (; x + 4 <= width; x += 4, pixel += 12) {
-    uint32_t w0, w1, w2;
-    std::memcpy(&w0, pixel, 4);
-    std::memcpy(&w1, pixel + 4, 4);
-    std::memcpy(&w2, pixel + 8, 4);
-    const uint32_t r = (w0 & 0xFF) | (w0 >> 16 & 0xFF00) | (w1 & 0xFF0000) | (w2 << 16 & 0xFF000000u);
-    const uint32_t g = (w0 >> 8 & 0xFF) | (w1 << 8 & 0xFF00) | (w1 >> 8 & 0xFF0000) | (w2 << 8 & 0xFF000000u);
-    const uint32_t b = (w0 >> 16 & 0xFF) | (w1 & 0xFF00) | (w2 << 16 & 0xFF0000) | (w2 & 0xFF000000u);
-    std::memcpy(red + x, &r, 4);
-    std::memcpy(green + x, &g, 4);
-    std::memcpy(blue + x, &b, 4);
-  }
-  for (; x < width; ++x, pixel += 3) red[x] = pixel[0], green[x] = pixel[1], blue[x] = pixel[2];
-}
-
 void memcpyFloor(benchmark::State& state, int side) {
   Workload& w = workloadFor(side);
   for (auto _ : state) {
@@ -240,7 +221,7 @@ void splitFloor(benchmark::State& state, int side) {
   for (auto _ : state) {
     for (int y = 0; y < side; ++y) {
       const size_t row = size_t(y) * side;
-      splitRgb(&w.picture.pixels[3 * row], &w.red[row], &w.green[row], &w.blue[row], side);
+      picSplitPixels(&w.picture.pixels[3 * row], 3, side, &w.red[row], &w.green[row], &w.blue[row]);
     }
     benchmark::ClobberMemory();
   }
