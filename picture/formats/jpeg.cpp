@@ -9,10 +9,11 @@
 // the data, as long as they are at most twice the lines before the end plus
 // a megapixel; the next line is a read error, so a few bytes claiming a huge
 // picture cost no seconds of decoding nothing.
-// Memory: libjpeg's line buffers; a multi-scan file also keeps every
-// coefficient, 128 bytes a block, allowed only as far as the file justifies:
-// each block costs at least one bit of its first scan, so 1024 bytes a file
-// byte (beyond a floor of 16 MB, and never over 512 MB).
+// Memory: libjpeg's line buffers and a strip of 16 decoded lines; a
+// multi-scan file also keeps every coefficient, 128 bytes a block, allowed
+// only as far as the file justifies: each block costs at least one bit of its
+// first scan, so 1024 bytes a file byte (beyond a floor of 16 MB, and never
+// over 512 MB).
 //
 // libjpeg reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
@@ -61,10 +62,20 @@ struct ErrorManager {
   bool guardStopped;  // the scan guard, not the file's data, raised the error
 };
 
+// Reading decodes up to this many lines a call into a strip and hands them
+// out one by one: fewer calls, and no spare row inside libjpeg for 4:2:0 files.
+const int jpegStripLines = 16;
+
 struct JpegState {
   int lineSize;
   JSAMPLE* lineBuffer;  // within lineMemory (see allocateLine)
   JSAMPLE* lineMemory;
+  JSAMPLE* stripMemory;  // reading: the strip's rows (see allocateStrip)
+  JSAMPROW stripRows[jpegStripLines];
+  int stripCapacity;  // rows of the strip, 0 before the first line
+  int stripHeld;      // rows decoded into the strip
+  int stripNext;      // rows of them handed out
+  bool stripFailed;   // the decoder failed after the rows held
   jpeg_decompress_struct decompressor;
   jpeg_compress_struct compressor;
   ErrorManager errors;
@@ -277,10 +288,27 @@ int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
   return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
 }
 
-bool guardedReadScanline(JpegState* state) {
-  if (setjmp(state->errors.recoveryPoint)) return false;
-  JSAMPROW row = state->lineBuffer;
-  return jpeg_read_scanlines(&state->decompressor, &row, 1) == 1 && !pastTheData(&state->decompressor);
+// Decodes the next strip of lines. The rows decoded before a failure stay
+// held, to be handed out before the failure is reported.
+void guardedReadStrip(JpegState* state) {
+  jpeg_decompress_struct* decompressor = &state->decompressor;
+  state->stripHeld = state->stripNext = 0;
+  if (setjmp(state->errors.recoveryPoint)) {
+    state->stripFailed = true;
+    return;
+  }
+  const JDIMENSION left = decompressor->output_height - decompressor->output_scanline;
+  const int wanted = left < JDIMENSION(state->stripCapacity) ? int(left) : state->stripCapacity;
+  if (wanted == 0) state->stripFailed = true;
+  while (state->stripHeld < wanted) {
+    const JDIMENSION got = jpeg_read_scanlines(decompressor, state->stripRows + state->stripHeld,
+                                               JDIMENSION(wanted - state->stripHeld));
+    if (got == 0 || pastTheData(decompressor)) {
+      state->stripFailed = true;
+      return;
+    }
+    state->stripHeld += int(got);
+  }
 }
 
 void guardedFinishDecompress(JpegState* state) {
@@ -331,32 +359,6 @@ bool guardedWriteScanline(JpegState* state) {
 // ---- Scanlines to planes. The planes never overlap the line buffer; saying
 // so lets the compiler keep these loops in registers.
 
-void splitRgb(const JSAMPLE* __restrict pixel, uint8_t* __restrict red, uint8_t* __restrict green,
-              uint8_t* __restrict blue, int width) {
-  int x = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Four pixels at a time through 32-bit words: a quarter of the loads and
-  // stores of the byte loop below, which the plane split is bound by.
-  for (; x + 4 <= width; x += 4, pixel += 12) {
-    uint32_t w0, w1, w2;  // r0 g0 b0 r1 | g1 b1 r2 g2 | b2 r3 g3 b3, first byte lowest
-    std::memcpy(&w0, pixel, 4);
-    std::memcpy(&w1, pixel + 4, 4);
-    std::memcpy(&w2, pixel + 8, 4);
-    const uint32_t r = (w0 & 0xFF) | (w0 >> 16 & 0xFF00) | (w1 & 0xFF0000) | (w2 << 16 & 0xFF000000u);
-    const uint32_t g = (w0 >> 8 & 0xFF) | (w1 << 8 & 0xFF00) | (w1 >> 8 & 0xFF0000) | (w2 << 8 & 0xFF000000u);
-    const uint32_t b = (w0 >> 16 & 0xFF) | (w1 & 0xFF00) | (w2 << 16 & 0xFF0000) | (w2 & 0xFF000000u);
-    std::memcpy(red + x, &r, 4);
-    std::memcpy(green + x, &g, 4);
-    std::memcpy(blue + x, &b, 4);
-  }
-#endif
-  for (; x < width; ++x, pixel += 3) {
-    red[x] = pixel[0];
-    green[x] = pixel[1];
-    blue[x] = pixel[2];
-  }
-}
-
 // Files with an Adobe marker (YCCK files always have one) hold their inks
 // inverted, as Photoshop writes them, and common readers read them so: flip
 // them back. Without the marker the inks are plain.
@@ -383,6 +385,7 @@ picFile* release(picFile* file, JpegState* state, int* status, int code) {
       jpeg_destroy_decompress(&state->decompressor);
     if (state->file) picBinClose(state->file);
     std::free(state->lineMemory);
+    std::free(state->stripMemory);
     std::free(state);
   }
   picFreeFile(file);
@@ -442,6 +445,33 @@ bool allocateLine(JpegState* state, int offset) {
   const auto address = reinterpret_cast<uintptr_t>(state->lineMemory);
   state->lineBuffer = state->lineMemory + (unsigned(offset) - address) % lineGrid;
   return true;
+}
+
+// The strip's rows, each off the grid as the line buffer is; the line buffer
+// alone, one row, when memory runs out.
+void allocateStrip(JpegState* state) {
+  const size_t stride = (size_t(state->lineSize) + lineGrid - 1) / lineGrid * lineGrid;
+  state->stripMemory = static_cast<JSAMPLE*>(std::malloc(stride * jpegStripLines + lineGrid));
+  if (!state->stripMemory) {
+    state->stripRows[0] = state->lineBuffer;
+    state->stripCapacity = 1;
+    return;
+  }
+  const auto address = reinterpret_cast<uintptr_t>(state->stripMemory);
+  JSAMPLE* first = state->stripMemory + (unsigned(lineOffGrid) - address) % lineGrid;
+  for (int i = 0; i < jpegStripLines; ++i) state->stripRows[i] = first + size_t(i) * stride;
+  state->stripCapacity = jpegStripLines;
+}
+
+// The next decoded line, or null when decoding failed before it.
+const JSAMPLE* nextScanline(JpegState* state) {
+  if (state->stripCapacity == 0) allocateStrip(state);
+  if (state->stripNext == state->stripHeld) {
+    if (state->stripFailed) return nullptr;
+    guardedReadStrip(state);
+    if (state->stripHeld == 0) return nullptr;
+  }
+  return state->stripRows[state->stripNext++];
 }
 
 void setFields(picFile* file, JpegState* state, int width, int height, int colourMode, int compression,
@@ -558,8 +588,9 @@ int writeMap(picFile* file, const int32_t* map) {
 
 int readLine(picFile* file, uint8_t* line) {
   JpegState* state = stateOf(file);
-  if (state->writing || !state->lineBuffer || !guardedReadScanline(state)) return PIC_ERR_READ;
-  std::memcpy(line, state->lineBuffer, size_t(file->width));
+  const JSAMPLE* row = state->writing || !state->lineBuffer ? nullptr : nextScanline(state);
+  if (!row) return PIC_ERR_READ;
+  std::memcpy(line, row, size_t(file->width));
   --file->currentLine;
   return PIC_OK;
 }
@@ -578,11 +609,12 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   const J_COLOR_SPACE outColourSpace = state->decompressor.out_color_space;
   if (state->writing || !state->lineBuffer) return PIC_ERR_READ;
   if (outColourSpace != JCS_RGB && outColourSpace != JCS_CMYK) return PIC_ERR_DATA;
-  if (!guardedReadScanline(state)) return PIC_ERR_READ;
+  const JSAMPLE* row = nextScanline(state);
+  if (!row) return PIC_ERR_READ;
   if (outColourSpace == JCS_RGB)
-    splitRgb(state->lineBuffer, red, green, blue, file->width);
+    picSplitPixels(row, 3, file->width, red, green, blue);
   else
-    splitCmyk(state->lineBuffer, red, green, blue, file->width,
+    splitCmyk(row, red, green, blue, file->width,
               state->fileColourSpace == JCS_YCCK || state->decompressor.saw_Adobe_marker);
   --file->currentLine;
   return PIC_OK;

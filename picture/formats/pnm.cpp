@@ -52,6 +52,24 @@ struct ByteReader {
   // The next byte without taking it, or -1 at the end of the data.
   int peek() { return next < length || refill() ? buffer[next] : -1; }
   int get() { return next < length || refill() ? buffer[next++] : -1; }
+  // The next n bytes where they lie in the buffer, topped up first when they
+  // are not all there; null, taking nothing, when n passes the buffer or the
+  // data ends first.
+  const uint8_t* take(size_t n) {
+    if (size_t(length - next) < n) {
+      if (n > size_t(pnmChunk)) return nullptr;
+      const int kept = length - next;
+      std::memmove(buffer, buffer + next, size_t(kept));
+      length = kept;
+      next = 0;
+      const int got = picBinReadAvailable(stream, buffer + kept, pnmChunk - kept);
+      if (got > 0 && !picBinError(stream)) length += got;
+      if (size_t(length) < n) return nullptr;
+    }
+    const uint8_t* at = buffer + next;
+    next += int(n);
+    return at;
+  }
   // Copies n bytes; false when the data ends first.
   bool read(uint8_t* target, size_t n) {
     while (n > 0) {
@@ -267,11 +285,14 @@ bool storedAsDelivered(const PnmState* state) {
   return (state->kind == rawGrey || state->kind == rawColour) && state->maxValue == 255;
 }
 
-// The next binary row as stored, into state->row.
-bool fetchStoredRow(picFile* file) {
+// The next binary row as stored: in the reader's buffer, or copied into
+// state->row when it does not lie there whole; null when the data ends.
+const uint8_t* fetchStoredRow(picFile* file) {
   PnmState* state = stateOf(file);
-  return !state->writing && prepareLines(file, state) &&
-         state->reader.read(state->row.get(), size_t(state->rowBytes));
+  if (state->writing || !prepareLines(file, state)) return nullptr;
+  const size_t bytes = size_t(state->rowBytes);
+  if (const uint8_t* inPlace = state->reader.take(bytes)) return inPlace;
+  return state->reader.read(state->row.get(), bytes) ? state->row.get() : nullptr;
 }
 
 int readMap(picFile* file, int32_t* map) {
@@ -288,8 +309,9 @@ int readLine(picFile* file, uint8_t* line) {
   if (file->colourMode != PIC_MAP) return PIC_ERR_READ;
   const PnmState* state = stateOf(file);
   if (storedAsDelivered(state)) {
-    if (!fetchStoredRow(file)) return PIC_ERR_READ;
-    std::memcpy(line, state->row.get(), size_t(file->width));
+    const uint8_t* stored = fetchStoredRow(file);
+    if (!stored) return PIC_ERR_READ;
+    std::memcpy(line, stored, size_t(file->width));
     --file->currentLine;
     return PIC_OK;
   }
@@ -308,8 +330,9 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (file->colourMode != PIC_RGB) return PIC_ERR_READ;
   const PnmState* state = stateOf(file);
   if (storedAsDelivered(state)) {
-    if (!fetchStoredRow(file)) return PIC_ERR_READ;
-    picSplitPixels(state->row.get(), 3, file->width, red, green, blue);
+    const uint8_t* stored = fetchStoredRow(file);
+    if (!stored) return PIC_ERR_READ;
+    picSplitPixels(stored, 3, file->width, red, green, blue);
   } else {
     if (!fetchLine(file)) return PIC_ERR_READ;
     const uint16_t* values = state->samples.get();
