@@ -127,6 +127,46 @@ size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, s
                   size_t* produced) {
   size_t used = 0;
   size_t filled = *produced;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Far from both ends, eight source bytes at a time, as the file holds
+  // either: a stretch of literals (no code with both flag bits set), stored
+  // at once; or pairs "run of one, value" (how writers keep a value with the
+  // flag bits, or every value from 0x40 up as this library's writer does),
+  // their values gathered four at a time. Stores may pass what is produced;
+  // later output overwrites those bytes, and the room left covers them.
+  const uint64_t highBits = UINT64_C(0x8080808080808080), lowBytes = UINT64_C(0x00ff00ff00ff00ff);
+  const uint64_t runsOfOne = UINT64_C(0x00c100c100c100c1);
+  while (used + 8 <= sourceLength && filled + pcxMaxRun + 8 <= targetLength) {
+    uint64_t bytes;
+    std::memcpy(&bytes, source + used, sizeof bytes);
+    const uint64_t codes = bytes & (bytes << 1) & highBits;  // bits 7 and 6 of a byte both set
+    if ((codes & 0xff) == 0) {
+      const size_t literals = codes ? size_t(__builtin_ctzll(codes)) / 8 : sizeof bytes;
+      std::memcpy(target + filled, &bytes, sizeof bytes);
+      used += literals;
+      filled += literals;
+      continue;
+    }
+    const uint64_t otherCodes = (bytes ^ runsOfOne) & lowBytes;  // non-zero where a pair is not (0xc1, value)
+    const size_t pairs = otherCodes ? size_t(__builtin_ctzll(otherCodes)) / 16 : 4;
+    if (pairs > 0) {
+      const uint64_t values = (bytes >> 8) & lowBytes;  // the values in bytes 0, 2, 4, 6
+      const uint64_t packed = values | values >> 8;       // ... in bytes 0-1 and 4-5
+      const uint32_t four = uint32_t((packed & 0xffff) | (packed >> 16 & 0xffff0000u));
+      std::memcpy(target + filled, &four, sizeof four);
+      used += 2 * pairs;
+      filled += pairs;
+      continue;
+    }
+    const size_t count = source[used] & pcxMaxRun;
+    const uint8_t value = source[used + 1];
+    const uint64_t copies = value * UINT64_C(0x0101010101010101);
+    std::memcpy(target + filled, &copies, sizeof copies);
+    if (count > sizeof copies) std::memset(target + filled + sizeof copies, value, count - sizeof copies);
+    used += 2;
+    filled += count;
+  }
+#endif
   while (filled < targetLength && used < sourceLength) {
     // Bytes without the run flag stand for themselves: one copy for a stretch of them.
     const size_t room = std::min(targetLength - filled, sourceLength - used);
