@@ -171,8 +171,8 @@ TEST_F(ViewerProcessTest, IdentifiedButUnreadableTextureEndsWithStatusOne) {
     const std::string dir = makeTempDirectory("viewer-unreadable");
     ASSERT_TRUE(writeUniformTextures(dir));
     ASSERT_TRUE(c.make(dir + "/Moon.jpg"));
-    int width = 0, height = 0, mode = 0, colours = 0;
-    ASSERT_EQ(picImageInfo((dir + "/Moon.jpg").c_str(), &width, &height, &mode, &colours), PIC_OK)
+    int format = 0;
+    ASSERT_EQ(picFileFormat((dir + "/Moon.jpg").c_str(), &format), PIC_OK)
         << "the test file must be identified";
 
     Viewer viewer(dir);

@@ -65,7 +65,11 @@ extern "C" void loadTexture(const char* fileName, TextureObject* texture, uint8_
   int imageHeight = 0;
   int colourMode = 0;
   int colours = 0;
-  if (picImageInfo(fileName, &imageWidth, &imageHeight, &colourMode, &colours) != PIC_OK) return;
+  const int described = picImageInfo(fileName, &imageWidth, &imageHeight, &colourMode, &colours);
+  // Recognised but refused (over the library's pixel limit, say): a read failure,
+  // not a missing file.
+  if (described == PIC_ERR_DATA || described == PIC_ERR_COMPRESSION) failRead(fileName);
+  if (described != PIC_OK) return;
   if (colourMode == PIC_MAP) return;
 
   TexturePlan plan;
