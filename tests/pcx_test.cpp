@@ -3,6 +3,7 @@
 // hand-built headers and truncated files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -349,6 +350,42 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
     ASSERT_EQ(PIC_OK, memoryLoadRGB(c.bytes, &fromMemory));
     EXPECT_EQ(0u, countDifferences(image, fromMemory));
   }
+}
+
+// Rows of random codes in stretches of one kind (literals, runs of one,
+// longer runs up to 63 and runs of none), as the decoder's bulk steps meet
+// them, decode to what each code says, a run passing the row's end cut there.
+TEST(Pcx, RandomRunLengthRowsDecodeCodeByCode) {
+  const int width = 300, height = 6, rowBytes = 3 * width;
+  std::vector<uint8_t> bytes = pcxHeader(5, 1, 8, width, height, 3, width);
+  std::vector<uint8_t> expected;  // the decoded rows, planes one after the other
+  uint32_t seed = 12345;
+  auto next = [&seed](int below) { return int((seed = seed * 1103515245u + 12345u) >> 16) % below; };
+  for (int y = 0; y < height; ++y) {
+    size_t filled = 0;
+    while (filled < size_t(rowBytes)) {
+      const int kind = next(4), stretch = 1 + next(20);
+      for (int i = 0; i < stretch && filled < size_t(rowBytes); ++i) {
+        const int value = next(256);
+        const int count = kind == 0 ? 1 : kind == 1 ? 1 : kind == 2 ? next(64) : 0;
+        if (kind == 0)
+          append(bytes, {value % 0xc0});  // a literal
+        else
+          append(bytes, {0xc0 | count, value});
+        const size_t kept = std::min(size_t(count), size_t(rowBytes) - filled);
+        expected.insert(expected.end(), kept, uint8_t(kind == 0 ? value % 0xc0 : value));
+        filled += kept;
+      }
+    }
+  }
+  RgbImage image;
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &image));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* row = &expected[size_t(y) * rowBytes];
+      ASSERT_EQ(uint32_t(row[x] << 16 | row[width + x] << 8 | row[2 * width + x]), image.at(x, y))
+          << "row " << y << " pixel " << x;
+    }
 }
 
 TEST(Pcx, MalformedHeadersEndInAStatus) {
