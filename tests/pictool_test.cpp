@@ -178,6 +178,7 @@ TEST_F(PictoolFormats, MapsGoToGreyWritersAsGreyOrTrueColour) {
       {greyGif, tempPath("grey.jpg"), "map"},
       {sourcePath(formats[2]), tempPath("colour.sgi"), "rgb"},
       {sourcePath(formats[2]), tempPath("colour.jpg"), "rgb"},
+      {sourcePath(formats[2]), tempPath("colour.pgm"), "map"},  // named grey: grey levels, P5
   };
   for (const auto& c : cases) {
     ASSERT_EQ(runTool({"convert", c.source, c.output}).exitCode, 0) << c.output;
@@ -187,6 +188,16 @@ TEST_F(PictoolFormats, MapsGoToGreyWritersAsGreyOrTrueColour) {
   RgbImage expected = mappedToRgb(grey), result;
   ASSERT_EQ(libraryLoadRGB(tempPath("grey.sgi"), &result), PIC_OK);
   EXPECT_EQ(countDifferences(result, expected), 0u);
+
+  const std::vector<uint8_t> pgm = readFileBytes(tempPath("colour.pgm"));
+  EXPECT_EQ(std::string(pgm.begin(), pgm.begin() + 2), "P5");
+  const RgbImage& colour = decoded_["gif"];
+  RgbImage greyLevels = colour;
+  for (size_t i = 0; i < colour.red.size(); ++i)
+    greyLevels.red[i] = greyLevels.green[i] = greyLevels.blue[i] =
+        uint8_t(picGreyLevel(colour.red[i], colour.green[i], colour.blue[i]));
+  ASSERT_EQ(libraryLoadRGB(tempPath("colour.pgm"), &result), PIC_OK);
+  EXPECT_EQ(countDifferences(result, greyLevels), 0u);
 }
 
 TEST(Pictool, QuantisesAPhotographForGifWithBoundedError) {

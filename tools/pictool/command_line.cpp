@@ -90,6 +90,7 @@ Invocation parseConvert(const std::vector<std::string>& arguments) {
   request.input = files[0];
   request.output = files[1];
   if (!request.format) request.format = formatByExtension(request.output);
+  request.grey = request.format == formatByName("pnm") && namesGreyPnm(request.output);
   if (!request.format)
     return usage("cannot tell the format of " + request.output + " from its extension; use --format NAME");
   return invocation;

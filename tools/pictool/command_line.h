@@ -26,6 +26,7 @@ struct ConvertRequest {
   int compression = -1;            // PIC_COMP_*, -1: the format's default
   bool dither = false;
   bool quiet = false;
+  bool grey = false;  // OUT is named .pgm or .pbm: the picture goes as grey levels
 };
 
 struct Invocation {

@@ -108,8 +108,22 @@ void toGreyRamp(Image* image) {
   image->colours = PIC_MAX_COLOURS;
 }
 
+// Any image as grey levels indexing a grey ramp.
+void toGrey(Image* image) {
+  if (image->mode == PIC_MAP) return toGreyRamp(image);
+  image->indices = newPlane(image->pixels());
+  picRGBToGrey(image->width, image->height, image->red.get(), image->green.get(), image->blue.get(),
+               image->indices.get(), image->map.data());
+  image->mode = PIC_MAP;
+  image->colours = PIC_MAX_COLOURS;
+}
+
 // Brings the image into the form the target keeps whole.
-int prepare(const Format& target, bool dither, Image* image) {
+int prepare(const Format& target, bool dither, bool grey, Image* image) {
+  if (grey) {
+    toGrey(image);
+    return PIC_OK;
+  }
   if (image->mode == PIC_RGB) return target.writesRgb ? PIC_OK : quantise(image, dither);
   if (target.mapWriter == MapWriter::keeps) return PIC_OK;
   if (picMapIsGrey(image->colours, image->map.data()))
@@ -137,7 +151,7 @@ int convert(const ConvertRequest& request) {
   Image image;
   int status = load(request.input, request.quiet, &image);
   if (status != PIC_OK) return reportFailure(request.input, status);
-  status = prepare(target, request.dither, &image);
+  status = prepare(target, request.dither, request.grey, &image);
   if (status != PIC_OK) return reportFailure(request.input, status);
 
   const int compression = request.compression >= 0 ? request.compression : target.defaultCompression;

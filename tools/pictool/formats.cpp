@@ -1,8 +1,9 @@
 // The format table. Writers, as their drivers implement them:
 // - GIF and ZOT hold colour maps only: true colour is quantised for them.
 // - BMP, PCX, TIFF, Sun raster, Targa, PNM and PNG write a map as it is (PNM
-//   writes a grey map as P5 and any other as P6; it writes no PBM, so .pbm
-//   names a PNM file of the kind the writer picks).
+//   writes a grey map as P5 and any other as P6). An output named .pgm or .pbm
+//   is turned into grey levels first, so it is written as P5 (there is no PBM
+//   writer: a .pbm file holds the grey levels as P5).
 // - JPEG writes a map as the grey levels of its entries, SGI writes the
 //   indices as grey levels: a map that is not grey goes to them as true colour.
 // Usual compressions: GIF and TIFF LZW, PCX and JPEG their only one, PNG
@@ -65,6 +66,13 @@ const Format* formatByExtension(const std::string& path) {
   for (const Format& format : formats)
     if (listed(format.extensions, extension)) return &format;
   return nullptr;
+}
+
+bool namesGreyPnm(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  const std::string extension = lowerCase(path.substr(dot));
+  return extension == ".pgm" || extension == ".pbm";
 }
 
 const Format* formatByDriver(int driverIndex) {

@@ -29,6 +29,8 @@ void registerFormats();
 const Format* formatByName(const std::string& name);
 // By the extension of a path, case-insensitive.
 const Format* formatByExtension(const std::string& path);
+// True for a path ending in .pgm or .pbm (any case): PNM files of grey levels.
+bool namesGreyPnm(const std::string& path);
 // The format of a driver's table index; null for an index no format names.
 const Format* formatByDriver(int driverIndex);
 // The driver's table index, or -1 when the driver is not available.
