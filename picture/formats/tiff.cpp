@@ -6,9 +6,13 @@
 // floating-point or signed samples, extra samples and tiled images.
 // libtiff reads and writes through the picture library's file layer, so the
 // memory file table works, and its messages are silenced per open file.
+// LZW strips of current writers, with or without the horizontal predictor on
+// 8-bit samples, are decoded here (tiff_lzw.cpp), faster than libtiff does.
 // Memory: one scanline of ours, and libtiff's directory and strip buffers, which
 // it sizes from the strip byte counts and reads in growing pieces (so a strip
-// the file does not hold is not allocated whole); no block above 1 GB.
+// the file does not hold is not allocated whole); no block above 1 GB. Strips
+// decoded here take a strip of ours and their raw bytes, no more than the file
+// holds and a few times the strip.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -18,6 +22,7 @@
 #include <cstring>
 
 #include "picture/core/driver_support.h"
+#include "picture/formats/tiff_lzw.h"
 
 namespace {
 
@@ -36,6 +41,10 @@ const tmsize_t tiffMaxTransfer = tmsize_t(1) << 30;
 // libtiff's own for uncompressed strips, no call per line) when the strip
 // holds at most this much, else one TIFFReadScanline a line.
 const int64_t tiffMaxStripBuffer = int64_t(4) << 20;
+// Raw bytes of an LZW strip decoded here, at most: this many times its
+// decoded size and some. Real LZW never comes near; a strip above goes to libtiff.
+const int64_t tiffMaxLzwExpansion = 4;
+const int64_t tiffLzwRawSlack = 4096;
 
 struct TiffState {
   int lineSize;         // bytes of one scanline in lineBuffer
@@ -44,6 +53,11 @@ struct TiffState {
   uint8_t* stripBuffer;  // reading by strips: the decoded strip, else null
   uint32_t rowsPerStrip;
   int64_t bufferedStrip;  // the strip in stripBuffer, -1 for none
+  uint32_t bufferedLines;  // whole lines of it decoded
+  bool lzwStrips;          // strips are LZW this driver decodes itself
+  int predictorSamples;    // horizontal differencing across this many bytes, 0 for none
+  uint8_t* rawStrip;       // the raw bytes of an LZW strip
+  int64_t rawCapacity;
   TIFF* tiff;
   uint16_t photometric;
   picBinFile* stream;  // closed by libtiff once it owns it
@@ -222,6 +236,7 @@ picFile* release(picFile* file, TiffState* state, int* status, int code) {
       picBinClose(state->stream);
     std::free(state->lineBuffer);
     std::free(state->stripBuffer);
+    std::free(state->rawStrip);
   }
   std::free(state);
   picFreeFile(file);
@@ -411,6 +426,70 @@ int writeMap(picFile* file, const int32_t* map) {
 // The file row of the next line call: file row 0 is the picture's top line.
 uint32_t fileRow(const picFile* file) { return uint32_t(file->height - 1 - file->currentLine); }
 
+// Whether LZW strips are decoded here: bits in the usual fill order, and no
+// predictor, or horizontal differencing of 8-bit samples.
+void chooseLzw(TiffState* state) {
+  uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB, predictor = PREDICTOR_NONE;
+  uint16_t bits = 1, samples = 1;
+  TIFFGetField(state->tiff, TIFFTAG_COMPRESSION, &compression);
+  if (compression != COMPRESSION_LZW) return;
+  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_FILLORDER, &fillOrder);
+  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_PREDICTOR, &predictor);
+  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (fillOrder != FILLORDER_MSB2LSB) return;
+  if (predictor == PREDICTOR_HORIZONTAL && bits == 8)
+    state->predictorSamples = samples;
+  else if (predictor != PREDICTOR_NONE)
+    return;
+  state->lzwStrips = true;
+}
+
+// Undoes horizontal differencing: each sample was stored as its difference
+// from the same sample of the pixel before.
+void undoPredictor(uint8_t* line, int lineBytes, int samples) {
+  for (int i = samples; i < lineBytes; ++i) line[i] = uint8_t(line[i] + line[i - samples]);
+}
+
+// Decodes an LZW strip of `wanted` bytes into stripBuffer; the whole lines it
+// holds, or -1 for a strip left to libtiff (old bit order, or raw bytes far
+// beyond what LZW needs).
+int64_t decodeLzwStrip(TiffState* state, uint32_t strip, int64_t wanted) {
+  const int64_t fileSize = picBinSize(state->stream);
+  const int64_t offset = int64_t(std::min<uint64_t>(TIFFGetStrileOffset(state->tiff, strip), INT64_MAX));
+  const int64_t count = int64_t(std::min<uint64_t>(TIFFGetStrileByteCount(state->tiff, strip), INT64_MAX));
+  if (fileSize < 0) return -1;
+  const int64_t held = offset < fileSize ? std::min(count, fileSize - offset) : 0;  // a cut file holds less
+  if (held > wanted * tiffMaxLzwExpansion + tiffLzwRawSlack) return -1;
+  if (held > state->rawCapacity) {
+    std::free(state->rawStrip);
+    state->rawCapacity = 0;
+    state->rawStrip = static_cast<uint8_t*>(std::malloc(size_t(held)));
+    if (!state->rawStrip) return 0;
+    state->rawCapacity = held;
+  }
+  if (held > 0 && TIFFReadRawStrip(state->tiff, strip, state->rawStrip, tmsize_t(held)) != held) return 0;
+  if (tiffLzwIsOldStyle(state->rawStrip, size_t(held))) return -1;
+  size_t produced = 0;
+  tiffLzwDecode(state->rawStrip, size_t(held), state->stripBuffer, size_t(wanted), &produced);
+  const int64_t lines = int64_t(produced) / state->lineSize;
+  if (state->predictorSamples > 0) {
+    for (int64_t line = 0; line < lines; ++line)
+      undoPredictor(state->stripBuffer + line * state->lineSize, state->lineSize, state->predictorSamples);
+  }
+  return lines;
+}
+
+// Decodes a strip into stripBuffer; the whole lines it holds.
+uint32_t readStrip(TiffState* state, uint32_t strip, uint32_t rows) {
+  const tmsize_t wanted = tmsize_t(rows) * state->lineSize;
+  if (state->lzwStrips) {
+    const int64_t lines = decodeLzwStrip(state, strip, wanted);
+    if (lines >= 0) return uint32_t(lines);
+  }
+  return TIFFReadEncodedStrip(state->tiff, strip, state->stripBuffer, wanted) == wanted ? rows : 0;
+}
+
 // Sets up reading by whole strips when every strip but the last holds
 // rowsPerStrip lines of one scanline each and fits tiffMaxStripBuffer; the
 // buffer comes only now, once a line is asked for.
@@ -429,6 +508,7 @@ void chooseStrips(picFile* file, TiffState* state) {
     return;
   state->stripBuffer = static_cast<uint8_t*>(std::malloc(size_t(stripBytes)));
   state->rowsPerStrip = rows;
+  chooseLzw(state);
 }
 
 // The next line as libtiff decodes it, from the buffered strip or
@@ -443,12 +523,12 @@ const uint8_t* readScanline(picFile* file) {
   const uint32_t strip = row / state->rowsPerStrip;
   if (strip != state->bufferedStrip) {
     const uint32_t rows = std::min(state->rowsPerStrip, uint32_t(file->height) - strip * state->rowsPerStrip);
-    const tmsize_t wanted = tmsize_t(rows) * state->lineSize;
-    state->bufferedStrip = -1;
-    if (TIFFReadEncodedStrip(state->tiff, strip, state->stripBuffer, wanted) != wanted) return nullptr;
+    state->bufferedLines = readStrip(state, strip, rows);
     state->bufferedStrip = strip;
   }
-  return state->stripBuffer + size_t(row - strip * state->rowsPerStrip) * size_t(state->lineSize);
+  const uint32_t lineInStrip = row - strip * state->rowsPerStrip;
+  if (lineInStrip >= state->bufferedLines) return nullptr;
+  return state->stripBuffer + size_t(lineInStrip) * size_t(state->lineSize);
 }
 
 int readLine(picFile* file, uint8_t* line) {
