@@ -1,7 +1,8 @@
 // TIFF through libtiff: files made by ImageMagick read with the right pixels,
 // every writer option read back by ImageMagick, on disk and in memory; hand-made
 // files for the layouts, maps, defaults and malformed headers; truncations;
-// silence of libtiff without touching other users' handlers.
+// silence of libtiff without touching other users' handlers; the LZW strip
+// decoder against libtiff and on hostile codes.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -14,6 +15,7 @@
 
 #include "picture/core/driver_support.h"
 #include "picture/core/picture.h"
+#include "picture/formats/tiff_lzw.h"
 #include "support/image_peer.h"
 
 namespace {
@@ -100,13 +102,13 @@ std::vector<uint8_t> buildTiff(const std::vector<Entry>& entries, const std::vec
 // A one-strip uncompressed image with the given layout tags.
 std::vector<uint8_t> simpleTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
                                 int photometric, const std::vector<uint8_t>& pixels,
-                                std::vector<Entry> more = {}) {
+                                std::vector<Entry> more = {}, uint16_t compression = 1) {
   std::vector<Entry> entries = {longEntry(tagWidth, width), longEntry(tagLength, height)};
   if (samples == 3)
     entries.push_back({tagBits, typeShort, 3, 0, {bits, bits, bits}, {}});
   else
     entries.push_back(shortEntry(tagBits, bits));
-  entries.push_back(shortEntry(tagCompression, 1));
+  entries.push_back(shortEntry(tagCompression, compression));
   if (photometric >= 0) entries.push_back(shortEntry(tagPhotometric, uint32_t(photometric)));
   entries.push_back(longEntry(tagStripOffsets, atPixels));
   entries.push_back(shortEntry(tagSamples, samples));
@@ -712,6 +714,209 @@ TEST(Tiff, DataCutShortIsAReadErrorNotPixels) {
     const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(cut));
     EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(writeTempFile("cut.tif", bytes), &image));
     EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
+  }
+}
+
+// ---- LZW strips decoded by the driver ---------------------------------------
+
+// Packs codes most significant bit first, widening as a TIFF LZW decoder does
+// (one entry early); controls are 256 (clear) and 257 (end).
+std::vector<uint8_t> packLzwCodes(const std::vector<int>& codes) {
+  std::vector<uint8_t> out;
+  uint32_t pending = 0;
+  int pendingBits = 0, codeBits = 9, nextCode = 258;
+  bool afterClear = true;
+  for (int code : codes) {
+    pending = pending << codeBits | uint32_t(code);
+    for (pendingBits += codeBits; pendingBits >= 8; pendingBits -= 8) out.push_back(uint8_t(pending >> (pendingBits - 8)));
+    if (code == 256) {
+      codeBits = 9, nextCode = 258, afterClear = true;
+    } else if (code != 257) {
+      if (!afterClear && nextCode < 4096 && ++nextCode >= (1 << codeBits) - 1 && codeBits < 12) ++codeBits;
+      afterClear = false;
+    }
+  }
+  if (pendingBits > 0) out.push_back(uint8_t(pending << (8 - pendingBits)));
+  return out;
+}
+
+TEST(TiffLzw, CodesDecodeOrEndInAStatusWithinTheDestination) {
+  struct Case {
+    const char* name;
+    std::vector<int> codes;
+    size_t cutBytes;  // taken off the packed source
+    size_t room;
+    TiffLzwResult result;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"literals", {256, 'A', 'B', 'C', 257}, 0, 3, TiffLzwResult::full, "ABC"},
+      {"strings and the entry being defined", {256, 'A', 'B', 258, 260, 257}, 0, 7, TiffLzwResult::full, "ABABABA"},
+      {"no clear first", {'A', 'B', 258, 257}, 0, 4, TiffLzwResult::full, "ABAB"},
+      {"clear inside", {256, 'A', 'B', 256, 'C', 'D', 258, 257}, 0, 6, TiffLzwResult::full, "ABCDCD"},
+      {"longer than needed", {256, 'A', 'B', 'C', 'D', 257}, 0, 2, TiffLzwResult::full, "AB"},
+      {"string cut at the end", {256, 'A', 'A', 258}, 0, 3, TiffLzwResult::full, "AAA"},
+      {"end code early", {256, 'A', 257, 'B'}, 0, 4, TiffLzwResult::ended, "A"},
+      {"source cut", {256, 'A', 'B', 'C', 'D'}, 2, 4, TiffLzwResult::ended, "AB"},
+      {"empty source", {}, 0, 4, TiffLzwResult::ended, ""},
+      {"no room", {256, 'A', 257}, 0, 0, TiffLzwResult::full, ""},
+      {"code beyond the table", {256, 'A', 'B', 260}, 0, 8, TiffLzwResult::badCode, "AB"},
+      {"string code after a clear", {256, 'A', 256, 258}, 0, 8, TiffLzwResult::badCode, "A"},
+      {"highest code at the start", {4095}, 0, 8, TiffLzwResult::badCode, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> source = packLzwCodes(c.codes);
+    source.resize(source.size() - c.cutBytes);
+    std::vector<uint8_t> destination(c.room);  // exact sizes: a sanitized build sees any stray byte
+    size_t produced = 99;
+    EXPECT_EQ(c.result, tiffLzwDecode(source.data(), source.size(), destination.data(), c.room, &produced));
+    ASSERT_EQ(c.bytes.size(), produced);
+    EXPECT_EQ(c.bytes, std::string(destination.begin(), destination.begin() + long(produced)));
+  }
+}
+
+TEST(TiffLzw, AFullTableKeepsItsLastEntryUntilAClear) {
+  // 3839 literals define entries 258 .. 4095; 4095 is then the last two literals.
+  std::vector<int> codes = {256};
+  std::string expected;
+  for (int i = 0; i < 3839; ++i) {
+    codes.push_back(i % 251);
+    expected += char(i % 251);
+  }
+  codes.insert(codes.end(), {4095, 'z', 257});
+  expected += expected.substr(expected.size() - 2) + "z";
+  const std::vector<uint8_t> source = packLzwCodes(codes);
+  std::vector<uint8_t> destination(expected.size());
+  size_t produced = 0;
+  EXPECT_EQ(TiffLzwResult::full, tiffLzwDecode(source.data(), source.size(), destination.data(), destination.size(), &produced));
+  EXPECT_EQ(expected, std::string(destination.begin(), destination.end()));
+}
+
+TEST(TiffLzw, RandomCodesNeverLeaveTheDestination) {
+  uint32_t seed = 12345;
+  for (int round = 0; round < 200; ++round) {
+    std::vector<uint8_t> source(size_t(round) * 7);
+    for (uint8_t& byte : source) byte = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    if (round % 2 == 0 && !source.empty()) source[0] = 0x80;  // a clear code first
+    std::vector<uint8_t> destination(size_t(round % 37) * 11);
+    size_t produced = 0;
+    tiffLzwDecode(source.data(), source.size(), destination.data(), destination.size(), &produced);
+    EXPECT_LE(produced, destination.size());
+  }
+}
+
+// Every scanline of a file as libtiff itself decodes it, top line first.
+std::vector<uint8_t> libtiffScanlines(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  if (!tiff) return bytes;
+  uint32_t height = 0;
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  std::vector<uint8_t> line(size_t(TIFFScanlineSize64(tiff)));
+  for (uint32_t row = 0; row < height && TIFFReadScanline(tiff, line.data(), row, 0) > 0; ++row)
+    bytes.insert(bytes.end(), line.begin(), line.end());
+  TIFFClose(tiff);
+  return bytes;
+}
+
+// What the library reads of an 8-bit file, as interleaved samples, top line first.
+std::vector<uint8_t> librarySamples(const std::string& path, bool mapped) {
+  std::vector<uint8_t> bytes;
+  if (mapped) {
+    MappedImage image;
+    if (libraryLoadMap(path, &image) != PIC_OK) return bytes;
+    for (int y = image.height - 1; y >= 0; --y)
+      bytes.insert(bytes.end(), image.indices.begin() + long(y) * image.width,
+                   image.indices.begin() + long(y + 1) * image.width);
+    return bytes;
+  }
+  RgbImage image;
+  if (libraryLoadRGB(path, &image) != PIC_OK) return bytes;
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      const uint32_t rgb = image.at(x, y);
+      bytes.insert(bytes.end(), {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)});
+    }
+  }
+  return bytes;
+}
+
+TEST(TiffLzw, StripsReadAsLibtiffReadsThem) {
+  // Wide noisy lines: strips long enough to fill the table and clear it.
+  const RgbImage source = makeTestImage(700, 90, 3);
+  MappedImage mappedSource = makeTestMapped(700, 90, 256, 3);
+  struct Case {
+    const char* name;
+    const char* options;  // empty: written by the library
+    bool mapped;
+  };
+  const Case cases[] = {
+      {"own-rgb", "", false},
+      {"own-map", "", true},
+      {"peer-rgb", "-type TrueColor -depth 8 -compress LZW", false},
+      {"peer-rgb-predictor", "-type TrueColor -depth 8 -compress LZW -define tiff:predictor=2", false},
+      {"peer-grey-predictor", "-colorspace Gray -depth 8 -compress LZW -define tiff:predictor=2", true},
+      {"peer-rgb-one-strip", "-type TrueColor -depth 8 -compress LZW -define tiff:rows-per-strip=90", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = tempPath(std::string(c.name) + ".tif");
+    if (*c.options)
+      path = peerFile(source, c.options, std::string(c.name) + ".tif");
+    else if (c.mapped)
+      ASSERT_EQ(PIC_OK, picSaveMap(700, 90, PIC_DRIVER_TIFF | PIC_COMP_LZW, mappedSource.indices.data(), 256,
+                                   mappedSource.map.data(), path.c_str()));
+    else
+      ASSERT_EQ(PIC_OK, picSaveRGB(700, 90, PIC_DRIVER_TIFF | PIC_COMP_LZW, source.red.data(),
+                                   source.green.data(), source.blue.data(), path.c_str()));
+    const std::vector<uint8_t> expected = libtiffScanlines(path);
+    ASSERT_EQ(size_t(700) * 90 * (c.mapped ? 1 : 3), expected.size());
+    EXPECT_TRUE(expected == librarySamples(path, c.mapped));
+  }
+}
+
+TEST(TiffLzw, HostileStripGivesTheLinesItHoldsThenAReadError) {
+  // 4 x 3 grey, one strip: 12 literals make the lines 'a'..'l'.
+  std::vector<int> lines = {256};
+  for (int i = 0; i < 12; ++i) lines.push_back('a' + i);
+  auto withTail = [&](std::vector<int> tail) {
+    std::vector<int> codes(lines.begin(), lines.begin() + 9);  // clear and two lines
+    codes.insert(codes.end(), tail.begin(), tail.end());
+    return packLzwCodes(codes);
+  };
+  std::vector<int> whole = lines;
+  whole.push_back(257);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> strip;
+    int linesRead;  // then PIC_ERR_READ, unless all 3
+  };
+  const Case cases[] = {
+      {"whole", packLzwCodes(whole), 3},
+      {"longer than needed", withTail({'i', 'j', 'k', 'l', 'm', 'n', 'o', 257}), 3},
+      {"code beyond the table", withTail({'i', 'j', 400}), 2},
+      {"end code early", withTail({'i', 257}), 2},
+      {"cut", withTail({}), 2},
+      {"empty", {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = writeTempFile(std::string("hostile-") + c.name + ".tif",
+                                           simpleTiff(4, 3, 8, 1, 1, c.strip, {}, COMPRESSION_LZW));
+    int status = PIC_OK;
+    picDriver* driver = picTiffDriver();
+    picFile* open = driver->openRead(path.c_str(), &status);
+    ASSERT_EQ(PIC_OK, status);
+    uint8_t line[4];
+    for (int y = 0; y < c.linesRead; ++y) {
+      ASSERT_EQ(PIC_OK, driver->readLine(open, line));
+      EXPECT_EQ(std::string(1, char('a' + 4 * y)), std::string(line, line + 1));
+    }
+    if (c.linesRead < 3) {
+      EXPECT_EQ(PIC_ERR_READ, driver->readLine(open, line));
+    }
+    driver->close(open);
   }
 }
 
