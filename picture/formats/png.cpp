@@ -174,15 +174,6 @@ int checkSizes(const PngHeader& header, int64_t fileSize) {
   return PIC_OK;
 }
 
-// One decoded line of 3-byte pixels into planes.
-void splitPixels(const uint8_t* pixel, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  for (int x = 0; x < width; ++x, pixel += 3) {
-    red[x] = pixel[0];
-    green[x] = pixel[1];
-    blue[x] = pixel[2];
-  }
-}
-
 // ---- Guarded libpng steps: plain frames only (see the file comment).
 
 // Creates the reader, reads the chunks up to the image data and sets the
@@ -413,8 +404,7 @@ int close(picFile* file) {
   PngState* state = stateOf(file);
   // A file written short lacks its end chunk: other readers refuse it.
   const bool failed = state->writing && (state->writeFailed || state->linesWritten < file->height);
-  const int closed = picBinClose(state->stream);
-  state->stream = nullptr;
+  const int closed = picCloseStream(state->stream);
   release(file, state, nullptr, PIC_OK);
   return failed ? PIC_ERR_WRITE : closed;
 }
@@ -446,7 +436,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (file->colourMode != PIC_RGB) return PIC_ERR_READ;
   const uint8_t* decoded = nextLine(file);
   if (!decoded) return PIC_ERR_READ;
-  splitPixels(decoded, file->width, red, green, blue);
+  picSplitPixels(decoded, 3, file->width, red, green, blue);
   return PIC_OK;
 }
 

@@ -397,8 +397,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 int close(picFile* file) {
   PnmState* state = stateOf(file);
   const bool failed = state->writing && state->writeFailed;
-  const int closed = picBinClose(state->stream);
-  state->stream = nullptr;
+  const int closed = picCloseStream(state->stream);
   release(file, state, nullptr, PIC_OK);
   return failed ? PIC_ERR_WRITE : closed;
 }
