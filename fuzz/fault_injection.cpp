@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -66,11 +67,31 @@ long failingRead(void* stream, void* buffer, long n) {
   return picMemoryFiles.read(stream, buffer, n);
 }
 
+bool writeFails() {
+  if (!windowOpen) return false;
+  if (!nthFails(++counts.writes, currentPlan.writeEvery)) return false;
+  ++counts.failedWrites;
+  return true;
+}
+
+// A failed write, like a full buffer: nothing stored, the error flag set.
+long failingWrite(void* stream, const void* buffer, long n) {
+  if (writeFails()) return picMemoryFiles.write(stream, buffer, std::numeric_limits<long>::max());
+  return picMemoryFiles.write(stream, buffer, n);
+}
+
+int failingPrint(void* stream, const char* format, va_list args) {
+  if (writeFails()) return int(picMemoryFiles.write(stream, "", std::numeric_limits<long>::max()));
+  return picMemoryFiles.print(stream, format, args);
+}
+
 picFileOps faultyMemoryFiles() {
   picFileOps ops = picMemoryFiles;
   ops.open = countedOpen;
   ops.close = countedClose;
   ops.read = failingRead;
+  ops.write = failingWrite;
+  ops.print = failingPrint;
   return ops;
 }
 

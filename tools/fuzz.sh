@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift $(( $# > 0 ? 1 : 0 ))
 dir=build-fuzz
-all_targets="picture_fuzz faults_fuzz roundtrip_fuzz bmp_fuzz pcx_fuzz gif_fuzz tiff_fuzz
+all_targets="picture_fuzz faults_fuzz save_faults_fuzz roundtrip_fuzz bmp_fuzz pcx_fuzz gif_fuzz tiff_fuzz
   sunraster_fuzz sgi_fuzz jpeg_fuzz zot_fuzz targa_fuzz pnm_fuzz png_fuzz"
 targets=${*:-$all_targets}
 
@@ -42,7 +42,7 @@ fi
 
 format_of() { # target -> its folder under tests/data and its dictionary, or empty for all
   local name=${1%_fuzz}
-  case $name in picture|faults|roundtrip) echo "" ;; *) echo "$name" ;; esac
+  case $name in picture|faults|save_faults|roundtrip) echo "" ;; *) echo "$name" ;; esac
 }
 seed_extensions() {
   case $1 in
