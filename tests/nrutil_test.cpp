@@ -146,7 +146,7 @@ void ForEachElement(int kind, const Bounds& b, Visit visit) {
   uint32_t index[4] = {};
   uint32_t position[4] = {};
   auto walk = [&](auto&& self, int level) -> void {
-    if (level > kind) {
+    if (level > kind || level >= 4) {
       visit(index, position);
       return;
     }

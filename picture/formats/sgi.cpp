@@ -95,33 +95,48 @@ void unpackWords(const uint8_t* bytes, int count, uint16_t* samples) {
   for (int i = 0; i < count; ++i) samples[i] = picGetBE16(bytes + 2 * i);
 }
 
-// Expands one run-length row of `width` samples (Sample: uint8_t for 1-byte
-// files, uint16_t for 2-byte ones) from `packed` of `length` bytes. False when
-// the row ends before `width` samples, a packet passes the row, or the data
-// runs out inside a packet.
-template <typename Sample>
-bool expandRow(const uint8_t* packed, size_t length, Sample* out, int width) {
-  const size_t unit = sizeof(Sample);
-  auto get = [&](size_t at) -> unsigned {
-    return unit == 1 ? packed[at] : unsigned(picGetBE16(packed + at));
-  };
+// Expands one run-length row of `width` 2-byte samples from `packed` of
+// `length` bytes. False when the row ends before `width` samples, a packet
+// passes the row, or the data runs out inside a packet.
+bool expandWordRow(const uint8_t* packed, size_t length, uint16_t* out, int width) {
   size_t at = 0;
   int x = 0;
   while (x < width) {
-    if (at + unit > length) return false;
-    const unsigned count = get(at) & 0x7f;
-    const bool literal = (get(at) & 0x80) != 0;
-    at += unit;
+    if (at + 2 > length) return false;
+    const unsigned head = picGetBE16(packed + at);
+    const unsigned count = head & 0x7f;
+    at += 2;
     if (count == 0 || count > unsigned(width - x)) return false;
-    if (literal) {
-      if (count * unit > length - at) return false;
-      for (unsigned i = 0; i < count; ++i, at += unit) out[x++] = Sample(get(at));
+    if (head & 0x80) {
+      if (count * 2 > length - at) return false;
+      for (unsigned i = 0; i < count; ++i, at += 2) out[x++] = uint16_t(picGetBE16(packed + at));
     } else {
-      if (at + unit > length) return false;
-      const Sample value = Sample(get(at));
-      at += unit;
+      if (at + 2 > length) return false;
+      const uint16_t value = uint16_t(picGetBE16(packed + at));
+      at += 2;
       for (unsigned i = 0; i < count; ++i) out[x++] = value;
     }
+  }
+  return true;
+}
+
+// The same for 1-byte samples, a whole packet at a time.
+bool expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, int width) {
+  size_t at = 0;
+  unsigned left = unsigned(width);
+  while (left > 0) {
+    if (at >= length) return false;
+    const unsigned count = packed[at] & 0x7f;
+    const bool literal = (packed[at++] & 0x80) != 0;
+    if (count == 0 || count > left || (literal ? count : 1) > length - at) return false;
+    if (literal) {
+      std::memcpy(out, packed + at, count);
+      at += count;
+    } else {
+      std::memset(out, packed[at++], count);
+    }
+    out += count;
+    left -= count;
   }
   return true;
 }
@@ -335,8 +350,8 @@ int readPackedRow(picFile* file, uint8_t* line) {
       picBinError(state->stream))
     return PIC_ERR_READ;
   if (state->bytesPerSample == 1)
-    return expandRow(state->rowBuffer.get(), length, line, file->width) ? PIC_OK : PIC_ERR_READ;
-  if (!expandRow(state->rowBuffer.get(), length, state->samples.get(), file->width)) return PIC_ERR_READ;
+    return expandByteRow(state->rowBuffer.get(), length, line, file->width) ? PIC_OK : PIC_ERR_READ;
+  if (!expandWordRow(state->rowBuffer.get(), length, state->samples.get(), file->width)) return PIC_ERR_READ;
   scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
   return PIC_OK;
 }
