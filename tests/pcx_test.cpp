@@ -353,7 +353,7 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
 }
 
 // Rows of random codes in stretches of one kind (literals, runs of one,
-// longer runs up to 63 and runs of none), as the decoder's bulk steps meet
+// runs up to 63, runs of none, runs of 1 to 4 and of 1 to 7), as the decoder's bulk steps meet
 // them, decode to what each code says, a run passing the row's end cut there.
 TEST(Pcx, RandomRunLengthRowsDecodeCodeByCode) {
   const int width = 300, height = 6, rowBytes = 3 * width;
@@ -364,10 +364,10 @@ TEST(Pcx, RandomRunLengthRowsDecodeCodeByCode) {
   for (int y = 0; y < height; ++y) {
     size_t filled = 0;
     while (filled < size_t(rowBytes)) {
-      const int kind = next(4), stretch = 1 + next(20);
+      const int kind = next(6), stretch = 1 + next(20);
       for (int i = 0; i < stretch && filled < size_t(rowBytes); ++i) {
         const int value = next(256);
-        const int count = kind == 0 ? 1 : kind == 1 ? 1 : kind == 2 ? next(64) : 0;
+        const int count = kind <= 1 ? 1 : kind == 2 ? next(64) : kind == 3 ? 0 : 1 + next(kind == 4 ? 4 : 7);
         if (kind == 0)
           append(bytes, {value % 0xc0});  // a literal
         else

@@ -17,6 +17,7 @@
 #include <new>
 
 #include "picture/core/driver_support.h"
+#include "picture/formats/pcx_runs.h"
 
 namespace {
 
@@ -30,9 +31,6 @@ const int pcxPlanesOffset = 65;
 const int pcxBytesPerLineOffset = 66;
 const uint8_t pcxEndPaletteMarker = 12;
 const int pcxEndPaletteSize = 768;
-const uint8_t pcxRunFlag = 0xc0;  // both top bits set: a count in the low six bits
-const int pcxMaxRun = 63;
-const uint8_t pcxEscapeFrom = 0x40;  // literals from here up are written as runs of one
 const int pcxMaxSide = 65535;        // header sides and bytes per line are 16-bit
 const int pcxInputChunk = 16384;
 
@@ -119,94 +117,6 @@ int coloursOfLayout(int bitsPerPixel, int planes) {
 }
 
 bool isTrueColourLayout(int bitsPerPixel, int planes) { return bitsPerPixel == 8 && planes == 3; }
-
-// Expands run-length data into target[*produced .. targetLength). A run that
-// passes the end of the target is cut there. A count byte whose value byte is
-// not in the source yet is left unread. Returns the source bytes consumed.
-size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                  size_t* produced) {
-  size_t used = 0;
-  size_t filled = *produced;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Far from both ends, eight source bytes at a time, as the file holds
-  // either: a stretch of literals (no code with both flag bits set), stored
-  // at once; or pairs "run of one, value" (how writers keep a value with the
-  // flag bits, or every value from 0x40 up as this library's writer does),
-  // their values gathered four at a time. Stores may pass what is produced;
-  // later output overwrites those bytes, and the room left covers them.
-  const uint64_t highBits = UINT64_C(0x8080808080808080), lowBytes = UINT64_C(0x00ff00ff00ff00ff);
-  const uint64_t runsOfOne = UINT64_C(0x00c100c100c100c1);
-  while (used + 8 <= sourceLength && filled + pcxMaxRun + 8 <= targetLength) {
-    uint64_t bytes;
-    std::memcpy(&bytes, source + used, sizeof bytes);
-    const uint64_t codes = bytes & (bytes << 1) & highBits;  // bits 7 and 6 of a byte both set
-    if ((codes & 0xff) == 0) {
-      const size_t literals = codes ? size_t(__builtin_ctzll(codes)) / 8 : sizeof bytes;
-      std::memcpy(target + filled, &bytes, sizeof bytes);
-      used += literals;
-      filled += literals;
-      continue;
-    }
-    const uint64_t otherCodes = (bytes ^ runsOfOne) & lowBytes;  // non-zero where a pair is not (0xc1, value)
-    const size_t pairs = otherCodes ? size_t(__builtin_ctzll(otherCodes)) / 16 : 4;
-    if (pairs > 0) {
-      const uint64_t values = (bytes >> 8) & lowBytes;  // the values in bytes 0, 2, 4, 6
-      const uint64_t packed = values | values >> 8;       // ... in bytes 0-1 and 4-5
-      const uint32_t four = uint32_t((packed & 0xffff) | (packed >> 16 & 0xffff0000u));
-      std::memcpy(target + filled, &four, sizeof four);
-      used += 2 * pairs;
-      filled += pairs;
-      continue;
-    }
-    const size_t count = source[used] & pcxMaxRun;
-    const uint8_t value = source[used + 1];
-    const uint64_t copies = value * UINT64_C(0x0101010101010101);
-    std::memcpy(target + filled, &copies, sizeof copies);
-    if (count > sizeof copies) std::memset(target + filled + sizeof copies, value, count - sizeof copies);
-    used += 2;
-    filled += count;
-  }
-#endif
-  while (filled < targetLength && used < sourceLength) {
-    // Bytes without the run flag stand for themselves: one copy for a stretch of them.
-    const size_t room = std::min(targetLength - filled, sourceLength - used);
-    size_t literals = 0;
-    while (literals < room && (source[used + literals] & pcxRunFlag) != pcxRunFlag) ++literals;
-    if (literals > 0) {
-      std::memcpy(target + filled, source + used, literals);
-      filled += literals;
-      used += literals;
-      continue;
-    }
-    if (used + 1 >= sourceLength) break;
-    size_t count = source[used] & pcxMaxRun;
-    const uint8_t value = source[used + 1];
-    used += 2;
-    if (count > targetLength - filled) count = targetLength - filled;
-    if (count == 1)
-      target[filled] = value;  // a byte with the flag's bits, stored as a run of one
-    else
-      std::memset(target + filled, value, count);
-    filled += count;
-  }
-  *produced = filled;
-  return used;
-}
-
-// Run-length encodes `length` bytes into target, which holds 2 * length bytes.
-// Returns the encoded length.
-size_t packRuns(const uint8_t* source, size_t length, uint8_t* target) {
-  size_t out = 0;
-  for (size_t i = 0; i < length;) {
-    const uint8_t value = source[i];
-    size_t run = 1;
-    while (i + run < length && run < size_t(pcxMaxRun) && source[i + run] == value) ++run;
-    if (run > 1 || value >= pcxEscapeFrom) target[out++] = uint8_t(pcxRunFlag | run);
-    target[out++] = value;
-    i += run;
-  }
-  return out;
-}
 
 // One decoded row (all planes) into the colour indices of `width` pixels.
 void unpackIndices(const PcxState& state, const uint8_t* row, int width, uint8_t* indices) {
@@ -424,7 +334,7 @@ int readRow(picFile* file) {
   size_t produced = 0;
   uint8_t* input = state->input.get();
   for (;;) {
-    state->inputNext += int(unpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
+    state->inputNext += int(picPcxUnpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
                                        row, rowSize, &produced));
     if (produced == rowSize) return PIC_OK;
     // Keep a count byte whose value has not been read yet, then read on.
@@ -467,7 +377,7 @@ int writeRow(picFile* file) {
                : PIC_ERR_WRITE;
   size_t encoded = 0;
   for (int plane = 0; plane < state->planes; ++plane)
-    encoded += packRuns(row + size_t(plane) * size_t(state->bytesPerLine), size_t(state->bytesPerLine),
+    encoded += picPcxPackRuns(row + size_t(plane) * size_t(state->bytesPerLine), size_t(state->bytesPerLine),
                         state->lineBuffer.get() + encoded);
   if (picBinWrite(state->file, state->lineBuffer.get(), int(encoded)) != int(encoded) ||
       picBinError(state->file))

@@ -1,0 +1,180 @@
+#include "picture/formats/pcx_runs.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define PIC_PCX_SSSE3 1
+#include <tmmintrin.h>
+#endif
+
+namespace {
+
+const uint8_t pcxRunFlag = 0xc0;  // both top bits set: a count in the low six bits
+const size_t pcxMaxRun = 63;
+const uint8_t pcxEscapeFrom = 0x40;  // literals from here up are written as runs of one
+
+#ifdef PIC_PCX_SSSE3
+// Four pairs "count, value" whose counts are 1 to 4 expand to at most 16
+// bytes: one byte shuffle of the pairs, chosen by the four counts (two bits
+// each, count - 1), and the expanded length.
+struct ShortRunShuffles {
+  uint8_t shuffle[256][16];
+  uint8_t length[256];
+};
+
+constexpr ShortRunShuffles makeShortRunShuffles() {
+  ShortRunShuffles tables{};
+  for (int key = 0; key < 256; ++key) {
+    int length = 0;
+    for (int pair = 0; pair < 4; ++pair)
+      for (int copy = 0; copy <= (key >> (2 * pair) & 3); ++copy) tables.shuffle[key][length++] = uint8_t(2 * pair + 1);
+    tables.length[key] = uint8_t(length);
+  }
+  return tables;
+}
+
+alignas(16) constexpr ShortRunShuffles shortRunShuffles = makeShortRunShuffles();
+
+bool hasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Expands groups of four such pairs while the source holds them, storing 16
+// bytes a group (the room is checked for all 16); returns the source bytes used.
+__attribute__((target("ssse3"))) size_t expandShortRunsShuffled(const uint8_t* source, size_t sourceLength,
+                                                                uint8_t* target, size_t targetLength,
+                                                                size_t* filled) {
+  const uint64_t codeMask = UINT64_C(0x00f800f800f800f8), codes = UINT64_C(0x00c000c000c000c0);
+  const uint64_t countMask = UINT64_C(0x0007000700070007), ones = UINT64_C(0x0001000100010001);
+  size_t used = 0;
+  while (used + 8 <= sourceLength && *filled + 16 <= targetLength) {
+    uint64_t pairs;
+    std::memcpy(&pairs, source + used, sizeof pairs);
+    // Counts 1..4 give count - 1 in 0..3; a count of 0 borrows and fails the test.
+    const uint64_t lessOne = (pairs & countMask) - ones;
+    if ((pairs & codeMask) != codes || (lessOne & ~(ones * 3)) != 0) break;
+    const unsigned key = unsigned((lessOne | lessOne >> 14 | lessOne >> 28 | lessOne >> 42) & 0xff);
+    const __m128i packed = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + used));
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(shortRunShuffles.shuffle[key]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + *filled), _mm_shuffle_epi8(packed, shuffle));
+    *filled += shortRunShuffles.length[key];
+    used += 8;
+  }
+  return used;
+}
+#endif
+
+}  // namespace
+
+size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                  size_t* produced) {
+  size_t used = 0;
+  size_t filled = *produced;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Far from both ends, eight source bytes at a time, as the file holds
+  // either: a stretch of literals (no code with both flag bits set), stored
+  // at once; or pairs "run of one, value" (how writers keep a value with the
+  // flag bits, or every value from 0x40 up as this library's writer does),
+  // their values gathered four at a time. Stores may pass what is produced;
+  // later output overwrites those bytes, and the room left covers them.
+  const uint64_t highBits = UINT64_C(0x8080808080808080), lowBytes = UINT64_C(0x00ff00ff00ff00ff);
+  const uint64_t runsOfOne = UINT64_C(0x00c100c100c100c1);
+  // This library's writer stores nothing but pairs "count, value": sixteen
+  // source bytes at once when they are eight pairs of runs of at most seven.
+  const uint64_t shortRunMask = UINT64_C(0x00f800f800f800f8), shortRunCodes = UINT64_C(0x00c000c000c000c0);
+  while (used + 8 <= sourceLength && filled + pcxMaxRun + 8 <= targetLength) {
+#ifdef PIC_PCX_SSSE3
+    if (hasSsse3()) {
+      const size_t expanded = expandShortRunsShuffled(source + used, sourceLength - used, target, targetLength,
+                                                      &filled);
+      used += expanded;
+      if (expanded > 0) continue;
+    }
+#endif
+    uint64_t bytes;
+    std::memcpy(&bytes, source + used, sizeof bytes);
+    if (used + 16 <= sourceLength && (bytes & shortRunMask) == shortRunCodes) {
+      uint64_t next;
+      std::memcpy(&next, source + used + 8, sizeof next);
+      if ((next & shortRunMask) == shortRunCodes) {
+        for (uint64_t pairs : {bytes, next}) {
+          for (int k = 0; k < 4; ++k, pairs >>= 16) {
+            const uint64_t copies = (pairs >> 8 & 0xff) * UINT64_C(0x0101010101010101);
+            std::memcpy(target + filled, &copies, sizeof copies);
+            filled += pairs & 7;
+          }
+        }
+        used += 16;
+        continue;
+      }
+    }
+    const uint64_t codes = bytes & (bytes << 1) & highBits;  // bits 7 and 6 of a byte both set
+    if ((codes & 0xff) == 0) {
+      const size_t literals = codes ? size_t(__builtin_ctzll(codes)) / 8 : sizeof bytes;
+      std::memcpy(target + filled, &bytes, sizeof bytes);
+      used += literals;
+      filled += literals;
+      continue;
+    }
+    const uint64_t otherCodes = (bytes ^ runsOfOne) & lowBytes;  // non-zero where a pair is not (0xc1, value)
+    const size_t pairs = otherCodes ? size_t(__builtin_ctzll(otherCodes)) / 16 : 4;
+    if (pairs > 0) {
+      const uint64_t values = (bytes >> 8) & lowBytes;  // the values in bytes 0, 2, 4, 6
+      const uint64_t packed = values | values >> 8;       // ... in bytes 0-1 and 4-5
+      const uint32_t four = uint32_t((packed & 0xffff) | (packed >> 16 & 0xffff0000u));
+      std::memcpy(target + filled, &four, sizeof four);
+      used += 2 * pairs;
+      filled += pairs;
+      continue;
+    }
+    const size_t count = source[used] & pcxMaxRun;
+    const uint8_t value = source[used + 1];
+    const uint64_t copies = value * UINT64_C(0x0101010101010101);
+    std::memcpy(target + filled, &copies, sizeof copies);
+    if (count > sizeof copies) std::memset(target + filled + sizeof copies, value, count - sizeof copies);
+    used += 2;
+    filled += count;
+  }
+#endif
+  while (filled < targetLength && used < sourceLength) {
+    // Bytes without the run flag stand for themselves: one copy for a stretch of them.
+    const size_t room = std::min(targetLength - filled, sourceLength - used);
+    size_t literals = 0;
+    while (literals < room && (source[used + literals] & pcxRunFlag) != pcxRunFlag) ++literals;
+    if (literals > 0) {
+      std::memcpy(target + filled, source + used, literals);
+      filled += literals;
+      used += literals;
+      continue;
+    }
+    if (used + 1 >= sourceLength) break;
+    size_t count = source[used] & pcxMaxRun;
+    const uint8_t value = source[used + 1];
+    used += 2;
+    if (count > targetLength - filled) count = targetLength - filled;
+    if (count == 1)
+      target[filled] = value;  // a byte with the flag's bits, stored as a run of one
+    else
+      std::memset(target + filled, value, count);
+    filled += count;
+  }
+  *produced = filled;
+  return used;
+}
+
+size_t picPcxPackRuns(const uint8_t* source, size_t length, uint8_t* target) {
+  size_t out = 0;
+  for (size_t i = 0; i < length;) {
+    const uint8_t value = source[i];
+    size_t run = 1;
+    while (i + run < length && run < size_t(pcxMaxRun) && source[i + run] == value) ++run;
+    if (run > 1 || value >= pcxEscapeFrom) target[out++] = uint8_t(pcxRunFlag | run);
+    target[out++] = value;
+    i += run;
+  }
+  return out;
+}
+
