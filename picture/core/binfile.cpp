@@ -176,3 +176,8 @@ int picBinReadAvailable(picBinFile* file, void* buffer, int n) {
   const long remaining = size - position;
   return picBinRead(file, buffer, remaining < n ? int(remaining) : n);
 }
+
+const uint8_t* picBinMemoryBytes(picBinFile* file, long* size) {
+  if (currentTable != &picMemoryFiles || file->mode != PIC_BIN_READ) return nullptr;
+  return picMemoryFileBytes(file->stream, size);
+}

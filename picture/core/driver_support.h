@@ -79,10 +79,16 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
 void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                          uint8_t* second, uint8_t* third);
 
+// The whole file's bytes and their count when the stream reads a memory file
+// (picUseMemoryFiles), so that a driver can decode them in place; null for
+// any other file table, or a stream opened for writing. Valid until the stream
+// is closed; the position is picBinTell's.
+const uint8_t* picBinMemoryBytes(picBinFile* file, long* size);
+
 // Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
 // position a block of about 32 KB at a time, never past the last line, and
-// hands them out one by one. A line the data does not complete is an error;
-// the complete ones before it are still given.
+// hands them out one by one (from a memory file, in place). A line the data
+// does not complete is an error; the complete ones before it are still given.
 struct picLineBlock {
   // Allocates the block; false when memory runs out or a size is not positive.
   bool start(int bytesPerLine, int lineCount);

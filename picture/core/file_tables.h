@@ -9,4 +9,8 @@
 extern const picFileOps picDiskFiles;
 extern const picFileOps picMemoryFiles;
 
+// The bytes of a stream of picMemoryFiles opened for reading, and their count,
+// for reading in place; null for a stream opened for writing.
+const uint8_t* picMemoryFileBytes(void* stream, long* length);
+
 #endif

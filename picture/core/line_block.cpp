@@ -23,6 +23,16 @@ bool picLineBlock::start(int bytesPerLine, int lineCount) {
 
 const uint8_t* picLineBlock::next(picBinFile* stream) {
   if (!block) return nullptr;
+  if (nextLine == linesHeld && linesLeft > 0) {
+    long size = 0;
+    const uint8_t* bytes = picBinMemoryBytes(stream, &size);
+    const long position = picBinTell(stream);
+    if (bytes && position >= 0 && position <= size && size - position >= lineBytes) {
+      if (picBinSeekCur(stream, lineBytes) != 0) return nullptr;
+      --linesLeft;
+      return bytes + position;
+    }
+  }
   if (nextLine == linesHeld) {
     // Never past the last line, so that the stream ends where line reads would leave it.
     const int wanted = linesPerBlock < linesLeft ? linesPerBlock : linesLeft;

@@ -15,6 +15,7 @@ struct MemoryFile {
   uint8_t* start;
   size_t position;
   int error;
+  bool reading;
 };
 
 MemoryFile* asMemory(void* stream) { return static_cast<MemoryFile*>(stream); }
@@ -30,7 +31,8 @@ void* memoryOpen(const char* name, int mode) {
   if (!file) return nullptr;
   file->start = static_cast<uint8_t*>(address);
   file->capacity = size_t(capacity);
-  file->dataLength = mode == PIC_BIN_READ ? file->capacity : 0;
+  file->reading = mode == PIC_BIN_READ;
+  file->dataLength = file->reading ? file->capacity : 0;
   return file;
 }
 
@@ -147,3 +149,10 @@ int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity) {
 }
 
 long picMemoryFileLength(void) { return lengthAtLastClose; }
+
+const uint8_t* picMemoryFileBytes(void* stream, long* length) {
+  const MemoryFile* file = asMemory(stream);
+  if (!file->reading) return nullptr;
+  *length = long(file->dataLength);
+  return file->start;
+}

@@ -8,6 +8,8 @@
 // memory file table works, and its messages are silenced per open file.
 // LZW strips of current writers, with or without the horizontal predictor on
 // 8-bit samples, are decoded here (tiff_lzw.cpp), faster than libtiff does.
+// A memory file is handed to libtiff whole (as it maps disk files), and its
+// uncompressed strips are read where they lie, without a copy.
 // Memory: one scanline of ours, and libtiff's directory and strip buffers, which
 // it sizes from the strip byte counts and reads in growing pieces (so a strip
 // the file does not hold is not allocated whole); no block above 1 GB. Strips
@@ -52,7 +54,9 @@ struct TiffState {
   bool stripsChecked;   // reading: whether lines come from whole strips is decided
   uint8_t* stripBuffer;  // reading by strips: the decoded strip, else null
   uint32_t rowsPerStrip;
-  int64_t bufferedStrip;  // the strip in stripBuffer, -1 for none
+  int64_t bufferedStrip;  // the strip in stripData, -1 for none
+  const uint8_t* stripData;  // its lines: stripBuffer, or the memory file's bytes
+  bool stripsInPlace;        // uncompressed strips of a memory file are read there
   uint32_t bufferedLines;  // whole lines of it decoded
   bool lzwStrips;          // strips are LZW this driver decodes itself
   int predictorSamples;    // horizontal differencing across this many bytes, 0 for none
@@ -196,7 +200,16 @@ toff_t tiffSize(thandle_t handle) {
   return size < 0 ? 0 : toff_t(size);
 }
 
-int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+// A memory file is handed to libtiff whole, as it maps a disk file: strips are
+// then decoded from it in place, without a copy through tiffRead.
+int tiffMap(thandle_t handle, void** base, toff_t* size) {
+  long length = 0;
+  const uint8_t* bytes = picBinMemoryBytes(streamOf(handle), &length);
+  if (!bytes || length <= 0) return 0;
+  *base = const_cast<uint8_t*>(bytes);
+  *size = toff_t(length);
+  return 1;
+}
 void tiffUnmap(thandle_t, void*, toff_t) {}
 
 // libtiff's messages stop here, for this file only; other users of libtiff
@@ -428,12 +441,16 @@ uint32_t fileRow(const picFile* file) { return uint32_t(file->height - 1 - file-
 
 // Whether LZW strips are decoded here: bits in the usual fill order, and no
 // predictor, or horizontal differencing of 8-bit samples.
-void chooseLzw(TiffState* state) {
+void chooseStripDecoding(TiffState* state) {
   uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB, predictor = PREDICTOR_NONE;
   uint16_t bits = 1, samples = 1;
   TIFFGetField(state->tiff, TIFFTAG_COMPRESSION, &compression);
-  if (compression != COMPRESSION_LZW) return;
   TIFFGetFieldDefaulted(state->tiff, TIFFTAG_FILLORDER, &fillOrder);
+  long size = 0;
+  // libtiff reverses the bits of strips in the other fill order, so those stay with it.
+  state->stripsInPlace = compression == COMPRESSION_NONE && fillOrder == FILLORDER_MSB2LSB &&
+                         picBinMemoryBytes(state->stream, &size);
+  if (compression != COMPRESSION_LZW) return;
   TIFFGetFieldDefaulted(state->tiff, TIFFTAG_PREDICTOR, &predictor);
   TIFFGetFieldDefaulted(state->tiff, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(state->tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
@@ -480,9 +497,24 @@ int64_t decodeLzwStrip(TiffState* state, uint32_t strip, int64_t wanted) {
   return lines;
 }
 
-// Decodes a strip into stripBuffer; the whole lines it holds.
+// An uncompressed strip of a memory file where it lies, when the file holds
+// all of its `wanted` bytes (else null, and libtiff reads what there is).
+const uint8_t* stripInPlace(TiffState* state, uint32_t strip, int64_t wanted) {
+  long size = 0;
+  const uint8_t* bytes = picBinMemoryBytes(state->stream, &size);
+  const uint64_t offset = TIFFGetStrileOffset(state->tiff, strip);
+  if (!bytes || TIFFGetStrileByteCount(state->tiff, strip) < uint64_t(wanted) || offset > uint64_t(size) ||
+      uint64_t(size) - offset < uint64_t(wanted))
+    return nullptr;
+  return bytes + offset;
+}
+
+// Decodes a strip into stripData; the whole lines it holds.
 uint32_t readStrip(TiffState* state, uint32_t strip, uint32_t rows) {
   const tmsize_t wanted = tmsize_t(rows) * state->lineSize;
+  state->stripData = state->stripsInPlace ? stripInPlace(state, strip, wanted) : nullptr;
+  if (state->stripData) return rows;
+  state->stripData = state->stripBuffer;
   if (state->lzwStrips) {
     const int64_t lines = decodeLzwStrip(state, strip, wanted);
     if (lines >= 0) return uint32_t(lines);
@@ -508,7 +540,7 @@ void chooseStrips(picFile* file, TiffState* state) {
     return;
   state->stripBuffer = static_cast<uint8_t*>(std::malloc(size_t(stripBytes)));
   state->rowsPerStrip = rows;
-  chooseLzw(state);
+  chooseStripDecoding(state);
 }
 
 // The next line as libtiff decodes it, from the buffered strip or
@@ -528,7 +560,7 @@ const uint8_t* readScanline(picFile* file) {
   }
   const uint32_t lineInStrip = row - strip * state->rowsPerStrip;
   if (lineInStrip >= state->bufferedLines) return nullptr;
-  return state->stripBuffer + size_t(lineInStrip) * size_t(state->lineSize);
+  return state->stripData + size_t(lineInStrip) * size_t(state->lineSize);
 }
 
 int readLine(picFile* file, uint8_t* line) {
