@@ -14,5 +14,5 @@ build=${SOLSYS_BENCH_BUILD:-$root/build}
 cmake --build "$build" --target picture_bench >/dev/null
 
 # Progress lines go to standard error, the tables to standard output.
-exec "$build/bench/picture_bench" --benchmark_min_time=0.1 --benchmark_repetitions=3 \
+exec "$build/bench/picture_bench" --benchmark_min_time=0.1 --benchmark_min_warmup_time=0.05 --benchmark_repetitions=3 \
   --benchmark_out="$build/bench/picture_bench.json" --benchmark_out_format=json "$@"

@@ -131,8 +131,22 @@ Source* sourceOf(j_decompress_ptr decompressor) { return reinterpret_cast<Source
 
 void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOfFile = TRUE; }
 
+// A memory file is handed to libjpeg whole, where it lies; its end then
+// comes as any file's end does.
+bool takeMemoryBytes(Source* source) {
+  long size = 0;
+  const uint8_t* bytes = picBinMemoryBytes(source->file, &size);
+  const long position = bytes ? picBinTell(source->file) : -1;
+  if (position < 0 || position >= size || picBinSeekSet(source->file, int(size)) != 0) return false;
+  source->manager.next_input_byte = bytes + position;
+  source->manager.bytes_in_buffer = size_t(size - position);
+  source->startOfFile = FALSE;
+  return true;
+}
+
 boolean fillInputBuffer(j_decompress_ptr decompressor) {
   Source* source = sourceOf(decompressor);
+  if (takeMemoryBytes(source)) return TRUE;
   const int wanted = source->startOfFile ? jpegFirstRead : jpegBufferSize;
   // A plain read first: disk files answer a short one at their end without
   // the size query; memory files refuse it whole, and then give the rest.
