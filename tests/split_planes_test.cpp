@@ -1,8 +1,9 @@
-// The shared split of interleaved pixels into planes: the vectorised routine
-// gives what the plain loop gives, at every width, pixel size and alignment,
-// and touches nothing past the width.
+// The shared split of interleaved pixels into planes, and the packing back:
+// the vectorised routines give what the plain loops give, at every width,
+// pixel size and alignment, and touch nothing past the width.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +42,26 @@ TEST(SplitPlanes, FastSplitAgreesWithThePlainLoop) {
           EXPECT_EQ(plain.at(p, offset)[width], guard);
         }
       }
+}
+
+TEST(SplitPlanes, FastPackAgreesWithThePlainLoopAndUndoesTheSplit) {
+  for (int width = 1; width <= 300; ++width)
+    for (int offset = 0; offset < 16; ++offset) {
+      // Planes of exactly the width, so that a sanitizer sees one byte more read.
+      std::vector<uint8_t> planes[3];
+      for (int p = 0; p < 3; ++p)
+        for (int x = 0; x < width + offset; ++x) planes[p].push_back(uint8_t(x * 7 + p * 85 + x / 251));
+      const uint8_t* sources[3] = {planes[0].data() + offset, planes[1].data() + offset, planes[2].data() + offset};
+      std::vector<uint8_t> fast(size_t(3 * width + slack), guard), plain = fast;
+      picPackPixels(sources[0], sources[1], sources[2], width, fast.data());
+      picPackPixelsPlain(sources[0], sources[1], sources[2], width, plain.data());
+      ASSERT_EQ(fast, plain) << "width " << width << ", offset " << offset;
+      EXPECT_EQ(plain[size_t(3 * width)], guard);
+      SplitPlanes back(width);
+      picSplitPixelsPlain(plain.data(), 3, width, back.at(0, 0), back.at(1, 0), back.at(2, 0));
+      for (int p = 0; p < 3; ++p)
+        ASSERT_TRUE(std::equal(sources[p], sources[p] + width, back.at(p, 0))) << "width " << width;
+    }
 }
 
 }  // namespace

@@ -59,14 +59,11 @@ inline picFile* picOpenResult(int* status, int code, picFile* result) {
 
 // Interleaves one line of three planes into 3-byte pixels, samples in the
 // order given: (red, green, blue) for RGB files, (blue, green, red) for BGR.
-inline void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third,
-                          int width, uint8_t* pixels) {
-  for (int x = 0; x < width; ++x, pixels += 3) {
-    pixels[0] = first[x];
-    pixels[1] = second[x];
-    pixels[2] = third[x];
-  }
-}
+// Vectorised like picSplitPixels; the plain loop is its reference.
+void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                   uint8_t* pixels);
+void picPackPixelsPlain(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                        uint8_t* pixels);
 
 // The inverse: splits `width` pixels of `pixelBytes` (3 or 4; a fourth byte is
 // skipped) into three planes, byte 0 of each pixel to `first`, byte 1 to

@@ -1,7 +1,7 @@
 // Splitting interleaved pixels into three planes, the hot loop of every
-// uncompressed true-colour load: a plain loop, and beside it a vectorised one
-// (SSSE3 byte shuffles, 16 pixels a step) chosen once at run time when the
-// processor has it.
+// uncompressed true-colour load, and packing planes into pixels, its inverse
+// for saves: plain loops, and beside them vectorised ones (SSSE3 byte
+// shuffles, 16 pixels a step) chosen once at run time when the processor has it.
 #include <array>
 #include <cstdint>
 
@@ -18,6 +18,15 @@ void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8
     first[x] = pixels[0];
     second[x] = pixels[1];
     third[x] = pixels[2];
+  }
+}
+
+void picPackPixelsPlain(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                        uint8_t* pixels) {
+  for (int x = 0; x < width; ++x, pixels += 3) {
+    pixels[0] = first[x];
+    pixels[1] = second[x];
+    pixels[2] = third[x];
   }
 }
 
@@ -79,6 +88,47 @@ __attribute__((target("ssse3"))) void splitShuffled(const uint8_t* pixels, int w
   picSplitPixelsPlain(pixels, PixelBytes, width - x, first + x, second + x, third + x);
 }
 
+// The shuffle that places, in the 16-byte vector number `vector` of 16 packed
+// 3-byte pixels, the bytes of sample `sample` from that sample's plane.
+constexpr ShuffleMask packShuffleFor(int sample, int vector) {
+  ShuffleMask mask{};
+  for (int i = 0; i < 16; ++i) {
+    const int at = 16 * vector + i;
+    mask[size_t(i)] = uint8_t(at % 3 == sample ? at / 3 : 0x80);
+  }
+  return mask;
+}
+
+struct PackMasks {
+  ShuffleMask masks[3][3];  // [vector][sample]
+  constexpr PackMasks() : masks() {
+    for (int v = 0; v < 3; ++v)
+      for (int s = 0; s < 3; ++s) masks[v][s] = packShuffleFor(s, v);
+  }
+};
+
+constexpr PackMasks packMasks;
+
+__attribute__((target("ssse3"))) void packShuffled(const uint8_t* first, const uint8_t* second,
+                                                   const uint8_t* third, int width, uint8_t* pixels) {
+  auto mask = [](int vector, int sample) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(packMasks.masks[vector][sample].data()));
+  };
+  int x = 0;
+  for (; x + 16 <= width; x += 16, pixels += 48) {
+    const __m128i samples[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + x)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + x)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(third + x))};
+    for (int v = 0; v < 3; ++v) {
+      const __m128i packed = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(samples[0], mask(v, 0)),
+                                                       _mm_shuffle_epi8(samples[1], mask(v, 1))),
+                                          _mm_shuffle_epi8(samples[2], mask(v, 2)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 16 * v), packed);
+    }
+  }
+  picPackPixelsPlain(first + x, second + x, third + x, width - x, pixels);
+}
+
 bool hasSsse3() {
   static const bool has = __builtin_cpu_supports("ssse3");
   return has;
@@ -96,4 +146,12 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
   }
 #endif
   picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
+}
+
+void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                   uint8_t* pixels) {
+#ifdef PIC_SPLIT_SSSE3
+  if (hasSsse3()) return packShuffled(first, second, third, width, pixels);
+#endif
+  picPackPixelsPlain(first, second, third, width, pixels);
 }
