@@ -52,6 +52,7 @@ struct TiffState {
   int lineSize;         // bytes of one scanline in lineBuffer
   uint8_t* lineBuffer;  // one scanline as libtiff delivers or takes it
   bool stripsChecked;   // reading: whether lines come from whole strips is decided
+  bool stripBufferMissing;  // whole strips were chosen but their buffer could not be had
   uint8_t* stripBuffer;  // reading by strips: the decoded strip, else null
   uint32_t rowsPerStrip;
   int64_t bufferedStrip;  // the strip in stripData, -1 for none
@@ -539,6 +540,8 @@ void chooseStrips(picFile* file, TiffState* state) {
       int64_t(TIFFNumberOfStrips(state->tiff)) != strips)
     return;
   state->stripBuffer = static_cast<uint8_t*>(std::malloc(size_t(stripBytes)));
+  // Scanlines instead would decode some damaged files differently, so this is an error.
+  state->stripBufferMissing = !state->stripBuffer;
   state->rowsPerStrip = rows;
   chooseStripDecoding(state);
 }
@@ -549,6 +552,7 @@ const uint8_t* readScanline(picFile* file) {
   TiffState* state = stateOf(file);
   if (!state->lineBuffer || file->currentLine < 0 || file->currentLine >= file->height) return nullptr;
   if (!state->stripsChecked) chooseStrips(file, state);
+  if (state->stripBufferMissing) return nullptr;
   const uint32_t row = fileRow(file);
   if (!state->stripBuffer)
     return TIFFReadScanline(state->tiff, state->lineBuffer, row, 0) > 0 ? state->lineBuffer : nullptr;
