@@ -181,3 +181,13 @@ const uint8_t* picBinMemoryBytes(picBinFile* file, long* size) {
   if (currentTable != &picMemoryFiles || file->mode != PIC_BIN_READ) return nullptr;
   return picMemoryFileBytes(file->stream, size);
 }
+
+const uint8_t* picBinTakeInPlace(picBinFile* file, long n) {
+  long size = 0;
+  const uint8_t* bytes = picBinMemoryBytes(file, &size);
+  const long position = bytes ? picBinTell(file) : -1;
+  if (position < 0 || position > size || n < 0 || size - position < n ||
+      picBinSeekCur(file, int(n)) != 0)
+    return nullptr;
+  return bytes + position;
+}

@@ -81,6 +81,9 @@ void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8
 // any other file table, or a stream opened for writing. Valid until the stream
 // is closed; the position is picBinTell's.
 const uint8_t* picBinMemoryBytes(picBinFile* file, long* size);
+// The next `n` bytes of a memory file in place, the stream moved past them;
+// null (the stream unmoved) for other files or when fewer are left.
+const uint8_t* picBinTakeInPlace(picBinFile* file, long n);
 
 // Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
 // position a block of about 32 KB at a time, never past the last line, and

@@ -24,13 +24,9 @@ bool picLineBlock::start(int bytesPerLine, int lineCount) {
 const uint8_t* picLineBlock::next(picBinFile* stream) {
   if (!block) return nullptr;
   if (nextLine == linesHeld && linesLeft > 0) {
-    long size = 0;
-    const uint8_t* bytes = picBinMemoryBytes(stream, &size);
-    const long position = picBinTell(stream);
-    if (bytes && position >= 0 && position <= size && size - position >= lineBytes) {
-      if (picBinSeekCur(stream, lineBytes) != 0) return nullptr;
+    if (const uint8_t* line = picBinTakeInPlace(stream, lineBytes)) {
       --linesLeft;
-      return bytes + position;
+      return line;
     }
   }
   if (nextLine == linesHeld) {

@@ -135,11 +135,11 @@ void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOf
 // comes as any file's end does.
 bool takeMemoryBytes(Source* source) {
   long size = 0;
-  const uint8_t* bytes = picBinMemoryBytes(source->file, &size);
-  const long position = bytes ? picBinTell(source->file) : -1;
-  if (position < 0 || position >= size || picBinSeekSet(source->file, int(size)) != 0) return false;
-  source->manager.next_input_byte = bytes + position;
-  source->manager.bytes_in_buffer = size_t(size - position);
+  const long left = picBinMemoryBytes(source->file, &size) ? size - picBinTell(source->file) : 0;
+  const uint8_t* bytes = left > 0 ? picBinTakeInPlace(source->file, left) : nullptr;
+  if (!bytes) return false;
+  source->manager.next_input_byte = bytes;
+  source->manager.bytes_in_buffer = size_t(left);
   source->startOfFile = FALSE;
   return true;
 }

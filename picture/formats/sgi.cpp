@@ -360,16 +360,13 @@ int readPackedRow(picFile* file, uint8_t* line) {
 // caller's line as it was.
 int readVerbatimRow(picFile* file, uint8_t* line) {
   SgiState* state = stateOf(file);
-  const uint8_t* row = state->rowBuffer.get();
-  long size = 0;
-  const uint8_t* bytes = picBinMemoryBytes(state->stream, &size);  // a memory file is read in place
-  const long position = bytes ? picBinTell(state->stream) : -1;
-  if (position >= 0 && position <= size && size - position >= state->rowBytes &&
-      picBinSeekCur(state->stream, state->rowBytes) == 0)
-    row = bytes + position;
-  else if (picBinRead(state->stream, state->rowBuffer.get(), state->rowBytes) != state->rowBytes ||
-           picBinError(state->stream))
-    return PIC_ERR_READ;
+  const uint8_t* row = picBinTakeInPlace(state->stream, state->rowBytes);  // a memory file in place
+  if (!row) {
+    row = state->rowBuffer.get();
+    if (picBinRead(state->stream, state->rowBuffer.get(), state->rowBytes) != state->rowBytes ||
+        picBinError(state->stream))
+      return PIC_ERR_READ;
+  }
   if (state->bytesPerSample == 1) {
     std::memcpy(line, row, size_t(file->width));
     return PIC_OK;
