@@ -229,6 +229,11 @@ int picImageInfo(const char* fileName, int* width, int* height, int* colourMode,
   return status;
 }
 
+int picImageStatus(const char* fileName) {
+  OpenImage image;
+  return findDriver(fileName, Purpose::load, &image);
+}
+
 namespace {
 
 // Loads as planes; with expected sides (> 0), a file of another size is

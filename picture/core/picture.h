@@ -99,6 +99,12 @@ typedef int (*picResolutionCallback)(const char* fileName, double* xRes, double*
 /* Codes of picDriverControl with index -1. */
 enum { PIC_CONTROL_PROGRESS = 0, PIC_CONTROL_RESOLUTION = 1 };
 
+/* Codes of picDriverControl with a driver's index. PIC_CONTROL_JPEG_QUALITY,
+ * with the JPEG driver's index and arg pointing to an int from 1 to 100, sets
+ * the quality of the JPEG files saved from then on (default 100; a null arg
+ * restores it); it answers 1 when the value was taken, 0 when it is out of range. */
+enum { PIC_CONTROL_JPEG_QUALITY = 16 };
+
 /* Registry. picRegisterDriver appends a driver behind the built-in ones and
  * returns its index, or -1 when the table is full. picDriverControl with index -1
  * installs (or, with a null arg, removes) a callback; with another index it calls
@@ -136,6 +142,12 @@ const char* picStatusText(int status);
 /* Operations. */
 int picFileFormat(const char* fileName, int* format);
 int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours);
+/* The verdict of the driver that recognises the file, where picImageInfo
+ * describes a file it cannot load with PIC_OK: PIC_OK when the file should
+ * load, the status the driver's open answered (PIC_ERR_DATA, PIC_ERR_COMPRESSION)
+ * for a variant it cannot read, PIC_ERR_DATA over the pixel limit, and
+ * otherwise what picImageInfo answers. */
+int picImageStatus(const char* fileName);
 int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue);
 int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map);
 /* picLoadRGB for planes of width x height bytes: a file that is not (any more)
