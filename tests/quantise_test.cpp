@@ -2,6 +2,7 @@
 // a photograph-like picture, refusals of bad arguments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -92,3 +93,38 @@ TEST(Quantise, GreyMapsAreTold) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records the percentages reported; stops once `stopAt` is reached (-1: never).
+struct ProgressLog {
+  std::vector<int> percents;
+  int stopAt = -1;
+  static int record(void* context, int percent) {
+    auto* log = static_cast<ProgressLog*>(context);
+    log->percents.push_back(percent);
+    return log->stopAt >= 0 && percent >= log->stopAt;
+  }
+};
+
+}  // namespace
+
+TEST(Quantise, ProgressRisesToTheEndAndCanStopTheWork) {
+  const RgbImage photo = makePhotoLikeImage(300, 200);
+  std::vector<uint8_t> indices(photo.red.size());
+  std::vector<int32_t> map(PIC_MAX_COLOURS);
+  for (int dither : {0, 1}) {
+    for (int stopAt : {-1, 0, 50}) {
+      ProgressLog log;
+      log.stopAt = stopAt;
+      int colours = 0;
+      const int status = picQuantiseWithProgress(photo.width, photo.height, photo.red.data(), photo.green.data(),
+                                                 photo.blue.data(), 256, dither, indices.data(), map.data(), &colours,
+                                                 ProgressLog::record, &log);
+      ASSERT_FALSE(log.percents.empty());
+      EXPECT_TRUE(std::is_sorted(log.percents.begin(), log.percents.end()));
+      EXPECT_EQ(status, stopAt < 0 ? PIC_OK : PIC_INTERRUPTED) << "dither " << dither << ", stop at " << stopAt;
+      EXPECT_EQ(log.percents.back() == 100, stopAt < 0);
+    }
+  }
+}

@@ -28,12 +28,38 @@ struct Entry {
   uint32_t count;
 };
 
+// The caller's progress hook; a stop request ends the work by exception, so
+// that the stages need not pass a status up.
+class Progress {
+ public:
+  struct Stopped {};
+  Progress(picQuantiseProgress hook, void* context) : hook_(hook), context_(context) {}
+  void report(int percent) const {
+    if (hook_ && hook_(context_, percent) != 0) throw Stopped();
+  }
+  // `done` of `total` steps of the stage that spans percents [from, to).
+  void report(size_t done, size_t total, int from, int to) const {
+    report(from + int(double(done) / double(total) * (to - from)));
+  }
+
+ private:
+  picQuantiseProgress hook_;
+  void* context_;
+};
+
+// Pixels are keyed and mapped in slices of this many, between progress reports.
+const size_t pixelsPerReport = size_t(1) << 20;
+
 // The distinct colours, sorted by key.
 std::vector<Entry> histogram(size_t pixels, const uint8_t* red, const uint8_t* green,
-                             const uint8_t* blue) {
+                             const uint8_t* blue, const Progress& progress) {
   std::vector<uint32_t> keys(pixels);
-  for (size_t p = 0; p < pixels; ++p) keys[p] = keyOf(red[p], green[p], blue[p]);
+  for (size_t p = 0; p < pixels; ++p) {
+    if (p % pixelsPerReport == 0) progress.report(p, pixels, 0, 10);
+    keys[p] = keyOf(red[p], green[p], blue[p]);
+  }
   std::sort(keys.begin(), keys.end());
+  progress.report(40);
   std::vector<Entry> entries;
   for (size_t p = 0; p < pixels;) {
     size_t q = p;
@@ -153,19 +179,24 @@ std::vector<Colour> medianCut(std::vector<Entry> entries, int maxColours) {
 // Every pixel's index through a table over all 2^24 colours; only the
 // entries of colours the image has are filled, and only they are read.
 void mapEntries(const std::vector<Entry>& entries, const std::vector<uint8_t>& entryIndex, size_t pixels,
-                const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* indices) {
+                const uint8_t* red, const uint8_t* green, const uint8_t* blue, uint8_t* indices,
+                const Progress& progress) {
   std::unique_ptr<uint8_t[]> indexOf(new uint8_t[size_t(1) << 24]);
   for (size_t i = 0; i < entries.size(); ++i) indexOf[entries[i].key] = entryIndex[i];
-  for (size_t p = 0; p < pixels; ++p) indices[p] = indexOf[keyOf(red[p], green[p], blue[p])];
+  for (size_t p = 0; p < pixels; ++p) {
+    if (p % pixelsPerReport == 0) progress.report(p, pixels, 60, 99);
+    indices[p] = indexOf[keyOf(red[p], green[p], blue[p])];
+  }
 }
 
 // Floyd-Steinberg in serpentine rows; errors carried in sixteenths.
 void dither(int width, int height, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-            const std::vector<Colour>& palette, uint8_t* indices) {
+            const std::vector<Colour>& palette, uint8_t* indices, const Progress& progress) {
   const NearestSearch search(palette);
   const uint8_t* planes[3] = {red, green, blue};
   std::vector<std::array<int, 3>> current(size_t(width) + 2), next(size_t(width) + 2);
   for (int y = 0; y < height; ++y) {
+    progress.report(size_t(y), size_t(height), 60, 99);
     const bool leftToRight = y % 2 == 0;
     std::fill(next.begin(), next.end(), std::array<int, 3>{});
     for (int step = 0; step < width; ++step) {
@@ -189,9 +220,11 @@ void dither(int width, int height, const uint8_t* red, const uint8_t* green, con
 }
 
 int quantise(int width, int height, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-             int maxColours, int dithered, uint8_t* indices, int32_t* map, int* colours) {
+             int maxColours, int dithered, uint8_t* indices, int32_t* map, int* colours,
+             const Progress& progress) {
   const size_t pixels = size_t(width) * size_t(height);
-  const std::vector<Entry> entries = histogram(pixels, red, green, blue);
+  progress.report(0);
+  const std::vector<Entry> entries = histogram(pixels, red, green, blue, progress);
   std::vector<Colour> palette;
   std::vector<uint8_t> entryIndex(entries.size());
   if (entries.size() <= size_t(maxColours)) {
@@ -205,10 +238,11 @@ int quantise(int width, int height, const uint8_t* red, const uint8_t* green, co
     const NearestSearch search(palette);
     for (size_t i = 0; i < entries.size(); ++i) entryIndex[i] = uint8_t(search.find(colourOf(entries[i].key)));
   }
+  progress.report(60);
   if (dithered)
-    dither(width, height, red, green, blue, palette, indices);
+    dither(width, height, red, green, blue, palette, indices, progress);
   else
-    mapEntries(entries, entryIndex, pixels, red, green, blue, indices);
+    mapEntries(entries, entryIndex, pixels, red, green, blue, indices, progress);
   // Only the entries some pixel uses, each colour once.
   std::array<bool, PIC_MAX_COLOURS> used{};
   for (size_t p = 0; p < pixels; ++p) used[indices[p]] = true;
@@ -224,6 +258,7 @@ int quantise(int width, int height, const uint8_t* red, const uint8_t* green, co
   }
   for (size_t p = 0; p < pixels; ++p) indices[p] = renumbered[indices[p]];
   *colours = count;
+  progress.report(100);
   return PIC_OK;
 }
 
@@ -232,13 +267,23 @@ int quantise(int width, int height, const uint8_t* red, const uint8_t* green, co
 int picQuantise(int width, int height, const uint8_t* red, const uint8_t* green,
                 const uint8_t* blue, int maxColours, int dither, uint8_t* indices, int32_t* map,
                 int* colours) {
+  return picQuantiseWithProgress(width, height, red, green, blue, maxColours, dither, indices, map,
+                                 colours, nullptr, nullptr);
+}
+
+int picQuantiseWithProgress(int width, int height, const uint8_t* red, const uint8_t* green,
+                            const uint8_t* blue, int maxColours, int dither, uint8_t* indices,
+                            int32_t* map, int* colours, picQuantiseProgress progress, void* context) {
   if (width <= 0 || height <= 0 || int64_t(width) * height > INT32_MAX || maxColours < 1 ||
       maxColours > PIC_MAX_COLOURS || !red || !green || !blue || !indices || !map || !colours)
     return PIC_ERR_DATA;
   try {
-    return quantise(width, height, red, green, blue, maxColours, dither, indices, map, colours);
+    return quantise(width, height, red, green, blue, maxColours, dither, indices, map, colours,
+                    Progress(progress, context));
   } catch (const std::bad_alloc&) {
     return PIC_ERR_DATA;
+  } catch (const Progress::Stopped&) {
+    return PIC_INTERRUPTED;
   }
 }
 

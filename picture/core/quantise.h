@@ -25,6 +25,15 @@ int picQuantise(int width, int height, const uint8_t* red, const uint8_t* green,
                 const uint8_t* blue, int maxColours, int dither, uint8_t* indices, int32_t* map,
                 int* colours);
 
+/* picQuantise that reports its progress: `progress` (when not null) is called
+ * with `context` and a percentage from 0 to 100, several times a second on
+ * large images; a non-zero answer stops the work with PIC_INTERRUPTED (the
+ * indices and the map are then undefined). */
+typedef int (*picQuantiseProgress)(void* context, int percent);
+int picQuantiseWithProgress(int width, int height, const uint8_t* red, const uint8_t* green,
+                            const uint8_t* blue, int maxColours, int dither, uint8_t* indices,
+                            int32_t* map, int* colours, picQuantiseProgress progress, void* context);
+
 /* 1 when each of the first `colours` entries is grey (red = green = blue). */
 int picMapIsGrey(int colours, const int32_t* map);
 
