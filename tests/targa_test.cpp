@@ -434,6 +434,53 @@ TEST(Targa, LoadsHandBuiltFiles) {
   EXPECT_EQ((std::vector<uint8_t>{1, 0, 1, 0, 0, 1, 0, 1, 1}), indices.indices);
 }
 
+// A 3 x 2 picture stored in each of the four orders the descriptor names
+// (0x10 right pixel first, 0x20 top line first), raw and run-length, true
+// colour and through a map: every file loads as the same picture.
+TEST(Targa, DescriptorOrderBitsPlaceEveryPixel) {
+  const uint32_t picture[2][3] = {{0x010203, 0x040506, 0x070809},   // top line, left to right
+                                  {0x0a0b0c, 0x0d0e0f, 0x101112}};
+  const std::vector<uint32_t> topDown = {0x010203, 0x040506, 0x070809, 0x0a0b0c, 0x0d0e0f, 0x101112};
+  for (int descriptor : {0x00, 0x10, 0x20, 0x30})
+    for (bool runLength : {false, true})
+      for (bool mapped : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "descriptor " << descriptor << (runLength ? " rle" : " raw")
+                                        << (mapped ? " mapped" : " true colour"));
+        TgaHeader h;
+        h.width = 3;
+        h.height = 2;
+        h.descriptor = descriptor;
+        h.imageType = (mapped ? 1 : 2) + (runLength ? 8 : 0);
+        h.depth = mapped ? 8 : 24;
+        if (mapped) {
+          h.mapType = 1;
+          h.mapLength = 6;
+          h.mapEntryBits = 24;
+        }
+        std::vector<uint8_t> bytes = buildHeader(h);
+        if (mapped)  // entry k: pixel k of topDown, blue green red
+          for (uint32_t c : topDown) append(bytes, {int(c & 0xff), int(c >> 8 & 0xff), int(c >> 16)});
+        for (int line = 0; line < 2; ++line) {
+          const int y = descriptor & 0x20 ? line : 1 - line;
+          if (runLength) bytes.push_back(2);  // a raw packet of the line's 3 pixels
+          for (int k = 0; k < 3; ++k) {
+            const int x = descriptor & 0x10 ? 2 - k : k;
+            const uint32_t c = picture[y][x];
+            if (mapped)
+              bytes.push_back(uint8_t(y * 3 + x));
+            else
+              append(bytes, {int(c & 0xff), int(c >> 8 & 0xff), int(c >> 16)});
+          }
+        }
+        RgbImage image;
+        ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &image));
+        std::vector<uint32_t> loaded;
+        for (int y = 0; y < 2; ++y)
+          for (int x = 0; x < 3; ++x) loaded.push_back(image.at(x, y));
+        EXPECT_EQ(topDown, loaded);
+      }
+}
+
 // Lines of 8 or more 15-bit pixels: each pixel still takes a 16-bit word, so a
 // line is not (width * 15 + 7) / 8 bytes long.
 TEST(Targa, FifteenBitPixelsTakeTwoBytesEach) {

@@ -3,13 +3,16 @@
 // Reads colour-mapped (types 1, 9), true-colour (2, 10) and grey (3, 11) files:
 // indices of 1, 4 or 8 bits (run-length: 8) with maps of 15, 16, 24 or 32-bit
 // entries, pixels of 15, 16, 24 or 32 bits, grey of 1, 4 or 8 bits; either line
-// order; run-length packets may run on into the next line. Writes colour-mapped
+// order, and lines stored right to left (descriptor bit 0x10) mirrored back;
+// run-length packets may run on into the next line. Writes colour-mapped
 // images as 8-bit indices with a 24-bit map and true colour as 24-bit pixels,
 // uncompressed or run-length encoded, top line first.
 // The format has no magic number and is tried last, so the header is checked
 // strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
 // Memory: one line of stored pixels and, for run-length data, a 64 KB input buffer.
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -40,6 +43,7 @@ enum {
   typeTrueColourRle = 10,
   typeGreyRle = 11
 };
+const int descriptorRightFirst = 0x10;
 const int descriptorTopFirst = 0x20;
 
 const int maxPacketPixels = 128;
@@ -85,6 +89,8 @@ void unpackIndices(const uint8_t* packed, int depth, int width, uint8_t* indices
     indices[x] = uint8_t((packed[x / perByte] >> shift) & mask);
   }
 }
+
+void mirror(uint8_t* samples, int width) { std::reverse(samples, samples + width); }
 
 void splitPixels(const uint8_t* pixels, int bytes, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (bytes == 2) {
@@ -234,6 +240,7 @@ struct TargaState {
   picLineBlock rows;  // reading uncompressed lines
   std::unique_ptr<uint8_t[]> packed;  // writing: one run-length line
   bool topFirst;
+  bool rightFirst;  // lines stored right to left
   int mapFirst;
   int mapLength;
   long mapOffset;
@@ -281,6 +288,7 @@ picFile* openRead(const char* fileName, int* status) {
   state->mapEntryBits = header[offMapEntryBits];
   state->depth = header[offDepth];
   state->topFirst = (header[offDescriptor] & descriptorTopFirst) != 0;
+  state->rightFirst = (header[offDescriptor] & descriptorRightFirst) != 0;
   const int width = picGetLE16(header + offWidth), height = picGetLE16(header + offHeight);
   const int type = baseType(state->imageType);
   if (state->mapType > 1 || !isKnownType(state->imageType) || (type == typeMapped && state->mapType == 0) ||
@@ -441,6 +449,7 @@ int readLine(picFile* file, uint8_t* line) {
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
   unpackIndices(pixels, state->depth, file->width, line);
+  if (state->rightFirst) mirror(line, file->width);
   advance(file);
   return PIC_OK;
 }
@@ -452,6 +461,8 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
   splitPixels(pixels, bytesFor(state->depth), file->width, red, green, blue);
+  if (state->rightFirst)
+    for (uint8_t* plane : {red, green, blue}) mirror(plane, file->width);
   advance(file);
   return PIC_OK;
 }
