@@ -24,6 +24,7 @@
 #include "picture/core/picture.h"
 #include "picture/core/quantise.h"
 #include "support/image_peer.h"
+#include "support/pictool_run.h"
 #include "support/synthetic_photo.h"
 #include "support/viewer_harness.h"
 
@@ -36,30 +37,6 @@ const int extraDrivers = picRegisterExtraDrivers();
 
 const double jpegTolerance = 3.0;     // mean absolute difference per sample
 const double quantiseTolerance = 4.0;
-
-struct ToolRun {
-  int exitCode;
-  std::string out, err;
-};
-
-ToolRun runTool(const std::vector<std::string>& arguments) {
-  static int runs = 0;
-  const std::string stem = tempPath("run" + std::to_string(++runs));
-  ChildOptions options;
-  options.argv = {SOLSYS_PICTOOL};
-  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-  options.stdoutPath = stem + ".out";
-  options.stderrPath = stem + ".err";
-  const pid_t child = startChild(options);
-  int status = 0, exitCode = -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) kill(child, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // most runs take a few milliseconds
-  }
-  if (child > 0 && WIFEXITED(status)) exitCode = WEXITSTATUS(status);
-  return {exitCode, readFileText(options.stdoutPath), readFileText(options.stderrPath)};
-}
 
 struct FormatCase {
   const char* extension;
