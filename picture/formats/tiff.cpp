@@ -9,7 +9,8 @@
 // LZW strips of current writers, with or without the horizontal predictor on
 // 8-bit samples, are decoded here (tiff_lzw.cpp), faster than libtiff does.
 // A memory file is handed to libtiff whole (as it maps disk files), and its
-// uncompressed strips are read where they lie, without a copy.
+// uncompressed strips are read where they lie, without a copy. A file whose
+// first directory lies past its end is cut: PIC_ERR_READ, not unrecognised.
 // Memory: one scanline of ours, and libtiff's directory and strip buffers, which
 // it sizes from the strip byte counts and reads in growing pieces (so a strip
 // the file does not hold is not allocated whole); no block above 1 GB. Strips
@@ -241,6 +242,26 @@ bool hasTiffMagic(picBinFile* stream) {
   return false;
 }
 
+// Whether a TIFF header's first directory (and its entry count) lies past the
+// end of the data: the file was cut, or is still arriving. Leaves the stream
+// at the start.
+bool firstDirectoryPastEnd(picBinFile* stream) {
+  uint8_t head[16];
+  picBinSeekSet(stream, 0);
+  const int got = picBinReadAvailable(stream, head, int(sizeof head));
+  picBinSeekSet(stream, 0);
+  const long size = picBinSize(stream);
+  const bool little = head[0] == 'I', big = head[2] == 43 || head[3] == 43;
+  if (got < (big ? 16 : 8) || size < 0) return got < (big ? 16 : 8);
+  uint64_t offset;
+  if (big)
+    offset = little ? uint64_t(picGetLE32(head + 12)) << 32 | picGetLE32(head + 8)
+                    : uint64_t(picGetBE32(head + 8)) << 32 | picGetBE32(head + 12);
+  else
+    offset = little ? picGetLE32(head + 4) : picGetBE32(head + 4);
+  return offset > uint64_t(size) || uint64_t(size) - offset < (big ? 8u : 2u);
+}
+
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, TiffState* state, int* status, int code) {
   if (state) {
@@ -307,7 +328,8 @@ picFile* openRead(const char* fileName, int* status) {
   if (!state->stream || !hasTiffMagic(state->stream))
     return release(file, state, status, PIC_ERR_FORMAT);
   state->tiff = tiffOpen(fileName, "r", state->stream);
-  if (!state->tiff) return release(file, state, status, PIC_ERR_FORMAT);
+  if (!state->tiff)
+    return release(file, state, status, firstDirectoryPastEnd(state->stream) ? PIC_ERR_READ : PIC_ERR_FORMAT);
   TIFF* tiff = state->tiff;
 
   uint16_t compression = COMPRESSION_NONE;
