@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -206,7 +207,14 @@ TEST(Pictool, CommandLineErrorsAndHelp) {
       {{"convert", in}, 1, "", "convert takes an input and an output file"},
       {{"convert", in, tempPath("out.xyz")}, 1, "", "cannot tell the format of"},
       {{"convert", in, tempPath("out"), "--format", "webp"}, 1, "", "unknown format 'webp'"},
-      {{"convert", in, tempPath("out.bmp"), "--compression", "zip"}, 1, "", "unknown compression 'zip'"},
+      {{"convert", in, tempPath("out.bmp"), "--compression", "zip"}, 1, "", "bmp files are not written with compression 'zip'"},
+      {{"convert", in, tempPath("out.jpg"), "--compression", "none"}, 1, "", "jpeg files are not written with compression 'none'"},
+      {{"convert", in, tempPath("out.sun"), "--compression", "rle"}, 1, "", "sun files are not written with compression 'rle'"},
+      {{"convert", in, tempPath("out.bmp"), "--compression", "rle"}, 1, "", "only from colour-mapped pictures"},
+      {{"convert", in, tempPath("out.jpg"), "--quality", "101"}, 1, "", "--quality takes a number from 1 to 100"},
+      {{"convert", in, tempPath("out.bmp"), "--max-pixels", "-5"}, 1, "", "--max-pixels takes a number of pixels"},
+      {{"convert", in, "-"}, 1, "", "writing to standard output needs --format"},
+      {{"info", in, "--dither"}, 1, "", "unknown option --dither"},
       {{"convert", in, tempPath("out.bmp"), "--format"}, 1, "", "--format needs a value"},
       {{"convert", in, tempPath("out.bmp"), "--loud"}, 1, "", "unknown option --loud"},
       {{"convert", in, tempPath("out"), "--format=tga", "--compression=rle"}, 0, "", ""},
@@ -219,7 +227,7 @@ TEST(Pictool, CommandLineErrorsAndHelp) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << what << ": " << run.err;
   }
   const std::string help = runTool({"--help"}).out;
-  for (const char* word : {"info FILE", "convert IN OUT", "--format", "--compression", "--dither", "--quiet",
+  for (const char* word : {"info [--max-pixels N] FILE", "convert IN OUT", "--format", "--compression", "--dither", "--quiet",
                            "--version", "130", "143"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }
@@ -236,24 +244,26 @@ TEST(Pictool, BadFilesNameTheFileAndTheStatus) {
   bytes.resize(bytes.size() / 2);
   ASSERT_TRUE(writeFileBytes(truncated, bytes));
   ASSERT_TRUE(writeFileBytes(unknown, {'h', 'e', 'l', 'l', 'o', '\n'}));
+  ASSERT_TRUE(writeFileBytes(folder + "/empty.bmp", {}));
   fs::create_directory(folder + "/taken.bmp");
 
   const ToolRun info = runTool({"info", missing, good, unknown});
   EXPECT_EQ(info.exitCode, 2);
   EXPECT_EQ(info.out.substr(0, good.size() + 5), good + "\tbmp\t");
-  EXPECT_EQ(info.err, "pictool: " + missing + ": cannot open or create the file\npictool: " + unknown +
-                          ": no driver recognises the file\n");
+  EXPECT_EQ(info.err, "pictool: " + missing + ": cannot open it: No such file or directory\npictool: " + unknown +
+                          ": not a picture pictool reads (no driver recognises the file)\n");
 
   const struct {
     std::vector<std::string> arguments;
     std::string message;
   } cases[] = {
-      {{missing, folder + "/out.gif"}, missing + ": cannot open or create the file"},
-      {{unknown, folder + "/out.gif"}, unknown + ": no driver recognises the file"},
-      {{truncated, folder + "/out.gif"}, truncated + ": read failed or the file ends early"},
-      {{good, "/nonexistent-folder/out.gif"}, "/nonexistent-folder/out.gif: cannot open or create the file"},
-      {{good, folder + "/taken.bmp"}, folder + "/taken.bmp: write failed"},
-      {{good, folder + "/out.jpg", "--compression", "none"}, folder + "/out.jpg: the compression is not supported"},
+      {{missing, folder + "/out.gif"}, missing + ": cannot open it: No such file or directory"},
+      {{unknown, folder + "/out.gif"}, unknown + ": not a picture pictool reads (no driver recognises the file)"},
+      {{truncated, folder + "/out.gif"}, truncated + ": the data ends early: the file is cut or damaged"},
+      {{folder, folder + "/out.gif"}, folder + ": is a folder, not a picture"},
+      {{folder + "/empty.bmp", folder + "/out.gif"}, folder + "/empty.bmp: the file is empty"},
+      {{good, "/nonexistent-folder/out.gif"}, "/nonexistent-folder/out.gif: cannot create it: No such file or directory"},
+      {{good, folder + "/taken.bmp"}, folder + "/taken.bmp: cannot write it: Is a directory"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> arguments = {"convert"};
@@ -264,7 +274,7 @@ TEST(Pictool, BadFilesNameTheFileAndTheStatus) {
   }
   // Nothing written, nothing left behind under a temporary name.
   EXPECT_EQ(sortedNames(folder),
-            (std::vector<std::string>{"good.bmp", "taken.bmp", "truncated.bmp", "unknown.bmp"}));
+            (std::vector<std::string>{"empty.bmp", "good.bmp", "taken.bmp", "truncated.bmp", "unknown.bmp"}));
 }
 
 // The input is read once, so that its description and its pixels come from
@@ -332,10 +342,13 @@ TEST(Pictool, SignalsDuringASaveLeaveNoFile) {
   }
 }
 
-// Standard error of the tool on a pseudo-terminal, read to its end.
-std::string terminalOutput(const std::vector<std::string>& arguments) {
+// Standard error of the tool on a pseudo-terminal of `columns`, read to its end.
+std::string terminalOutput(const std::vector<std::string>& arguments, unsigned short columns = 80) {
   int terminal = -1;
-  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
   if (child == 0) {
     std::vector<char*> argv = {const_cast<char*>(SOLSYS_PICTOOL)};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -351,13 +364,47 @@ std::string terminalOutput(const std::vector<std::string>& arguments) {
   return output;
 }
 
+// The bar's redraws: the text between carriage returns, the erase sequence taken out.
+std::vector<std::string> barDrawings(std::string shown) {
+  for (size_t at; (at = shown.find("\033[K")) != std::string::npos;) shown.erase(at, 3);
+  std::vector<std::string> drawings;
+  for (size_t start = 0, end; start < shown.size(); start = end + 1) {
+    end = std::min(shown.find('\r', start), shown.size());
+    if (end > start) drawings.push_back(shown.substr(start, end - start));
+  }
+  return drawings;
+}
+
 TEST(Pictool, ProgressBarOnATerminalOnly) {
-  const std::string out = tempPath("progress.tga");
-  const std::string shown = terminalOutput({"convert", largeMappedBmp(), out});
-  EXPECT_NE(shown.find("reading " + largeMappedBmp() + " ["), std::string::npos) << shown.substr(0, 200);
-  EXPECT_NE(shown.find("writing " + out + " [########################################] 100%"), std::string::npos);
-  EXPECT_EQ(terminalOutput({"convert", largeMappedBmp(), out, "--quiet"}), "");
-  const ToolRun piped = runTool({"convert", largeMappedBmp(), out});
+  const RgbImage photo = makeTestImage(1200, 1000);
+  const std::string colours = tempPath("large-rgb.bmp");
+  ASSERT_EQ(picSaveRGB(photo.width, photo.height, PIC_DRIVER_BMP, photo.red.data(), photo.green.data(),
+                       photo.blue.data(), colours.c_str()),
+            PIC_OK);
+  const std::string longName = tempPath(std::string(120, 'n') + ".gif");
+  const struct {
+    std::string input, output;
+    unsigned short columns;
+    std::vector<std::string> stages;
+  } cases[] = {
+      {largeMappedBmp(), tempPath("progress.tga"), 80, {"decoding ", "writing "}},
+      {colours, longName, 80, {"decoding ", "reducing colours ", "writing "}},
+      {colours, longName, 32, {"decoding ", "reducing colours ", "writing "}},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = terminalOutput({"convert", c.input, c.output}, c.columns);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "the bar is erased at the end";
+    const std::vector<std::string> drawings = barDrawings(shown);
+    for (const std::string& drawing : drawings) EXPECT_LT(drawing.size(), c.columns) << drawing;
+    for (const std::string& stage : c.stages) {
+      const bool drawn = std::any_of(drawings.begin(), drawings.end(), [&](const std::string& drawing) {
+        return drawing.compare(0, stage.size(), stage) == 0 && drawing.find("] 100%") != std::string::npos;
+      });
+      EXPECT_TRUE(drawn) << stage << "in " << c.columns << " columns";
+    }
+  }
+  EXPECT_EQ(terminalOutput({"convert", largeMappedBmp(), tempPath("quiet.tga"), "--quiet"}), "");
+  const ToolRun piped = runTool({"convert", largeMappedBmp(), tempPath("piped.tga")});
   EXPECT_EQ(piped.exitCode, 0);
   EXPECT_EQ(piped.err, "");
 }

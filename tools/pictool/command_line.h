@@ -3,6 +3,7 @@
 #ifndef TOOLS_PICTOOL_COMMAND_LINE_H
 #define TOOLS_PICTOOL_COMMAND_LINE_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,20 +13,25 @@ namespace pictool {
 
 enum ExitStatus {
   exitSuccess = 0,
-  exitUsage = 1,        // the command line is wrong
-  exitFailure = 2,      // the library reported a failure
-  exitInterrupted = 130,  // SIGINT during a save
-  exitTerminated = 143,   // SIGTERM during a save
+  exitUsage = 1,    // the command line is wrong
+  exitFailure = 2,  // a file could not be read, described, loaded or written
+  // A signal during a save ends the tool with 128 + its number.
 };
 
 enum class Command { help, version, info, convert, usageError };
 
-struct ConvertRequest {
-  std::string input, output;
-  const Format* format = nullptr;  // from --format, else from the output's extension
-  int compression = -1;            // PIC_COMP_*, -1: the format's default
-  bool dither = false;
+// Options both subcommands take.
+struct CommonOptions {
+  int64_t maxPixels = -1;  // --max-pixels: the library's pixel limit for this run, -1: its default
   bool quiet = false;
+};
+
+struct ConvertRequest {
+  std::string input, output;       // "-": standard input, standard output
+  const Format* format = nullptr;  // from --format, a FORMAT: prefix, or the output's extension
+  const WrittenCompression* compression = nullptr;  // null: the format's usual one
+  int quality = -1;                                 // --quality for JPEG, -1: the library's default
+  bool dither = false;
   bool grey = false;  // OUT is named .pgm or .pbm: the picture goes as grey levels
 };
 
@@ -33,8 +39,10 @@ struct Invocation {
   Command command = Command::usageError;
   std::vector<std::string> files;  // info
   ConvertRequest convert;
+  CommonOptions options;
   std::string error;  // usageError: what is wrong
 };
+
 
 Invocation parseCommandLine(int argc, char** argv);
 

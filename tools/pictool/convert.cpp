@@ -1,9 +1,12 @@
-// pictool convert: load IN as it is stored (true colour or a colour map), turn
-// it into what the target's writers keep without losing colours the target can
-// hold (formats.cpp says what that is per format), and save it under a
-// temporary name that is renamed to OUT once complete.
+// pictool convert: read IN (bounded, described from its first bytes), load it
+// as it is stored (true colour or a colour map), turn it into what the
+// target's writers keep without losing colours the target can hold
+// (formats.cpp says what that is per format), save it completely to a
+// temporary file and only then put it in place (pending_output.h).
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -11,16 +14,15 @@
 #include "picture/core/picture.h"
 #include "picture/core/quantise.h"
 #include "tools/pictool/formats.h"
+#include "tools/pictool/input.h"
 #include "tools/pictool/pending_output.h"
 #include "tools/pictool/progress_bar.h"
+#include "tools/pictool/resolution.h"
 #include "tools/pictool/subcommands.h"
 
 namespace pictool {
 
 namespace {
-
-// Planes of width * height bytes are kept below this (3 of them for true colour).
-const int64_t maxPixels = int64_t(1) << 30;
 
 // Planes are left uninitialised: pages are committed only as rows are loaded,
 // so a small file that claims a huge picture and fails costs no memory.
@@ -31,61 +33,39 @@ struct Image {
   int width = 0, height = 0, mode = PIC_RGB, colours = 0;
   Plane red, green, blue, indices;
   std::vector<int32_t> map = std::vector<int32_t>(PIC_MAX_COLOURS);
+  Resolution resolution;
 
   size_t pixels() const { return size_t(width) * size_t(height); }
   void makePlanes() { red = newPlane(pixels()), green = newPlane(pixels()), blue = newPlane(pixels()); }
 };
 
-// The whole input in memory, so that the description the planes are sized
-// from and the load read the same bytes, whatever happens to the file.
-int readInput(const std::string& file, std::vector<uint8_t>* bytes) {
-  std::FILE* stream = std::fopen(file.c_str(), "rb");
-  if (!stream) return PIC_ERR_OPEN;
-  std::vector<uint8_t> chunk(1 << 20);
-  size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0 && bytes->size() <= size_t(INT32_MAX))
-    bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + long(got));
-  const bool failed = std::ferror(stream) != 0;
-  std::fclose(stream);
-  if (failed) return PIC_ERR_READ;
-  return bytes->size() > size_t(INT32_MAX) ? PIC_ERR_DATA : PIC_OK;  // memory streams hold an int of bytes
-}
-
-int describeAndLoad(const char* name, bool quiet, const std::string& shownName, Image* image) {
-  int status = picImageInfo(name, &image->width, &image->height, &image->mode, &image->colours);
-  if (status != PIC_OK) return status;
-  const int64_t pixels = int64_t(image->width) * image->height;
-  if (image->width <= 0 || image->height <= 0 || pixels > maxPixels ||
-      image->colours > PIC_MAX_COLOURS || image->colours < 0)
-    return PIC_ERR_DATA;
-  const ProgressBar bar(!quiet, pixels, shownName);
+// Loads the bytes the input holds, at the size they were described with.
+int load(const Input& input, ProgressBar* bar, Image* image) {
+  const Description& description = input.description();
+  image->width = description.width;
+  image->height = description.height;
+  image->mode = description.mode;
+  image->colours = description.colours;
+  const MemoryFiles memory;
+  const ResolutionKept resolution(&image->resolution);
+  bar->followLibrary(int64_t(image->pixels()));
   if (image->mode == PIC_MAP) {
     image->indices = newPlane(image->pixels());
-    return picLoadMap(name, image->indices.get(), image->map.data());
+    return picLoadMap(input.memoryName(), image->indices.get(), image->map.data());
   }
   image->makePlanes();
-  return picLoadRGB(name, image->red.get(), image->green.get(), image->blue.get());
-}
-
-int load(const std::string& file, bool quiet, Image* image) {
-  std::vector<uint8_t> bytes;
-  int status = readInput(file, &bytes);
-  if (status != PIC_OK) return status;
-  bytes.reserve(1);  // a buffer address even for an empty file
-  char name[64];
-  picMemoryFileName(name, sizeof name, bytes.data(), int(bytes.size()));
-  picUseMemoryFiles();
-  status = describeAndLoad(name, quiet, file, image);
-  picUseDiskFiles();
-  return status;
+  return picLoadRGBSized(input.memoryName(), image->width, image->height, image->red.get(), image->green.get(),
+                         image->blue.get());
 }
 
 // True colour to a map of at most 256 entries, exact when the image has no more colours.
-int quantise(Image* image, bool dither) {
+int quantise(Image* image, bool dither, ProgressBar* bar) {
   image->indices = newPlane(image->pixels());
-  const int status = picQuantise(image->width, image->height, image->red.get(), image->green.get(),
-                                 image->blue.get(), PIC_MAX_COLOURS, dither, image->indices.get(),
-                                 image->map.data(), &image->colours);
+  const bool shown = int64_t(image->pixels()) >= ProgressBar::minimumPixels;
+  const int status = picQuantiseWithProgress(image->width, image->height, image->red.get(), image->green.get(),
+                                             image->blue.get(), PIC_MAX_COLOURS, dither, image->indices.get(),
+                                             image->map.data(), &image->colours,
+                                             shown ? ProgressBar::quantiseHook : nullptr, bar);
   image->mode = PIC_MAP;
   return status;
 }
@@ -119,12 +99,12 @@ void toGrey(Image* image) {
 }
 
 // Brings the image into the form the target keeps whole.
-int prepare(const Format& target, bool dither, bool grey, Image* image) {
-  if (grey) {
+int prepare(const Format& target, const ConvertRequest& request, ProgressBar* bar, Image* image) {
+  if (request.grey) {
     toGrey(image);
     return PIC_OK;
   }
-  if (image->mode == PIC_RGB) return target.writesRgb ? PIC_OK : quantise(image, dither);
+  if (image->mode == PIC_RGB) return target.writesRgb ? PIC_OK : quantise(image, request.dither, bar);
   if (target.mapWriter == MapWriter::keeps) return PIC_OK;
   if (picMapIsGrey(image->colours, image->map.data()))
     toGreyRamp(image);
@@ -141,38 +121,81 @@ int save(const Image& image, int format, const char* file) {
                     file);
 }
 
-int convert(const ConvertRequest& request) {
-  const Format& target = *request.format;
-  const int driver = driverOf(target);
-  if (driver < 0) {
-    std::fprintf(stderr, "pictool: %s: the %s driver is not available\n", request.output.c_str(), target.name);
-    return exitFailure;
-  }
-  Image image;
-  int status = load(request.input, request.quiet, &image);
-  if (status != PIC_OK) return reportFailure(request.input, status);
-  status = prepare(target, request.dither, request.grey, &image);
-  if (status != PIC_OK) return reportFailure(request.input, status);
+std::string shownName(const std::string& name, const char* stream) { return name == "-" ? stream : name; }
 
-  const int compression = request.compression >= 0 ? request.compression : target.defaultCompression;
-  PendingOutput output;
-  status = output.create(request.output);
-  if (status == PIC_OK) {
-    const ProgressBar bar(!request.quiet, int64_t(image.pixels()), request.output);
-    status = save(image, driver | compression, output.temporaryPath());
+int fail(const std::string& name, const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "pictool: %s: %s\n", name.c_str(), message.c_str());
+  return exitFailure;
+}
+
+int convert(const ConvertRequest& request, const CommonOptions& options) {
+  const Format& target = *request.format;
+  const std::string inputName = shownName(request.input, "standard input");
+  const std::string outputName = shownName(request.output, "standard output");
+  const int driver = driverOf(target);
+  if (driver < 0) return fail(outputName, std::string("the ") + target.name + " driver is not available");
+  ProgressBar bar(!options.quiet, inputName);
+  const auto report = [&bar](const std::string& name, const std::string& message) {
+    bar.erase();
+    return fail(name, message);
+  };
+
+  Input input(request.input);
+  std::string message;
+  int status = input.read(false, [&bar](int64_t done, int64_t total) {
+    if (total >= ProgressBar::minimumBytes) bar.show("reading", int(done * 100 / total));
+  }, &message);
+  if (status != PIC_OK) return report(inputName, message);
+  Image image;
+  status = load(input, &bar, &image);
+  bar.stopFollowingLibrary();
+  const std::string stopped = input.stoppedNote();
+  if (status != PIC_OK)
+    return report(inputName, describeFailure(status, input.description()) + (stopped.empty() ? "" : " (" + stopped + ")"));
+  if (!stopped.empty()) bar.erase(), std::fprintf(stderr, "pictool: %s: %s; what came after was not used\n", inputName.c_str(), stopped.c_str());
+  status = prepare(target, request, &bar, &image);
+  if (status != PIC_OK) return report(inputName, status == PIC_INTERRUPTED ? "interrupted" : "not enough memory to reduce its colours");
+
+  const WrittenCompression& compression = request.compression ? *request.compression : target.compressions[0];
+  if (compression.mapsOnly && image.mode == PIC_RGB) {
+    bar.erase();
+    return reportUsageError(std::string(target.name) + " files are written with compression '" + compression.name +
+                            "' only from colour-mapped pictures, and " + inputName + " is true colour");
   }
-  if (status == PIC_OK) status = output.commit();
-  return status == PIC_OK ? exitSuccess : reportFailure(request.output, status);
+  if (request.quality > 0) {
+    int quality = request.quality;
+    picDriverControl(&quality, PIC_CONTROL_JPEG_QUALITY, driver);
+  }
+
+  PendingOutput output;
+  bar.erase();
+  if (output.create(request.output, &message) != PIC_OK) return report(outputName, message);
+  {
+    const ResolutionGiven resolution(image.resolution);
+    ProgressBar writing(!options.quiet, outputName);
+    writing.followLibrary(int64_t(image.pixels()));
+    errno = 0;
+    status = save(image, driver | compression.code, output.temporaryPath());
+    const int saveErrno = errno;
+    if (status != PIC_OK) {
+      writing.erase();
+      std::string words = picStatusText(status);
+      if (status == PIC_ERR_WRITE && saveErrno != 0) words += std::string(": ") + std::strerror(saveErrno);
+      return report(outputName, "cannot write it: " + words);
+    }
+  }
+  if (output.commit(&message) != PIC_OK) return report(outputName, message);
+  return exitSuccess;
 }
 
 }  // namespace
 
-int runConvert(const ConvertRequest& request) {
+int runConvert(const ConvertRequest& request, const CommonOptions& options) {
   try {
-    return convert(request);
+    return convert(request, options);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "pictool: %s: not enough memory for the picture\n", request.input.c_str());
-    return exitFailure;
+    return fail(shownName(request.input, "standard input"), "not enough memory for the picture");
   }
 }
 

@@ -6,12 +6,14 @@
 //   writer: a .pbm file holds the grey levels as P5).
 // - JPEG writes a map as the grey levels of its entries, SGI writes the
 //   indices as grey levels: a map that is not grey goes to them as true colour.
-// Usual compressions: GIF and TIFF LZW, PCX and JPEG their only one, PNG
-// deflate (PIC_COMP_RLE; PIC_COMP_NONE stores it uncompressed), else none.
+// The compressions listed per format are the ones its writer really makes:
+// a writer given another code writes something else or fails, so the tool
+// refuses it before anything is written.
 #include "tools/pictool/formats.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 
@@ -21,18 +23,26 @@ namespace pictool {
 
 namespace {
 
+const WrittenCompression none = {"none", PIC_COMP_NONE, "uncompressed", false};
+const WrittenCompression rle = {"rle", PIC_COMP_RLE, "run-length", false};
+
 const Format formats[] = {
-    {"bmp", PIC_DRIVER_BMP, 0, ".bmp", true, MapWriter::keeps, PIC_COMP_NONE},
-    {"pcx", PIC_DRIVER_PCX, 0, ".pcx", true, MapWriter::keeps, PIC_COMP_RLE},
-    {"gif", PIC_DRIVER_GIF, 0, ".gif", false, MapWriter::keeps, PIC_COMP_LZW},
-    {"tiff", PIC_DRIVER_TIFF, 0, ".tif .tiff", true, MapWriter::keeps, PIC_COMP_LZW},
-    {"sun", PIC_DRIVER_SUN, 0, ".ras .sun", true, MapWriter::keeps, PIC_COMP_NONE},
-    {"sgi", PIC_DRIVER_SGI, 0, ".rgb .sgi .bw", true, MapWriter::indicesAsGrey, PIC_COMP_NONE},
-    {"jpeg", PIC_DRIVER_JPEG, 0, ".jpg .jpeg", true, MapWriter::greyLevels, PIC_COMP_RLE},
-    {"zot", PIC_DRIVER_ZOT, 0, ".zot", false, MapWriter::keeps, PIC_COMP_NONE},
-    {"tga", PIC_DRIVER_TARGA, 0, ".tga", true, MapWriter::keeps, PIC_COMP_NONE},
-    {"pnm", -1, PIC_EXTRA_PNM, ".ppm .pgm .pbm .pnm", true, MapWriter::keeps, PIC_COMP_NONE},
-    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps, PIC_COMP_RLE},
+    {"bmp", PIC_DRIVER_BMP, 0, ".bmp", true, MapWriter::keeps,
+     {none, {"rle", PIC_COMP_RLE, "RLE8, colour maps only", true}}},
+    {"pcx", PIC_DRIVER_PCX, 0, ".pcx", true, MapWriter::keeps, {rle, none}},
+    {"gif", PIC_DRIVER_GIF, 0, ".gif", false, MapWriter::keeps,
+     {{"lzw", PIC_COMP_LZW, "LZW", false}, {"none", PIC_COMP_NONE, "uncompressed 9-bit codes", false}}},
+    {"tiff", PIC_DRIVER_TIFF, 0, ".tif .tiff", true, MapWriter::keeps,
+     {{"lzw", PIC_COMP_LZW, "LZW", false}, {"rle", PIC_COMP_RLE, "PackBits", false}, none}},
+    {"sun", PIC_DRIVER_SUN, 0, ".ras .sun", true, MapWriter::keeps, {none}},
+    {"sgi", PIC_DRIVER_SGI, 0, ".rgb .sgi .bw", true, MapWriter::indicesAsGrey, {none}},
+    {"jpeg", PIC_DRIVER_JPEG, 0, ".jpg .jpeg", true, MapWriter::greyLevels,
+     {{"rle", PIC_COMP_RLE, "its own, lossy: see --quality", false}}},
+    {"zot", PIC_DRIVER_ZOT, 0, ".zot", false, MapWriter::keeps, {{"none", PIC_COMP_NONE, "text", false}}},
+    {"tga", PIC_DRIVER_TARGA, 0, ".tga", true, MapWriter::keeps, {none, rle}},
+    {"pnm", -1, PIC_EXTRA_PNM, ".ppm .pgm .pbm .pnm", true, MapWriter::keeps, {none}},
+    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps,
+     {{"rle", PIC_COMP_RLE, "deflate", false}, {"none", PIC_COMP_NONE, "deflate's stored blocks", false}}},
 };
 
 int extraDrivers = -1;  // table index of the first extra driver, -1 without them
@@ -51,6 +61,12 @@ bool listed(const char* list, const std::string& word) {
 }  // namespace
 
 void registerFormats() { extraDrivers = picRegisterExtraDrivers(); }
+
+const WrittenCompression* Format::compression(const std::string& wanted) const {
+  for (const WrittenCompression& written : compressions)
+    if (written.name && wanted == written.name) return &written;
+  return nullptr;
+}
 
 const Format* formatByName(const std::string& name) {
   for (const Format& format : formats)
@@ -73,6 +89,27 @@ bool namesGreyPnm(const std::string& path) {
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
   const std::string extension = lowerCase(path.substr(dot));
   return extension == ".pgm" || extension == ".pbm";
+}
+
+const Format* formatByPrefix(const std::string& prefix) {
+  const std::string lower = lowerCase(prefix);
+  if (const Format* format = formatByName(lower)) return format;
+  if (lower == "jpg" || lower == "tif") return formatByName(lower == "jpg" ? "jpeg" : "tiff");
+  return lower.empty() ? nullptr : formatByExtension("." + lower);
+}
+
+std::string compressionTable() {
+  std::string table;
+  for (const Format& format : formats) {
+    std::string line = std::string(24, ' ') + format.name + std::string(6 - std::strlen(format.name), ' ');
+    for (const WrittenCompression& written : format.compressions) {
+      if (!written.name) break;
+      if (&written != format.compressions) line += "; ";
+      line += std::string(written.name) + " (" + written.meaning + ")";
+    }
+    table += line + "\n";
+  }
+  return table;
 }
 
 const Format* formatByDriver(int driverIndex) {

@@ -14,6 +14,14 @@ enum class MapWriter {
   indicesAsGrey,  // the indices themselves as grey levels: only a grey ramp survives
 };
 
+// A compression a format's writer really makes, under the name --compression takes.
+struct WrittenCompression {
+  const char* name;     // none, rle or lzw; null ends a list
+  int code;             // PIC_COMP_*
+  const char* meaning;  // for --help: what the file holds
+  bool mapsOnly;        // true colour is never written so
+};
+
 struct Format {
   const char* name;        // as `info` prints it and `--format` takes it
   int builtInDriver;       // PIC_DRIVER_*, or -1 for a driver registered behind them
@@ -21,7 +29,12 @@ struct Format {
   const char* extensions;  // space-separated, with the dot
   bool writesRgb;          // false: colour-mapped only (the tool quantises true colour)
   MapWriter mapWriter;
-  int defaultCompression;  // PIC_COMP_* used when --compression is not given
+  // What --compression may ask; the first is the format's usual one, used without it.
+  WrittenCompression compressions[4];
+
+  int defaultCompression() const { return compressions[0].code; }
+  // Null when the writer does not make that compression.
+  const WrittenCompression* compression(const std::string& name) const;
 };
 
 // Registers the drivers that are not built in; call once before the others.
@@ -37,6 +50,11 @@ const Format* formatByDriver(int driverIndex);
 int driverOf(const Format& format);
 // All names, space-separated, for messages and --help.
 std::string formatNames();
+// The format a name (any case) or an extension without its dot names, as in
+// "png:-" or "jpg:photo"; null for none.
+const Format* formatByPrefix(const std::string& prefix);
+// Lines for --help: each format and the compressions its writer makes.
+std::string compressionTable();
 // All extensions, space-separated, in lines indented for --help.
 std::string formatExtensions();
 

@@ -1,9 +1,12 @@
 // pictool info: one tab-separated line per file that can be described, one
-// message on standard error for each other file; every file is tried.
+// message on standard error for each other file; every file is tried. A file
+// described but not loadable (over the pixel limit, a variant the driver does
+// not read) gets its line and then the message.
 #include <cstdio>
 
 #include "picture/core/picture.h"
 #include "tools/pictool/formats.h"
+#include "tools/pictool/input.h"
 #include "tools/pictool/subcommands.h"
 
 namespace pictool {
@@ -20,29 +23,29 @@ const char* compressionName(int code) {
 }
 
 int describe(const std::string& file) {
-  int code = 0, width = 0, height = 0, mode = 0, colours = 0;
-  int status = picFileFormat(file.c_str(), &code);
-  if (status == PIC_OK) status = picImageInfo(file.c_str(), &width, &height, &mode, &colours);
-  if (status != PIC_OK) return reportFailure(file, status);
-  const Format* format = formatByDriver(code & 0xff);
-  std::printf("%s\t%s\t0x%03x\t%dx%d\t%s\t%d\t%s\n", file.c_str(), format ? format->name : "other", code, width,
-              height, mode == PIC_MAP ? "map" : "rgb", colours, compressionName(code));
-  return exitSuccess;
+  Input input(file);
+  std::string message;
+  const int status = input.read(true, nullptr, &message);
+  const Description& d = input.description();
+  const std::string shown = file == "-" ? "standard input" : file;
+  if (status == PIC_OK || d.status == PIC_OK || d.overPixelLimit()) {
+    const Format* format = formatByDriver(d.format & 0xff);
+    std::printf("%s\t%s\t0x%03x\t%dx%d\t%s\t%d\t%s\n", shown.c_str(), format ? format->name : "other", d.format,
+                d.width, d.height, d.mode == PIC_MAP ? "map" : "rgb", d.colours, compressionName(d.format));
+  }
+  if (status == PIC_OK) return exitSuccess;
+  std::fflush(stdout);
+  std::fprintf(stderr, "pictool: %s: %s\n", shown.c_str(), message.c_str());
+  return exitFailure;
 }
 
 }  // namespace
 
-int runInfo(const std::vector<std::string>& files) {
+int runInfo(const std::vector<std::string>& files, const CommonOptions&) {
   int exitStatus = exitSuccess;
   for (const std::string& file : files)
     if (describe(file) != exitSuccess) exitStatus = exitFailure;
   return exitStatus;
-}
-
-int reportFailure(const std::string& name, int status) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "pictool: %s: %s\n", name.c_str(), picStatusText(status));
-  return exitFailure;
 }
 
 }  // namespace pictool

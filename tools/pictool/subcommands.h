@@ -9,11 +9,8 @@
 
 namespace pictool {
 
-int runInfo(const std::vector<std::string>& files);
-int runConvert(const ConvertRequest& request);
-
-// "pictool: NAME: status in words" on standard error; returns exitFailure.
-int reportFailure(const std::string& name, int status);
+int runInfo(const std::vector<std::string>& files, const CommonOptions& options);
+int runConvert(const ConvertRequest& request, const CommonOptions& options);
 
 }  // namespace pictool
 
