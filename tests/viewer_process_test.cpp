@@ -163,6 +163,12 @@ TEST_F(ViewerProcessTest, IdentifiedButUnreadableTextureEndsWithStatusOne) {
          if (writeTexture(path, PIC_DRIVER_BMP, 64, 64, kMoonColour) != PIC_OK) return false;
          return truncate(path.c_str(), 54 + 3 * 64 * 10) == 0;
        }},
+      {"JPEG whose scan stops early",
+       [](const std::string& path) {
+         if (writeTexture(path, kJpegFormat, 64, 64, kSunColour, &kMoonColour) != PIC_OK) return false;
+         std::ifstream file(path, std::ios::binary | std::ios::ate);
+         return truncate(path.c_str(), static_cast<off_t>(file.tellg()) - 16) == 0;
+       }},
       {"BMP header claiming 40000 x 40000 pixels: width * height * 3 does not fit an int", &writeHugeBmp<40000>},
       {"BMP header claiming 20000 x 20000 pixels: its 32768 x 32768 texture does not fit", &writeHugeBmp<20000>},
   };

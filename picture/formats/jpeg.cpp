@@ -5,10 +5,15 @@
 // colour as a three-component file, colour-mapped images as greyscale (the
 // grey level of each index's map entry). Refuses other colour spaces (a
 // two-component file, for instance) and writing without compression.
-// A single-scan file cut short gives the lines libjpeg makes of it, grey past
-// the data, as long as they are at most twice the lines before the end plus
-// a megapixel; the next line is a read error, so a few bytes claiming a huge
-// picture cost no seconds of decoding nothing.
+// A file cut short is described, and its load fails with PIC_ERR_READ after
+// the lines its data completes: the lines above the block row the decoder
+// needed data for once the data had run out (one line less where a colour
+// component is subsampled vertically: that line blends in the next row);
+// none when a later scan of a progressive file is missing. libjpeg's warnings
+// tell: the data running out, then the decoder hitting the end marker it is
+// given there with bits still needed, or missing a restart marker. A file
+// lacking only its end-of-image marker loads. Arithmetic-coded data gives no
+// such warning, so there the data must last into the scan's last block row.
 // Memory: libjpeg's line buffers and a strip of 16 decoded lines; a
 // multi-scan file also keeps every coefficient, 128 bytes a block, allowed
 // only as far as the file justifies: each block costs at least one bit of its
@@ -45,9 +50,6 @@ const int jpegGreyLevels = 256;
 const long jpegMemoryLimit = 512L << 20;
 const long jpegMemoryFloor = 16L << 20;
 const long jpegCoefficientBytesPerFileByte = 1024;
-// Lines decoded past the end of a single-scan file's data, beyond twice those
-// before it: a megapixel's worth.
-const int64_t jpegPixelsPastTheData = int64_t(1) << 20;
 const int jpegMaxScans = 500;
 // Every scan walks the whole picture, so the scans of a large one are held to
 // this many pixels all told: sixteen scans at the largest picture the memory
@@ -94,7 +96,7 @@ JpegState* stateOf(picFile* file) { return static_cast<JpegState*>(file->driverD
   longjmp(reinterpret_cast<ErrorManager*>(common->err)->recoveryPoint, 1);
 }
 
-void emitMessage(j_common_ptr, int) {}
+void emitMessage(j_common_ptr common, int level);
 void outputMessage(j_common_ptr) {}
 
 jpeg_error_mgr* installErrors(ErrorManager* errors) {
@@ -123,11 +125,29 @@ struct Source {
   picBinFile* file;
   JOCTET* buffer;
   boolean startOfFile;
-  boolean ended;           // the data ended; libjpeg goes on with an end marker
-  JDIMENSION endedAtLine;  // lines delivered when it did
+  boolean ended;        // the data ended; libjpeg goes on with an end marker
+  long missingFromRow;  // the block row (iMCU row) the decoder needed data for after the end, or -1
 };
 
 Source* sourceOf(j_decompress_ptr decompressor) { return reinterpret_cast<Source*>(decompressor->src); }
+
+// The data ran out while the decoder still needed it for the current block row.
+void noteDataMissing(j_decompress_ptr decompressor) {
+  Source* source = sourceOf(decompressor);
+  if (source->missingFromRow < 0) source->missingFromRow = long(decompressor->input_iMCU_row);
+}
+
+// Prints nothing. Once the data has run out, a decoder that hits the end
+// marker given in its place with bits still needed, or misses a restart
+// marker, is short of data; the same warnings before the end are corrupt data
+// inside a whole file, and stay warnings.
+void emitMessage(j_common_ptr common, int level) {
+  if (level >= 0 || !common->is_decompressor) return;
+  auto* decompressor = reinterpret_cast<j_decompress_ptr>(common);
+  const int code = common->err->msg_code;
+  if (sourceOf(decompressor)->ended && (code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC))
+    noteDataMissing(decompressor);
+}
 
 void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOfFile = TRUE; }
 
@@ -154,11 +174,12 @@ boolean fillInputBuffer(j_decompress_ptr decompressor) {
   if (count <= 0) count = picBinReadAvailable(source->file, source->buffer, wanted);
   if (count <= 0) {
     if (source->startOfFile) ERREXIT(decompressor, JERR_INPUT_EMPTY);
+    source->ended = TRUE;
     WARNMS(decompressor, JWRN_JPEG_EOF);
-    if (!source->ended) {
-      source->ended = TRUE;
-      source->endedAtLine = decompressor->output_scanline;
-    }
+    // Arithmetic decoding takes the end marker for zero bits without a word,
+    // as it may at the true end of a scan, which lies in its last block row.
+    if (decompressor->arith_code && decompressor->input_iMCU_row + 1 < decompressor->total_iMCU_rows)
+      noteDataMissing(decompressor);
     // An end-of-image marker lets libjpeg complete the picture from what it has.
     source->buffer[0] = 0xFF;
     source->buffer[1] = JPEG_EOI;
@@ -199,7 +220,7 @@ void setSource(j_decompress_ptr decompressor, picBinFile* file) {
   source->manager.term_source = termSource;
   source->file = file;
   source->ended = FALSE;
-  source->endedAtLine = 0;
+  source->missingFromRow = -1;
   source->manager.bytes_in_buffer = 0;
   source->manager.next_input_byte = nullptr;
 }
@@ -254,16 +275,29 @@ void setDestination(j_compress_ptr compressor, picBinFile* file) {
   destination->file = file;
 }
 
-// Whether a single-scan file whose data ended has had the lines it may have
-// (see the file comment). A multi-scan file was read whole before its first
-// line, into memory its size justified.
-bool pastTheData(j_decompress_ptr decompressor) {
+// Whether every coefficient of a progressive file came at full precision:
+// when one did not, a scan is missing.
+bool everyCoefficientArrived(j_decompress_ptr decompressor) {
+  if (!decompressor->coef_bits) return false;
+  for (int c = 0; c < decompressor->num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (decompressor->coef_bits[c][k] != 0) return false;
+  return true;
+}
+
+// The lines the file's data completes (see the file comment).
+JDIMENSION linesTheDataCompletes(j_decompress_ptr decompressor) {
   const Source* source = sourceOf(decompressor);
-  if (!source->ended || jpeg_has_multiple_scans(decompressor)) return false;
-  const int64_t width = decompressor->output_width > 0 ? decompressor->output_width : 1;
-  const int64_t allowed = 2 * int64_t(source->endedAtLine) + jpegPixelsPastTheData / width +
-                          3 * int64_t(decompressor->max_v_samp_factor) * DCTSIZE;
-  return int64_t(decompressor->output_scanline) > allowed;
+  if (!source->ended) return decompressor->output_height;
+  if (decompressor->progressive_mode && !everyCoefficientArrived(decompressor)) return 0;
+  if (source->missingFromRow < 0) return decompressor->output_height;  // only the end marker is missing
+  // A sequential file of several scans may lack whole scans after this one.
+  if (jpeg_has_multiple_scans(decompressor) && !decompressor->progressive_mode) return 0;
+  bool blended = false;
+  for (int c = 0; c < decompressor->num_components; ++c)
+    blended |= decompressor->comp_info[c].v_samp_factor < decompressor->max_v_samp_factor;
+  const int64_t lines = int64_t(source->missingFromRow) * decompressor->max_v_samp_factor * DCTSIZE - (blended ? 1 : 0);
+  return JDIMENSION(lines < 0 ? 0 : lines < decompressor->output_height ? lines : decompressor->output_height);
 }
 
 // The coefficient memory a multi-scan file of `fileSize` bytes justifies.
@@ -288,13 +322,17 @@ bool guardedReadHeader(JpegState* state) {
 }
 
 // PIC_ERR_DATA when the memory cap or the scan guard stops libjpeg (the picture
-// is too big to load), PIC_ERR_FORMAT for any other libjpeg error.
+// is too big to load), PIC_ERR_FORMAT for any other libjpeg error. An error
+// once the data ran out (a multi-scan file cut inside a marker) answers
+// PIC_OK with no line to give: the file is described, its load fails.
 int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
   if (setjmp(state->errors.recoveryPoint)) {
     const int error = state->errors.manager.msg_code;
     const bool guarded = state->errors.guardStopped || error == JERR_OUT_OF_MEMORY ||
                          error == JERR_NO_BACKING_STORE;
-    return guarded ? PIC_ERR_DATA : PIC_ERR_FORMAT;
+    if (guarded) return PIC_ERR_DATA;
+    state->stripFailed = sourceOf(&state->decompressor)->ended;
+    return state->stripFailed ? PIC_OK : PIC_ERR_FORMAT;
   }
   state->decompressor.out_color_space = outColourSpace;
   if (jpeg_has_multiple_scans(&state->decompressor))
@@ -302,26 +340,29 @@ int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
   return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
 }
 
-// Decodes the next strip of lines. The rows decoded before a failure stay
-// held, to be handed out before the failure is reported.
+// Decodes the next strip of lines. The rows decoded before a failure, and
+// that the file's data completes, stay held, to be handed out before the
+// failure is reported.
 void guardedReadStrip(JpegState* state) {
   jpeg_decompress_struct* decompressor = &state->decompressor;
+  const JDIMENSION first = decompressor->output_scanline;
   state->stripHeld = state->stripNext = 0;
   if (setjmp(state->errors.recoveryPoint)) {
     state->stripFailed = true;
     return;
   }
-  const JDIMENSION left = decompressor->output_height - decompressor->output_scanline;
+  const JDIMENSION left = decompressor->output_height - first;
   const int wanted = left < JDIMENSION(state->stripCapacity) ? int(left) : state->stripCapacity;
   if (wanted == 0) state->stripFailed = true;
-  while (state->stripHeld < wanted) {
+  while (state->stripHeld < wanted && !state->stripFailed) {
     const JDIMENSION got = jpeg_read_scanlines(decompressor, state->stripRows + state->stripHeld,
                                                JDIMENSION(wanted - state->stripHeld));
-    if (got == 0 || pastTheData(decompressor)) {
-      state->stripFailed = true;
-      return;
-    }
     state->stripHeld += int(got);
+    const JDIMENSION complete = linesTheDataCompletes(decompressor);
+    if (got == 0 || complete < decompressor->output_scanline) {
+      state->stripFailed = true;
+      if (complete < decompressor->output_scanline) state->stripHeld = complete > first ? int(complete - first) : 0;
+    }
   }
 }
 
