@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -410,3 +411,88 @@ TEST(Pictool, ProgressBarOnATerminalOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The horizontal resolution in dots per inch that `identify` reads of a file, rounded; -1 for none.
+int peerDotsPerInch(const std::string& path) {
+  const std::string out = tempPath("density.txt");
+  if (!runCommand("identify-im6.q16 -format '%x %U' '" + path + "' > '" + out + "' 2>/dev/null")) return -1;
+  double value = 0;
+  char unit[64] = "";
+  if (std::sscanf(readFileText(out).c_str(), "%lf %63s", &value, unit) != 2) return -1;
+  if (std::string(unit) == "PixelsPerCentimeter") value *= 2.54;
+  return std::string(unit) == "Undefined" ? -1 : int(value + 0.5);
+}
+
+}  // namespace
+
+// What reaches the tool other than a plain picture file: standard input, a
+// FORMAT: prefix, streams of no picture, pictures over the pixel limit or of a
+// variant that does not load, and data past what the picture can need.
+TEST(Pictool, InputsAreBoundedAndRefusalsSayWhy) {
+  const std::string folder = makeTempDirectory("pictool-input");
+  const RgbImage image = makeTestImage(30, 20);
+  const std::string ppm = folder + "/small.ppm", padded = folder + "/padded.ppm";
+  ASSERT_TRUE(writePpm(ppm, image));
+  std::vector<uint8_t> bytes = readFileBytes(ppm);
+  bytes.resize(bytes.size() + (size_t(65) << 20));  // zeros past the 64 MB of slack
+  ASSERT_TRUE(writeFileBytes(padded, bytes));
+  const std::string cmyk = folder + "/cmyk.tif";
+  ASSERT_TRUE(runCommand(std::string(peerConvert()) + " '" + ppm + "' -colorspace CMYK '" + cmyk + "'"));
+
+  const struct {
+    std::vector<std::string> arguments;
+    std::string stdinPath;
+    int exitCode;
+    std::string out, err;  // texts they must contain ("" for err: nothing on standard error)
+  } cases[] = {
+      {{"info", "-"}, ppm, 0, "standard input\tpnm\t0x009\t30x20\trgb", ""},
+      {{"info", "/dev/stdin"}, ppm, 0, "/dev/stdin\tpnm", ""},
+      {{"convert", "-", "tga:" + folder + "/prefixed.out"}, ppm, 0, "", ""},
+      {{"info", "/dev/zero"}, "", 2, "", "/dev/zero: not a picture pictool reads"},
+      {{"convert", "-", folder + "/zero.png"}, "/dev/zero", 2, "", "standard input: not a picture pictool reads"},
+      {{"info", ppm, "--max-pixels", "599"}, "", 2, ppm + "\tpnm\t0x009\t30x20",
+       "30 x 20 = 600 pixels, over the limit of 599 (--max-pixels N raises it, 0 lifts it)"},
+      {{"convert", ppm, folder + "/limited.png", "--max-pixels=599"}, "", 2, "", "over the limit of 599"},
+      {{"convert", ppm, folder + "/unlimited.png", "--max-pixels=0"}, "", 0, "", ""},
+      {{"info", cmyk}, "", 2, cmyk + "\ttiff", cmyk + ": this kind of picture is not supported"},
+      {{"convert", cmyk, folder + "/cmyk.png"}, "", 2, "", cmyk + ": this kind of picture is not supported"},
+      {{"convert", padded, folder + "/padded.png"}, "", 0, "", "reading stopped after 64 MB, more than a 30 x 20"},
+  };
+  for (const auto& c : cases) {
+    ToolOptions options;
+    options.stdinPath = c.stdinPath;
+    const ToolRun run = runTool(c.arguments, options);
+    const std::string what = c.arguments[0] + " " + c.arguments[1];
+    EXPECT_EQ(run.exitCode, c.exitCode) << what << ": " << run.err;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << what << ": " << run.out;
+    if (c.err.empty())
+      EXPECT_EQ(run.err, "") << what;
+    else
+      EXPECT_NE(run.err.find(c.err), std::string::npos) << what << ": " << run.err;
+  }
+  RgbImage result;
+  ASSERT_EQ(libraryLoadRGB(folder + "/prefixed.out", &result), PIC_OK);
+  EXPECT_EQ(countDifferences(result, image), 0u);
+  EXPECT_FALSE(fs::exists(folder + "/zero.png") || fs::exists(folder + "/cmyk.png") || fs::exists(folder + "/limited.png"));
+}
+
+// The input's resolution reaches every output that stores one; --quality
+// reaches the JPEG writer.
+TEST(Pictool, ResolutionAndQualityReachTheOutput) {
+  const std::string folder = makeTempDirectory("pictool-resolution");
+  const RgbImage image = makeTestImage(64, 48);
+  const std::string ppm = folder + "/in.ppm", jpeg = folder + "/in.jpg";
+  ASSERT_TRUE(writePpm(ppm, image));
+  ASSERT_TRUE(runCommand(std::string(peerConvert()) + " '" + ppm + "' -units PixelsPerInch -density 300 '" + jpeg + "'"));
+  for (const char* extension : {"tif", "bmp", "jpg", "pcx", "png"}) {
+    const std::string out = folder + "/out." + extension;
+    const ToolRun run = runTool({"convert", jpeg, out});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(peerDotsPerInch(out), 300) << extension;
+  }
+  ASSERT_EQ(runTool({"convert", ppm, folder + "/q50.jpg", "--quality", "50"}).exitCode, 0);
+  ASSERT_EQ(runTool({"convert", ppm, folder + "/q100.jpg"}).exitCode, 0);
+  EXPECT_LT(fs::file_size(folder + "/q50.jpg") * 2, fs::file_size(folder + "/q100.jpg"));
+}
