@@ -844,6 +844,30 @@ TEST(Jpeg, ResolutionTravelsThroughTheCallbackBothWays) {
   picDriverControl(nullptr, PIC_CONTROL_RESOLUTION, -1);
 }
 
+TEST(Jpeg, QualityControlSetsTheQualityOfLaterSaves) {
+  const RgbImage image = makeSmoothImage(96, 64);
+  const auto setQuality = [](int* quality) {
+    return picDriverControl(quality, PIC_CONTROL_JPEG_QUALITY, PIC_DRIVER_JPEG);
+  };
+  std::vector<uint8_t> best, fifty, afterRefusals;
+  int quality = 50;
+  ASSERT_EQ(1, setQuality(&quality));
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &fifty));
+  for (int outOfRange : {0, 101}) {
+    SCOPED_TRACE(outOfRange);
+    EXPECT_EQ(0, setQuality(&outOfRange));
+  }
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &afterRefusals));
+  EXPECT_EQ(fifty, afterRefusals);  // the refused values changed nothing
+  ASSERT_EQ(1, setQuality(nullptr));  // back to 100
+  ASSERT_EQ(PIC_OK, memorySaveRGB(image, PIC_DRIVER_JPEG | PIC_COMP_RLE, &best));
+  EXPECT_LT(fifty.size() * 2, best.size());
+  RgbImage loaded;
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(fifty, &loaded));
+  EXPECT_LT(meanDifference(image, loaded), 4.0);
+  EXPECT_EQ(0, picDriverControl(&quality, PIC_CONTROL_JPEG_QUALITY, PIC_DRIVER_TARGA));
+}
+
 // ---- Closing part-way.
 
 TEST(Jpeg, CloseAfterPartialTransfersReleasesEverything) {

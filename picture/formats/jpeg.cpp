@@ -1,10 +1,11 @@
 // JPEG (JFIF) files through libjpeg, with a data source and destination of
 // this driver's own on the binary file layer (so from and to memory as well).
 // Reads greyscale files as index lines with a grey ramp, and YCbCr, RGB, CMYK
-// and YCCK files as red, green and blue lines. Writes at quality 100: true
-// colour as a three-component file, colour-mapped images as greyscale (the
-// grey level of each index's map entry). Refuses other colour spaces (a
-// two-component file, for instance) and writing without compression.
+// and YCCK files as red, green and blue lines. Writes at quality 100, or the
+// one PIC_CONTROL_JPEG_QUALITY sets: true colour as a three-component file,
+// colour-mapped images as greyscale (the grey level of each index's map
+// entry). Refuses other colour spaces (a two-component file, for instance) and
+// writing without compression.
 // A file cut short is described, and its load fails with PIC_ERR_READ after
 // the lines its data completes: the lines above the block row the decoder
 // needed data for once the data had run out (one line less where a colour
@@ -23,6 +24,7 @@
 // libjpeg reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
 // holds no object with a destructor.
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +37,11 @@
 
 namespace {
 
-const int jpegQuality = 100;
+const int jpegDefaultQuality = 100;
+// The quality of the files saved from now on (PIC_CONTROL_JPEG_QUALITY). Global
+// because the control interface is process-wide; atomic so that a save on
+// another thread reads a whole value.
+std::atomic<int> jpegQuality{jpegDefaultQuality};
 // libjpeg-turbo decodes Huffman data on its fast path only while a few KB
 // stay buffered, so small refills push most of the picture onto the slow path.
 // The first read is short: identifying a file needs its header only.
@@ -390,7 +396,7 @@ bool guardedStartCompress(JpegState* state, const WriteSettings* settings) {
   compressor->input_components = settings->components;
   compressor->in_color_space = settings->colourSpace;
   jpeg_set_defaults(compressor);
-  jpeg_set_quality(compressor, jpegQuality, TRUE);
+  jpeg_set_quality(compressor, jpegQuality.load(), TRUE);
   if (settings->densityUnit != 0) {
     compressor->density_unit = UINT8(settings->densityUnit);
     compressor->X_density = settings->xDensity;
@@ -684,7 +690,15 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
   return PIC_OK;
 }
 
-int control(void*, int) { return 0; }
+// PIC_CONTROL_JPEG_QUALITY: the quality of later saves, 1 to 100; a null arg
+// restores the default. Answers 1 when the value was taken.
+int control(void* arg, int code) {
+  if (code != PIC_CONTROL_JPEG_QUALITY) return 0;
+  const int quality = arg ? *static_cast<const int*>(arg) : jpegDefaultQuality;
+  if (quality < 1 || quality > 100) return 0;
+  jpegQuality.store(quality);
+  return 1;
+}
 
 picDriver driver = {0,       control,  openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
