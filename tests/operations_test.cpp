@@ -282,7 +282,10 @@ TEST_F(Operations, DescribingAcceptsWhatLoadingRefuses) {
     EXPECT_EQ(format, fakeIndex | PIC_COMP_LZW);
     Planes planes(3, 4);
     EXPECT_EQ(status, planes.load(file()));
+    EXPECT_EQ(status, picImageStatus(file()));  // the driver's verdict, where picImageInfo says PIC_OK
   }
+  script.openStatus = PIC_OK;
+  EXPECT_EQ(PIC_OK, picImageStatus(file()));
   EXPECT_EQ(PIC_ERR_FORMAT, picFileFormat(file(), nullptr));
   EXPECT_EQ(PIC_OK, picImageInfo(file(), nullptr, nullptr, nullptr, nullptr));
 }
