@@ -1,0 +1,78 @@
+// The handler only reads a path prepared beforehand and calls unlink and
+// _exit, both async-signal-safe.
+#include "tools/pictool/signals.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace pictool {
+
+namespace {
+
+const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ};
+const int signalCount = sizeof endingSignals / sizeof endingSignals[0];
+
+// Process-wide because a signal handler can reach nothing else: the file it
+// removes, and the actions it replaced (restored when the output is done).
+char pathToRemove[PATH_MAX];
+volatile sig_atomic_t hasPathToRemove = 0;
+struct sigaction previousActions[signalCount];
+bool caught[signalCount];
+
+sigset_t endingSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : endingSignals) sigaddset(&set, signal);
+  return set;
+}
+
+extern "C" void removeAndExit(int signal) {
+  if (hasPathToRemove) unlink(pathToRemove);
+  _exit(128 + signal);
+}
+
+}  // namespace
+
+void catchEndingSignals() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = removeAndExit;
+  action.sa_mask = endingSignalSet();  // one handler at a time
+  for (int i = 0; i < signalCount; ++i) {
+    if (caught[i]) continue;
+    sigaction(endingSignals[i], nullptr, &previousActions[i]);
+    if (previousActions[i].sa_handler == SIG_IGN) continue;
+    caught[i] = sigaction(endingSignals[i], &action, nullptr) == 0;
+  }
+}
+
+void restoreEndingSignals() {
+  for (int i = 0; i < signalCount; ++i)
+    if (caught[i]) {
+      sigaction(endingSignals[i], &previousActions[i], nullptr);
+      caught[i] = false;
+    }
+}
+
+EndingSignalsHeld::EndingSignalsHeld() {
+  const sigset_t held = endingSignalSet();
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+bool removeOnSignal(const char* path) {
+  if (!path) {
+    hasPathToRemove = 0;
+    return true;
+  }
+  const size_t length = std::strlen(path);
+  if (length >= sizeof pathToRemove) return false;
+  std::memcpy(pathToRemove, path, length + 1);
+  hasPathToRemove = 1;
+  return true;
+}
+
+}  // namespace pictool
