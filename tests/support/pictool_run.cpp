@@ -4,11 +4,14 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "image_peer.h"
@@ -26,6 +29,19 @@ bool redirect(const char* path, int fd, int flags) {
   return done;
 }
 
+// This process's environment with `added` ("NAME=value") in place of the same names.
+std::vector<char*> environmentWith(const std::vector<std::string>& added) {
+  std::vector<char*> entries;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string name(*entry, std::strcspn(*entry, "=") + 1);  // "NAME="
+    const auto sameName = [&](const std::string& wanted) { return wanted.compare(0, name.size(), name) == 0; };
+    if (std::none_of(added.begin(), added.end(), sameName)) entries.push_back(*entry);
+  }
+  for (const std::string& entry : added) entries.push_back(const_cast<char*>(entry.c_str()));
+  entries.push_back(nullptr);
+  return entries;
+}
+
 }  // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& argv, const ToolOptions& options) {
@@ -37,6 +53,8 @@ ToolProcess::ToolProcess(const std::vector<std::string>& argv, const ToolOptions
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> environment = environmentWith(options.environment);
+  const rlimit sizeLimit = {rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
   const std::string input = options.stdinPath.empty() ? "/dev/null" : options.stdinPath;
   const passwd* account = options.user.empty() ? nullptr : getpwnam(options.user.c_str());
   if (!options.user.empty() && !account) return;
@@ -55,8 +73,9 @@ ToolProcess::ToolProcess(const std::vector<std::string>& argv, const ToolOptions
   if (!redirect(input.c_str(), 0, O_RDONLY) || !redirect(outPath_.c_str(), 1, O_WRONLY | O_CREAT | O_TRUNC) ||
       !redirect(errPath_.c_str(), 2, O_WRONLY | O_CREAT | O_TRUNC))
     _exit(126);
+  if (options.fileSizeLimit >= 0 && setrlimit(RLIMIT_FSIZE, &sizeLimit) != 0) _exit(126);
   if (account && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(126);
-  execv(args[0], args.data());
+  execve(args[0], args.data(), environment.data());
   _exit(127);
 }
 

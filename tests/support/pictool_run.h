@@ -1,5 +1,6 @@
 // pictool run as a process by the tests: its arguments, standard input from a
-// file, optionally as another user; what it printed and how it ended.
+// file, its environment and file-size limit, optionally as another user; what
+// it printed and how it ended.
 #ifndef TESTS_SUPPORT_PICTOOL_RUN_H
 #define TESTS_SUPPORT_PICTOOL_RUN_H
 
@@ -16,6 +17,8 @@ struct ToolRun {
 struct ToolOptions {
   std::string stdinPath;  // empty: /dev/null
   std::string user;       // empty: this process's user; else that user with their own group only (needs root)
+  std::vector<std::string> environment;  // "NAME=value" added to this process's
+  long fileSizeLimit = -1;                // bytes (RLIMIT_FSIZE); -1: this process's
 };
 
 // A started program (argv[0] a path) with standard output and error going to
