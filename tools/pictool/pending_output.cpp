@@ -161,11 +161,14 @@ int PendingOutput::create(const std::string& finalPath, std::string* message) {
 // the caller may write it.
 bool PendingOutput::findTarget(const std::string& finalPath, std::string* message) {
   if (finalPath == "-") return useDescriptor(STDOUT_FILENO, message);
+  if (finalPath.empty()) return fail(message, "cannot create it", ENOENT);
   std::string path = finalPath;
   for (int links = 0;; ++links) {
     struct stat status;
     if (lstat(path.c_str(), &status) != 0) {
       if (errno != ENOENT) return fail(message, "cannot create it", errno);
+      // A closed descriptor (/dev/stdout after >&-): nothing can be created there.
+      if (isOnProcFs(folderOf(path))) return fail(message, "cannot write it", ENOENT);
       placing_ = Placing::rename;
       targetPath_ = path;
       targetExists_ = false;
@@ -229,8 +232,9 @@ bool PendingOutput::makeTemporaryFile(std::string* message) {
 // the folder takes; false with errno.
 bool PendingOutput::makeTemporaryIn(const std::string& folder, const std::string& prefix, const std::string& name) {
   const char* const suffix = ".XXXXXX";
-  const long longestName = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  const size_t room = size_t(longestName > 0 ? longestName : NAME_MAX) - prefix.size() - std::strlen(suffix);
+  long longestName = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (longestName <= 0) longestName = NAME_MAX;
+  const size_t room = size_t(std::max(0L, longestName - long(prefix.size() + std::strlen(suffix))));
   std::string path = folder + prefix + fitName(name, room) + suffix;
   if (path.size() >= PATH_MAX) {
     errno = ENAMETOOLONG;

@@ -14,8 +14,8 @@ namespace {
 const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ};
 const int signalCount = sizeof endingSignals / sizeof endingSignals[0];
 
-// Process-wide because a signal handler can reach nothing else: the file it
-// removes, and the actions it replaced (restored when the output is done).
+// Process-wide: the file the handler removes (a handler can reach nothing
+// else), and the actions it replaced, as signal actions are the process's.
 char pathToRemove[PATH_MAX];
 volatile sig_atomic_t hasPathToRemove = 0;
 struct sigaction previousActions[signalCount];
