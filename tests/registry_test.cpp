@@ -1,4 +1,4 @@
-// The driver table: lazy registration of the built-in drivers in their order,
+// The driver table: the built-in drivers in their order from the start,
 // application drivers behind them, the full table, and the callbacks' control.
 // Each case runs in a fresh process, since the table lives for the whole process.
 #include <gtest/gtest.h>
@@ -19,9 +19,6 @@ class Registry : public testing::Test {
 };
 
 void checkFirstUse() {
-  if (picDriverCount() != 0) std::exit(1);
-  int width;
-  picImageInfo("/no/such/file", &width, nullptr, nullptr, nullptr);
   picDriver* (*const expected[])(void) = {picBmpDriver, picPcxDriver,  picGifDriver,
                                           picTiffDriver, picSunDriver, picSgiDriver,
                                           picJpegDriver, picZotDriver, picTargaDriver};
@@ -32,7 +29,7 @@ void checkFirstUse() {
   std::exit(picDriverCount() == 9 ? 0 : 20);
 }
 
-TEST_F(Registry, FirstUseRegistersTheNineBuiltInDriversInOrder) {
+TEST_F(Registry, TheNineBuiltInDriversAreThereInOrderFromTheStart) {
   EXPECT_EXIT(checkFirstUse(), testing::ExitedWithCode(0), "");
 }
 

@@ -10,27 +10,36 @@
 
 namespace {
 
-// A pointer to a table defined elsewhere is a constant: valid from the first
+// Each thread chooses its own table (a new thread starts on disk files); a
+// pointer to a table defined elsewhere is a constant, valid from the first
 // instruction, before any initialiser of any file has run.
-picFileOps installedOps = {};  // picSetFileOps' copy
-const picFileOps* currentTable = &picDiskFiles;
-int machineByteOrder = -1;
+thread_local picFileOps installedOps = {};  // this thread's picSetFileOps copy
+thread_local const picFileOps* currentTable = &picDiskFiles;
 
-// What the layer keeps beside the caller's record: whether some byte given to
-// a writing stream did not reach it. Kept here because the memory table
-// clears its error flag at every call, and drivers do not test each transfer.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr int machineByteOrder = PIC_BIG_ENDIAN;
+#else
+constexpr int machineByteOrder = PIC_LITTLE_ENDIAN;
+#endif
+
+// What the layer keeps beside the caller's record: the table the stream was
+// opened with (a thread may choose another meanwhile), and whether some byte
+// given to a writing stream did not reach it. Kept here because the memory
+// table clears its error flag at every call, and drivers do not test each transfer.
 struct BinStream {
   picBinFile file;  // first, so that a picBinFile* is the address of a BinStream
+  picFileOps ops;
+  bool memory;      // opened through the memory table
   bool lost;
 };
 
 BinStream* streamOf(picBinFile* file) { return reinterpret_cast<BinStream*>(file); }
 
-const picFileOps& ops() { return *currentTable; }
+const picFileOps& opsOf(picBinFile* file) { return streamOf(file)->ops; }
 
 // Notes a writing stream's failed transfer (short count or error indicator).
 void noteTransfer(picBinFile* file, bool complete) {
-  if (file->mode == PIC_BIN_WRITE && (!complete || ops().error(file->stream)))
+  if (file->mode == PIC_BIN_WRITE && (!complete || opsOf(file).error(file->stream)))
     streamOf(file)->lost = true;
 }
 
@@ -53,7 +62,7 @@ int readWords(picBinFile* file, void* buffer, int count, int size) {
   if (file->mode != PIC_BIN_READ) return 0;
   const long bytes = wordBytes(count, size);
   if (bytes <= 0) return 0;
-  const long got = ops().read(file->stream, buffer, bytes);
+  const long got = opsOf(file).read(file->stream, buffer, bytes);
   if (needsSwap(file)) swapWords(buffer, count, size);
   return got <= 0 ? 0 : int(static_cast<unsigned long>(got) / unsigned(size));
 }
@@ -63,7 +72,7 @@ int writeWords(picBinFile* file, void* buffer, int count, int size) {
   const long bytes = wordBytes(count, size);
   if (bytes <= 0) return 0;
   if (needsSwap(file)) swapWords(buffer, count, size);
-  const long put = ops().write(file->stream, buffer, bytes);
+  const long put = opsOf(file).write(file->stream, buffer, bytes);
   noteTransfer(file, put == bytes);
   return put <= 0 ? 0 : int(static_cast<unsigned long>(put) / unsigned(size));
 }
@@ -78,23 +87,19 @@ void picSetFileOps(const picFileOps* table) {
 void picUseDiskFiles(void) { currentTable = &picDiskFiles; }
 void picUseMemoryFiles(void) { currentTable = &picMemoryFiles; }
 
-int picHostByteOrder(void) {
-  const uint16_t probe = 1;
-  uint8_t first;
-  std::memcpy(&first, &probe, 1);
-  return first == 1 ? PIC_LITTLE_ENDIAN : PIC_BIG_ENDIAN;
-}
+int picHostByteOrder(void) { return machineByteOrder; }
 
 void picSwap16(void* buffer, int count) { swapWords(buffer, count, 2); }
 void picSwap32(void* buffer, int count) { swapWords(buffer, count, 4); }
 void picSwap64(void* buffer, int count) { swapWords(buffer, count, 8); }
 
 picBinFile* picBinOpen(const char* name, int mode, int byteOrder) {
-  if (machineByteOrder == -1) machineByteOrder = picHostByteOrder();
   auto* stream = static_cast<BinStream*>(std::malloc(sizeof(BinStream)));
   if (!stream) return nullptr;
+  stream->ops = *currentTable;
+  stream->memory = currentTable == &picMemoryFiles;
   picBinFile* file = &stream->file;
-  file->stream = ops().open(name, mode);
+  file->stream = stream->ops.open(name, mode);
   if (!file->stream) {
     std::free(stream);
     return nullptr;
@@ -109,18 +114,18 @@ int picBinClose(picBinFile* file) {
   if (!file) return PIC_OK;
   const bool writing = file->mode == PIC_BIN_WRITE;
   // Buffered bytes reach the file only now: the close can be the first to fail.
-  bool failed = writing && (streamOf(file)->lost || ops().error(file->stream));
-  if (ops().close(file->stream) != 0) failed = true;
+  bool failed = writing && (streamOf(file)->lost || opsOf(file).error(file->stream));
+  if (opsOf(file).close(file->stream) != 0) failed = true;
   std::free(streamOf(file));
   if (!failed) return PIC_OK;
   return writing ? PIC_ERR_WRITE : PIC_ERR_READ;
 }
 
-long picBinSize(picBinFile* file) { return ops().size(file->stream); }
+long picBinSize(picBinFile* file) { return opsOf(file).size(file->stream); }
 
 int picBinRead(picBinFile* file, void* buffer, int n) {
   if (file->mode != PIC_BIN_READ || n <= 0) return 0;
-  return int(ops().read(file->stream, buffer, n));
+  return int(opsOf(file).read(file->stream, buffer, n));
 }
 
 int picBinRead16(picBinFile* file, void* buffer, int count) { return readWords(file, buffer, count, 2); }
@@ -129,7 +134,7 @@ int picBinRead64(picBinFile* file, void* buffer, int count) { return readWords(f
 
 int picBinWrite(picBinFile* file, const void* buffer, int n) {
   if (file->mode != PIC_BIN_WRITE || n <= 0) return 0;
-  const long put = ops().write(file->stream, buffer, n);
+  const long put = opsOf(file).write(file->stream, buffer, n);
   noteTransfer(file, put == n);
   return int(put);
 }
@@ -142,31 +147,31 @@ int picBinPrintf(picBinFile* file, const char* format, ...) {
   if (file->mode != PIC_BIN_WRITE) return 0;
   va_list args;
   va_start(args, format);
-  const int written = ops().print(file->stream, format, args);
+  const int written = opsOf(file).print(file->stream, format, args);
   va_end(args);
   noteTransfer(file, written >= 0);
   return written;
 }
 
-int picBinError(picBinFile* file) { return ops().error(file->stream); }
+int picBinError(picBinFile* file) { return opsOf(file).error(file->stream); }
 // A writing stream's seek can flush buffered bytes, so its failure counts too.
 int picBinSeekSet(picBinFile* file, int offset) {
-  const int result = ops().seekSet(file->stream, offset);
+  const int result = opsOf(file).seekSet(file->stream, offset);
   noteTransfer(file, result == 0);
   return result;
 }
 int picBinSeekCur(picBinFile* file, int offset) {
-  const int result = ops().seekCur(file->stream, offset);
+  const int result = opsOf(file).seekCur(file->stream, offset);
   noteTransfer(file, result == 0);
   return result;
 }
 int picBinSeekEnd(picBinFile* file, int offset) {
-  const int result = ops().seekEnd(file->stream, offset);
+  const int result = opsOf(file).seekEnd(file->stream, offset);
   noteTransfer(file, result == 0);
   return result;
 }
-long picBinTell(picBinFile* file) { return ops().tell(file->stream); }
-int picBinEOF(picBinFile* file) { return ops().eof(file->stream); }
+long picBinTell(picBinFile* file) { return opsOf(file).tell(file->stream); }
+int picBinEOF(picBinFile* file) { return opsOf(file).eof(file->stream); }
 
 int picBinReadAvailable(picBinFile* file, void* buffer, int n) {
   if (file->mode != PIC_BIN_READ || n <= 0) return 0;
@@ -178,7 +183,7 @@ int picBinReadAvailable(picBinFile* file, void* buffer, int n) {
 }
 
 const uint8_t* picBinMemoryBytes(picBinFile* file, long* size) {
-  if (currentTable != &picMemoryFiles || file->mode != PIC_BIN_READ) return nullptr;
+  if (!streamOf(file)->memory || file->mode != PIC_BIN_READ) return nullptr;
   return picMemoryFileBytes(file->stream, size);
 }
 

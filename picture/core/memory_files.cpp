@@ -20,7 +20,8 @@ struct MemoryFile {
 
 MemoryFile* asMemory(void* stream) { return static_cast<MemoryFile*>(stream); }
 
-long lengthAtLastClose = 0;
+// Per thread: after a save, the saved file's length, whatever other threads close.
+thread_local long lengthAtLastClose = 0;
 
 void* memoryOpen(const char* name, int mode) {
   void* address = nullptr;
@@ -69,6 +70,14 @@ long memoryWrite(void* stream, const void* buffer, long n) {
   return n;
 }
 
+// A position past the data's end makes the data reach it; the gap reads as
+// zeros, as a disk file's hole does, not as what the buffer held before.
+void extendToPosition(MemoryFile* file) {
+  if (file->position <= file->dataLength) return;
+  std::memset(file->start + file->dataLength, 0, file->position - file->dataLength);
+  file->dataLength = file->position;
+}
+
 int memoryPrint(void* stream, const char* format, va_list args) {
   MemoryFile* file = asMemory(stream);
   va_list measure;
@@ -110,22 +119,19 @@ bool moveTo(MemoryFile* file, long long target) {
 
 int memorySeekSet(void* stream, long offset) {
   MemoryFile* file = asMemory(stream);
-  if (moveTo(file, offset) && file->position > file->dataLength) file->dataLength = file->position;
+  if (moveTo(file, offset)) extendToPosition(file);
   return 0;
 }
 
 int memorySeekCur(void* stream, long offset) {
   MemoryFile* file = asMemory(stream);
-  if (moveTo(file, static_cast<long long>(file->position) + offset) &&
-      file->position > file->dataLength)
-    file->dataLength = file->position;
+  if (moveTo(file, static_cast<long long>(file->position) + offset)) extendToPosition(file);
   return 0;
 }
 
 int memorySeekEnd(void* stream, long offset) {
   MemoryFile* file = asMemory(stream);
-  if (moveTo(file, static_cast<long long>(file->dataLength) + offset) && offset > 0)
-    file->dataLength = file->position;
+  if (moveTo(file, static_cast<long long>(file->dataLength) + offset)) extendToPosition(file);
   return 0;
 }
 

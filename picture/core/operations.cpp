@@ -13,11 +13,38 @@ namespace {
 
 const char versionTag[] = "@(#) picture library 1.0";
 
+// What this thread's last picImageInfo described. A caller sizes its planes
+// and map from it, so a load of the same name that finds another size (the
+// file was replaced meanwhile) must refuse rather than write past them.
+struct Described {
+  bool valid;
+  uint64_t nameHash;
+  int width, height, colours;
+};
+thread_local Described lastDescribed = {};
+
+uint64_t hashOf(const char* name) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (; name && *name; ++name) hash = (hash ^ uint8_t(*name)) * 1099511628211ull;
+  return hash;
+}
+
+// False when `fileName` was described last and its file now differs; forgets
+// the description either way (a load consumes it).
+bool matchesDescription(const char* fileName, const picFile* file) {
+  const Described described = lastDescribed;
+  lastDescribed.valid = false;
+  if (!described.valid || described.nameHash != hashOf(fileName)) return true;
+  return file->width == described.width && file->height == described.height &&
+         file->colours == described.colours;
+}
+
 enum class Purpose { describe, load };
 
 // An open picFile and the driver that must close it, closed on every path.
 struct OpenImage {
   picDriver* driver = nullptr;
+  int index = -1;  // the driver's place in the table
   picFile* file = nullptr;
   OpenImage() = default;
   OpenImage(const OpenImage&) = delete;
@@ -52,13 +79,13 @@ bool loadable(const picDriver* driver, const picFile* file) {
 // Offers the file to the drivers in table order. A describing search also takes
 // a driver that recognises the file but cannot load it.
 int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
-  picRegisterBuiltinDrivers();
   for (int i = 0; i < picDriverCount(); ++i) {
     picDriver* driver = picDriverAt(i);
     if (!driver->openRead) continue;
     int status = PIC_ERR_FORMAT;
     picFile* file = driver->openRead(fileName, &status);
     image->driver = driver;
+    image->index = i;
     image->file = file;
     const bool accepted = status == PIC_OK || (purpose == Purpose::describe &&
                                                (status == PIC_ERR_DATA || status == PIC_ERR_COMPRESSION));
@@ -152,7 +179,6 @@ int loadInterleaved(OpenImage& image, const Progress& progress, uint8_t* planes[
 // Opens the file for writing with the driver the format's low byte names.
 int openForSave(const char* fileName, int width, int height, int format, int colourMode,
                 int colours, OpenImage* image) {
-  picRegisterBuiltinDrivers();
   if (picCheckImageSize(width, height) != PIC_OK) return PIC_ERR_DATA;
   picDriver* driver = picDriverAt(format & 0xff);
   if (!driver) return PIC_ERR_FORMAT;
@@ -209,7 +235,7 @@ int picFileFormat(const char* fileName, int* format) {
   const int status = findDriver(fileName, Purpose::describe, &image);
   if (status == PIC_OK || (status == PIC_ERR_DATA && image.file)) {
     // Naming the format needs no usable size.
-    *format = (image.file->compression & 0xff00) | image.driver->index;
+    *format = (image.file->compression & 0xff00) | image.index;
     return PIC_OK;
   }
   return status;
@@ -222,6 +248,7 @@ int picImageInfo(const char* fileName, int* width, int* height, int* colourMode,
   const bool overLimit = status == PIC_ERR_DATA && image.file && describable(image.file) &&
                          !picWithinPixelLimit(image.file->width, image.file->height);
   if (status != PIC_OK && !overLimit) return status;
+  lastDescribed = {true, hashOf(fileName), image.file->width, image.file->height, image.file->colours};
   if (width) *width = image.file->width;
   if (height) *height = image.file->height;
   if (colourMode) *colourMode = image.file->colourMode;
@@ -244,6 +271,7 @@ int loadRGB(const char* fileName, int expectedWidth, int expectedHeight, uint8_t
   OpenImage image;
   int status = findDriver(fileName, Purpose::load, &image);
   if (status != PIC_OK) return status;
+  if (!matchesDescription(fileName, image.file)) return PIC_ERR_DATA;
   if (expectedWidth > 0 &&
       (image.file->width != expectedWidth || image.file->height != expectedHeight))
     return PIC_ERR_DATA;
@@ -279,7 +307,7 @@ int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {
   const int status = findDriver(fileName, Purpose::load, &image);
   if (status != PIC_OK) return status;
   picFile* file = image.file;
-  if (file->colourMode != PIC_MAP) return PIC_ERR_DATA;
+  if (!matchesDescription(fileName, file) || file->colourMode != PIC_MAP) return PIC_ERR_DATA;
   const Progress progress(fileName, 0);
   progress.start();
   if (image.driver->readMap(file, map) != 0) return PIC_ERR_READ;

@@ -6,8 +6,11 @@
  * planes (red, green, blue); a colour-mapped image is one plane of indices plus
  * a map of at most 256 colour words 0x00RRGGBB.
  *
- * Usable from C and C++. Not thread-safe: the driver table, the callbacks and
- * the file-operation table are process-wide. */
+ * Usable from C and C++, and from any number of threads at once: each thread
+ * loads and saves its own files with its own file table (picUseMemoryFiles,
+ * picUseDiskFiles, picSetFileOps choose the calling thread's) and may override
+ * the process-wide callbacks and pixel limit for itself (the ...Thread setters).
+ * Registration is serialised; the built-in drivers are there from the start. */
 #ifndef PICTURE_CORE_PICTURE_H
 #define PICTURE_CORE_PICTURE_H
 
@@ -115,6 +118,13 @@ int picDriverControl(void* arg, int code, int index);
  * function as the untyped arg. A null callback removes it. */
 void picSetProgressCallback(picProgressCallback callback);
 void picSetResolutionCallback(picResolutionCallback callback);
+/* The same for the calling thread only: the value overrides the process-wide
+ * one on this thread (a null callback set so means none here), whatever other
+ * threads set. picClearThreadSettings drops this thread's overrides, the pixel
+ * limit's (picSetPixelLimitThread) and the JPEG quality's included. */
+void picSetProgressCallbackThread(picProgressCallback callback);
+void picSetResolutionCallbackThread(picResolutionCallback callback);
+void picClearThreadSettings(void);
 
 /* The PNM (netpbm) and PNG drivers are not built in: this registers them behind
  * the drivers already in the table, PNM first and PNG at the next index. It
@@ -134,13 +144,17 @@ enum { PIC_EXTRA_PNM = 0, PIC_EXTRA_PNG = 1 }; /* offsets from that index */
  * Saving has no limit. */
 #define PIC_DEFAULT_PIXEL_LIMIT 134217728
 void picSetPixelLimit(int64_t pixels);
-int64_t picGetPixelLimit(void);
+void picSetPixelLimitThread(int64_t pixels); /* this thread's, overriding the process-wide one */
+int64_t picGetPixelLimit(void);             /* the limit this thread's reads use */
 
 /* A status code in words ("no driver recognises the file", ...), for messages. */
 const char* picStatusText(int status);
 
 /* Operations. */
 int picFileFormat(const char* fileName, int* format);
+/* A description is a promise: when this thread's last picImageInfo described
+ * the same name, picLoadRGB and picLoadMap refuse (PIC_ERR_DATA, nothing
+ * written) a file whose width, height or colour count has changed since. */
 int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours);
 /* The verdict of the driver that recognises the file, where picImageInfo
  * describes a file it cannot load with PIC_OK: PIC_OK when the file should
@@ -197,6 +211,8 @@ typedef struct picBinFile {
   int byteOrder; /* PIC_LITTLE_ENDIAN or PIC_BIG_ENDIAN: the file's */
 } picBinFile;
 
+/* The calling thread's table (a new thread starts on disk files); a stream
+ * keeps the table it was opened with. */
 void picSetFileOps(const picFileOps* ops);
 void picUseDiskFiles(void);
 void picUseMemoryFiles(void);
@@ -205,8 +221,8 @@ void picUseMemoryFiles(void);
  * "%p %d" writes them; this makes one. A reading stream's data is the whole
  * capacity; a writing stream's data length is its size after the last write. */
 int picMemoryFileName(char* name, size_t nameSize, void* buffer, int capacity);
-/* The data length of the memory stream closed last: after a save to memory,
- * the number of bytes the saved file takes. */
+/* The data length of the memory stream this thread closed last: after a save
+ * to memory, the number of bytes the saved file takes. */
 long picMemoryFileLength(void);
 
 picBinFile* picBinOpen(const char* name, int mode, int byteOrder);

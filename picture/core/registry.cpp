@@ -1,78 +1,125 @@
-// The driver table: the nine built-in drivers, registered on first use in the
-// order files are tried, then any drivers an application adds.
+// The driver table: the nine built-in drivers, in the order files are tried,
+// present from the first instruction, then any drivers an application adds.
+// Also the settings drivers read: callbacks and the pixel limit, process-wide
+// with per-thread overrides.
 #include "picture/core/registry.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/extra_drivers.h"
 
 namespace {
 
-struct DriverTable {
-  picDriver* slots[PIC_MAX_DRIVERS];
-  int count;
+// Constant: the built-in drivers need no registration, so no first call can race another.
+picDriver* (*const builtinDrivers[PIC_BUILTIN_DRIVERS])(void) = {
+    picBmpDriver, picPcxDriver, picGifDriver, picTiffDriver, picSunDriver,
+    picSgiDriver, picJpegDriver, picZotDriver, picTargaDriver};
+
+// The drivers added behind them. Process-wide, as the table is: written under
+// the lock only, each slot before the count that publishes it, so a lookup on
+// any thread sees whole slots. std::mutex has a constant constructor, so
+// registration works before main too.
+std::mutex registration;
+picDriver* addedDrivers[PIC_MAX_DRIVERS - PIC_BUILTIN_DRIVERS];
+std::atomic<int> addedCount{0};
+int extraPnmIndex = -1;  // under the lock
+
+// Process-wide settings, as the setters of the interface make them.
+std::atomic<picProgressCallback> processProgress{nullptr};
+std::atomic<picResolutionCallback> processResolution{nullptr};
+std::atomic<int64_t> processPixelLimit{PIC_DEFAULT_PIXEL_LIMIT};
+
+// A thread's own settings, each overriding the process-wide one when set.
+struct ThreadSettings {
+  bool hasProgress, hasResolution, hasPixelLimit;
   picProgressCallback progress;
   picResolutionCallback resolution;
+  int64_t pixelLimit;
 };
+thread_local ThreadSettings threadSettings = {};
 
-DriverTable table;
-int64_t pixelLimit = PIC_DEFAULT_PIXEL_LIMIT;  // 0: none beyond an int
-
-void addDriver(picDriver* driver) {
-  table.slots[table.count] = driver;
-  driver->index = table.count;
-  ++table.count;
-  table.slots[table.count] = nullptr;
+// Registers behind the last driver, the lock held: the index, or -1 when full
+// (one slot of the table stays free for the null behind the last driver).
+int addDriver(picDriver* driver) {
+  const int added = addedCount.load(std::memory_order_relaxed);
+  if (PIC_BUILTIN_DRIVERS + added >= PIC_MAX_DRIVERS - 1) return -1;
+  addedDrivers[added] = driver;
+  driver->index = PIC_BUILTIN_DRIVERS + added;
+  addedCount.store(added + 1, std::memory_order_release);
+  return driver->index;
 }
 
 }  // namespace
 
-void picRegisterBuiltinDrivers() {
-  if (table.count != 0) return;
-  picDriver* (*const builtins[])(void) = {picBmpDriver, picPcxDriver,  picGifDriver,
-                                          picTiffDriver, picSunDriver, picSgiDriver,
-                                          picJpegDriver, picZotDriver, picTargaDriver};
-  for (auto builtin : builtins) addDriver(builtin());
-}
-
-int picDriverCount() { return table.count; }
+int picDriverCount() { return PIC_BUILTIN_DRIVERS + addedCount.load(std::memory_order_acquire); }
 
 picDriver* picDriverAt(int index) {
-  if (index < 0 || index >= table.count) return nullptr;
-  return table.slots[index];
-}
-
-picProgressCallback picGetProgressCallback() { return table.progress; }
-picResolutionCallback picGetResolutionCallback() { return table.resolution; }
-
-void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit) {
-  if (table.resolution) table.resolution(fileName, xRes, yRes, unit);
+  if (index < 0) return nullptr;
+  if (index < PIC_BUILTIN_DRIVERS) return builtinDrivers[index]();
+  if (index - PIC_BUILTIN_DRIVERS >= addedCount.load(std::memory_order_acquire)) return nullptr;
+  return addedDrivers[index - PIC_BUILTIN_DRIVERS];
 }
 
 int picRegisterDriver(picDriver* driver) {
-  picRegisterBuiltinDrivers();
-  // One slot stays free for the null behind the last driver.
-  if (driver == nullptr || table.count >= PIC_MAX_DRIVERS - 1) return -1;
-  addDriver(driver);
-  return table.count - 1;
+  if (driver == nullptr) return -1;
+  const std::lock_guard<std::mutex> lock(registration);
+  return addDriver(driver);
 }
 
-void picSetProgressCallback(picProgressCallback callback) { table.progress = callback; }
-void picSetResolutionCallback(picResolutionCallback callback) { table.resolution = callback; }
+int picRegisterExtraDrivers(void) {
+  const std::lock_guard<std::mutex> lock(registration);
+  if (extraPnmIndex >= 0) return extraPnmIndex;
+  // Both or neither.
+  if (picDriverCount() + 2 > PIC_MAX_DRIVERS - 1) return -1;
+  extraPnmIndex = addDriver(picPnmDriver());
+  addDriver(picPngDriver());
+  return extraPnmIndex;
+}
+
+picProgressCallback picGetProgressCallback() {
+  return threadSettings.hasProgress ? threadSettings.progress : processProgress.load();
+}
+picResolutionCallback picGetResolutionCallback() {
+  return threadSettings.hasResolution ? threadSettings.resolution : processResolution.load();
+}
+
+void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit) {
+  if (const picResolutionCallback callback = picGetResolutionCallback()) callback(fileName, xRes, yRes, unit);
+}
+
+void picSetProgressCallback(picProgressCallback callback) { processProgress = callback; }
+void picSetResolutionCallback(picResolutionCallback callback) { processResolution = callback; }
+
+void picSetProgressCallbackThread(picProgressCallback callback) {
+  threadSettings.hasProgress = true;
+  threadSettings.progress = callback;
+}
+void picSetResolutionCallbackThread(picResolutionCallback callback) {
+  threadSettings.hasResolution = true;
+  threadSettings.resolution = callback;
+}
+void picSetPixelLimitThread(int64_t pixels) {
+  if (pixels < 0) return;
+  threadSettings.hasPixelLimit = true;
+  threadSettings.pixelLimit = pixels;
+}
+void picClearThreadSettings(void) { threadSettings = {}; }
 
 int picDriverControl(void* arg, int code, int index) {
   if (index == -1) {
     if (code == PIC_CONTROL_PROGRESS) {
-      table.progress = reinterpret_cast<picProgressCallback>(arg);
+      processProgress = reinterpret_cast<picProgressCallback>(arg);
       return 1;
     }
     if (code == PIC_CONTROL_RESOLUTION) {
-      table.resolution = reinterpret_cast<picResolutionCallback>(arg);
+      processResolution = reinterpret_cast<picResolutionCallback>(arg);
       return 1;
     }
     return 0;
   }
-  picRegisterBuiltinDrivers();
   picDriver* driver = picDriverAt(index & 0xff);
   if (driver == nullptr || driver->control == nullptr) return 0;
   return driver->control(arg, code);
@@ -99,14 +146,17 @@ int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel) {
 }
 
 void picSetPixelLimit(int64_t pixels) {
-  if (pixels >= 0) pixelLimit = pixels;
+  if (pixels >= 0) processPixelLimit = pixels;
 }
-int64_t picGetPixelLimit(void) { return pixelLimit; }
+int64_t picGetPixelLimit(void) {
+  return threadSettings.hasPixelLimit ? threadSettings.pixelLimit : processPixelLimit.load();
+}
 
 bool picWithinPixelLimit(int64_t width, int64_t height) {
   if (width <= 0 || height <= 0) return true;  // picCheckImageSize's to refuse
-  if (pixelLimit == 0) return true;
-  return width <= pixelLimit / height;  // width * height <= limit, without overflow
+  const int64_t limit = picGetPixelLimit();
+  if (limit == 0) return true;
+  return width <= limit / height;  // width * height <= limit, without overflow
 }
 
 int picCheckReadSize(int64_t width, int64_t height, int64_t bytesPerPixel) {

@@ -4,8 +4,6 @@
 
 #include "picture/core/picture.h"
 
-// Registers the built-in drivers when the table is still empty.
-void picRegisterBuiltinDrivers();
 int picDriverCount();
 // The driver at a table index, or null when no driver is registered there.
 picDriver* picDriverAt(int index);

@@ -391,7 +391,7 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite, close,  readMap,
+picDriver driver = {PIC_DRIVER_GIF, control, openRead,  openWrite, close,  readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace

@@ -417,7 +417,7 @@ int writeMap(picFile* file, const int32_t* map) {
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+picDriver driver = {PIC_DRIVER_PCX, control, openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace

@@ -393,7 +393,7 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite, close, readMap,
+picDriver driver = {PIC_DRIVER_SGI, control, openRead,  openWrite, close, readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace

@@ -67,6 +67,7 @@ struct TiffState {
   TIFF* tiff;
   uint16_t photometric;
   picBinFile* stream;  // closed by libtiff once it owns it
+  int streamClose;     // what the stream's close answered: TIFFClose keeps it to itself
 };
 
 TiffState* stateOf(picFile* file) { return static_cast<TiffState*>(file->driverData); }
@@ -136,7 +137,8 @@ void unpackIndices(const uint8_t* source, int colours, int width, uint8_t* indic
 }
 
 // The file procedures libtiff calls. Counts are the bytes really transferred.
-picBinFile* streamOf(thandle_t handle) { return static_cast<picBinFile*>(handle); }
+// libtiff's client handle is the driver's state.
+picBinFile* streamOf(thandle_t handle) { return static_cast<TiffState*>(handle)->stream; }
 
 tmsize_t tiffRead(thandle_t handle, void* buffer, tmsize_t count) {
   picBinFile* stream = streamOf(handle);
@@ -188,13 +190,10 @@ toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
   return position < 0 ? failed : toff_t(position);
 }
 
-// What the stream's close answered, for the driver's close: TIFFClose keeps
-// its client close's result to itself.
-int lastStreamClose = PIC_OK;
-
 int tiffClose(thandle_t handle) {
-  lastStreamClose = picBinClose(streamOf(handle));
-  return lastStreamClose == PIC_OK ? 0 : -1;
+  auto* state = static_cast<TiffState*>(handle);
+  state->streamClose = picBinClose(state->stream);
+  return state->streamClose == PIC_OK ? 0 : -1;
 }
 
 toff_t tiffSize(thandle_t handle) {
@@ -219,13 +218,13 @@ void tiffUnmap(thandle_t, void*, toff_t) {}
 int tiffSilence(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 // Opens libtiff on an open stream; on failure the stream stays the caller's.
-TIFF* tiffOpen(const char* fileName, const char* mode, picBinFile* stream) {
+TIFF* tiffOpen(const char* fileName, const char* mode, TiffState* state) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options, tiffSilence, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, tiffSilence, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, tiffMaxSingleAlloc);
-  TIFF* tiff = TIFFClientOpenExt(fileName, mode, stream, tiffRead, tiffWrite, tiffSeek, tiffClose,
+  TIFF* tiff = TIFFClientOpenExt(fileName, mode, state, tiffRead, tiffWrite, tiffSeek, tiffClose,
                                  tiffSize, tiffMap, tiffUnmap, options);
   TIFFOpenOptionsFree(options);
   return tiff;
@@ -327,7 +326,7 @@ picFile* openRead(const char* fileName, int* status) {
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->stream || !hasTiffMagic(state->stream))
     return release(file, state, status, PIC_ERR_FORMAT);
-  state->tiff = tiffOpen(fileName, "r", state->stream);
+  state->tiff = tiffOpen(fileName, "r", state);
   if (!state->tiff)
     return release(file, state, status, firstDirectoryPastEnd(state->stream) ? PIC_ERR_READ : PIC_ERR_FORMAT);
   TIFF* tiff = state->tiff;
@@ -390,7 +389,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
-  state->tiff = tiffOpen(fileName, "w", state->stream);
+  state->tiff = tiffOpen(fileName, "w", state);
   if (!state->tiff) return release(file, state, status, PIC_ERR_OPEN);
   TIFF* tiff = state->tiff;
 
@@ -419,10 +418,15 @@ int close(picFile* file) {
   TiffState* state = stateOf(file);
   const bool writing = state->stream && state->stream->mode == PIC_BIN_WRITE;
   const bool flushed = !writing || !state->tiff || TIFFFlush(state->tiff);
-  lastStreamClose = PIC_OK;
+  if (state->tiff) {
+    TIFFClose(state->tiff);  // closes the stream too
+    state->tiff = nullptr;
+    state->stream = nullptr;
+  }
+  const int streamClose = state->streamClose;
   release(file, state, nullptr, PIC_OK);
   if (!flushed) return PIC_ERR_WRITE;
-  return lastStreamClose;
+  return streamClose;
 }
 
 int readMap(picFile* file, int32_t* map) {
@@ -630,7 +634,7 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
+picDriver driver = {PIC_DRIVER_TIFF, control, openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace

@@ -25,14 +25,15 @@ struct Entry {
   size_t length;
 };
 
-// Byte i is i; the copy of a literal reads 16 bytes from its place.
+// Byte i is i; the copy of a literal reads 16 bytes from its place. Built at
+// compile time, so a load from another file's global constructor finds it filled.
 struct LiteralBytes {
   uint8_t bytes[256 + 16];
-  LiteralBytes() {
+  constexpr LiteralBytes() : bytes() {
     for (int i = 0; i < 256 + 16; ++i) bytes[i] = uint8_t(i);
   }
 };
-const LiteralBytes literalBytes;
+constexpr LiteralBytes literalBytes;
 
 uint64_t loadBigEndian64(const uint8_t* p) {
   uint64_t value;
