@@ -512,3 +512,40 @@ TEST_F(Operations, SizedLoadRefusesAFileOfAnotherSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file replaced between its description and its load (another process
+// saving over it) must not be written into planes or a map sized from the
+// description: under AddressSanitizer a write past them fails the test.
+TEST(DescribedSize, AFileChangedSinceItsDescriptionIsRefused) {
+  const std::string path = tempPath("swapped.bmp");
+  for (const bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "mapped" : "true colour");
+    const auto save = [&](int side, int colours) {
+      const MappedImage image = makeTestMapped(side, side, colours);
+      const RgbImage rgb = mappedToRgb(image);
+      return mapped ? picSaveMap(side, side, PIC_DRIVER_BMP, image.indices.data(), colours, image.map.data(),
+                                 path.c_str())
+                    : picSaveRGB(side, side, PIC_DRIVER_BMP, rgb.red.data(), rgb.green.data(), rgb.blue.data(),
+                                 path.c_str());
+    };
+    for (const int laterSide : {64, 16}) {
+      ASSERT_EQ(PIC_OK, save(16, 16));
+      int width = 0, height = 0, mode = 0, colours = 0;
+      ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
+      ASSERT_EQ(PIC_OK, save(laterSide, laterSide == 16 ? 2 : 16));  // other sides, or another colour count
+      std::vector<uint8_t> red(size_t(width) * height, 7), green(red), blue(red);
+      std::vector<int32_t> map(size_t(colours), 7);
+      const int status = mapped ? picLoadMap(path.c_str(), red.data(), map.data())
+                                : picLoadRGB(path.c_str(), red.data(), green.data(), blue.data());
+      const bool sameSize = laterSide == 16 && !mapped;  // a true-colour load needs no colour count
+      if (!sameSize) {
+        EXPECT_EQ(PIC_ERR_DATA, status) << laterSide;
+        EXPECT_EQ(std::vector<uint8_t>(red.size(), 7), red) << "nothing is written";
+      }
+    }
+  }
+}
+
+}  // namespace
