@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "picture/core/picture.h"
+#include "tools/pictool/signals.h"
 
 namespace pictool {
 
@@ -60,7 +61,10 @@ std::string progressLine(const char* stage, const std::string& name, int percent
 }
 
 ProgressBar::ProgressBar(bool wanted, const std::string& shownName)
-    : active_(wanted && isatty(STDERR_FILENO)), name_(shownName) {}
+    : active_(wanted && isatty(STDERR_FILENO)), name_(shownName) {
+  // An interruption while the bar shows erases it (the handlers end the tool).
+  if (active_) catchEndingSignals();
+}
 
 ProgressBar::~ProgressBar() {
   stopFollowingLibrary();

@@ -1,11 +1,13 @@
-// The handler only reads a path prepared beforehand and calls unlink and
-// _exit, both async-signal-safe.
+// The handler only reads a path prepared beforehand and calls unlink, write
+// (erasing a progress bar) and _exit, all async-signal-safe.
 #include "tools/pictool/signals.h"
 
 #include <limits.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include "tools/pictool/progress_bar.h"
 
 namespace pictool {
 
@@ -30,6 +32,7 @@ sigset_t endingSignalSet() {
 
 extern "C" void removeAndExit(int signal) {
   if (hasPathToRemove) unlink(pathToRemove);
+  eraseProgressBarFromSignal();
   _exit(128 + signal);
 }
 
