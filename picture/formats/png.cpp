@@ -17,7 +17,8 @@
 // reason. libpng prints nothing: its error and warning routines are ours.
 // Sizes are checked from the IHDR chunk before libpng is set up: a file can
 // only hold an image its deflate data can expand to, so a small file cannot
-// claim a huge one, and libpng's own user limits guard the same ground.
+// claim a huge one (it is described, and its load fails with PIC_ERR_READ as a
+// cut file's does), and libpng's own user limits guard the same ground.
 // Memory: a 64 KB input buffer, libpng's state and one line; an interlaced
 // image is held whole, at most 256 MB and no more than its deflate data could
 // expand to (1032 bytes for each byte of the file).
@@ -160,17 +161,18 @@ bool readsAsMap(const PngHeader& header) {
          (header.colourType == PNG_COLOR_TYPE_GRAY && header.depth <= 8);
 }
 
-// PIC_ERR_DATA for an image too large to load, or larger than the file's
-// deflate data can hold (each line is stored with a filter byte before it).
+// PIC_ERR_DATA for an image too large to load; PIC_ERR_READ for one larger
+// than the file's deflate data can hold (each line is stored with a filter
+// byte before it): the data ends early.
 int checkSizes(const PngHeader& header, int64_t fileSize) {
   if (header.width == 0 || header.height == 0 || header.width > pngMaxSide || header.height > pngMaxSide)
     return PIC_ERR_DATA;
   if (picCheckReadSize(header.width, header.height, 8) != PIC_OK) return PIC_ERR_DATA;
-  const int64_t bits = int64_t(header.width) * header.depth * samplesPerPixel(header.colourType);
-  const int64_t stored = int64_t(header.height) * (1 + (bits + 7) / 8);
-  if (stored > fileSize * pngMaxDeflateRatio) return PIC_ERR_DATA;
   const int64_t decoded = int64_t(header.width) * header.height * (readsAsMap(header) ? 1 : 3);
   if (header.interlace != 0 && decoded > pngMaxInterlacedBytes) return PIC_ERR_DATA;
+  const int64_t bits = int64_t(header.width) * header.depth * samplesPerPixel(header.colourType);
+  const int64_t stored = int64_t(header.height) * (1 + (bits + 7) / 8);
+  if (stored > fileSize * pngMaxDeflateRatio) return PIC_ERR_READ;
   return PIC_OK;
 }
 
@@ -324,9 +326,13 @@ picFile* openRead(const char* fileName, int* status) {
   const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
   setFields(file, state, sizeFits ? int(header.width) : 0, sizeFits ? int(header.height) : 0,
             mapped ? PIC_MAP : PIC_RGB, mapped && header.depth <= 8 ? 1 << header.depth : 0);
-  // Described but not loadable: close has no libpng object to destroy.
-  if (headerStatus != PIC_OK || checkSizes(header, picBinSize(state->stream)) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, file);
+  // Described but not loadable: close has no libpng object to destroy. A file
+  // too short for its image is described as any cut file is, and its load
+  // fails at the first line.
+  const int sizes = headerStatus == PIC_OK ? checkSizes(header, picBinSize(state->stream)) : headerStatus;
+  if (sizes == PIC_ERR_READ) state->broken = true;
+  if (sizes != PIC_OK && sizes != PIC_ERR_READ) return picOpenResult(status, PIC_ERR_DATA, file);
+  if (state->broken) return picOpenResult(status, PIC_OK, file);
 
   if (!guardedReadInfo(state, &header)) return release(file, state, status, PIC_ERR_READ);
   state->channels = mapped ? 1 : 3;
