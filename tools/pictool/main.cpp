@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
   using namespace pictool;
   registerFormats();
   const Invocation invocation = parseCommandLine(argc, argv);
-  if (invocation.options.maxPixels >= 0) picSetPixelLimit(invocation.options.maxPixels);
+  if (invocation.options.maxPixels >= 0) picSetPixelLimit(invocation.options.maxPixels);  // for every thread
   switch (invocation.command) {
     case Command::help: return printHelp();
     case Command::version: return printVersion();

@@ -84,12 +84,12 @@ void ProgressBar::show(const char* stage, int percent) {
 void ProgressBar::followLibrary(int64_t pixels) {
   if (!active_ || pixels < minimumPixels) return;
   libraryBar = this;
-  picSetProgressCallback(drawFromLibrary);
+  picSetProgressCallbackThread(drawFromLibrary);
 }
 
 void ProgressBar::stopFollowingLibrary() {
   if (libraryBar != this) return;
-  picSetProgressCallback(nullptr);
+  picSetProgressCallbackThread(nullptr);
   libraryBar = nullptr;
 }
 

@@ -29,21 +29,21 @@ int give(const char*, double* x, double* y, int* unit) {
 
 ResolutionKept::ResolutionKept(Resolution* kept) {
   keeping = kept;
-  picSetResolutionCallback(keep);
+  picSetResolutionCallbackThread(keep);
 }
 
 ResolutionKept::~ResolutionKept() {
-  picSetResolutionCallback(nullptr);
+  picSetResolutionCallbackThread(nullptr);
   keeping = nullptr;
 }
 
 ResolutionGiven::ResolutionGiven(const Resolution& given) {
   giving = &given;
-  picSetResolutionCallback(give);
+  picSetResolutionCallbackThread(give);
 }
 
 ResolutionGiven::~ResolutionGiven() {
-  picSetResolutionCallback(nullptr);
+  picSetResolutionCallbackThread(nullptr);
   giving = nullptr;
 }
 
