@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,90 @@ TEST(Png, WritesRgbAndPaletteFilesThatThePeersReadBack) {
   EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(1, 1, pngFormat() | PIC_COMP_LZW, pixel, pixel, pixel, path.c_str()));
   EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveMap(1, 1, pngFormat() | PIC_COMP_LZW, pixel, 1, map, path.c_str()));
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(1, 1, pngFormat(), pixel, 0, map, path.c_str()));
+}
+
+// The resolution callback is a plain function: what it hands a save, and
+// what a load gave it, live here.
+struct Resolution {
+  double x = 0, y = 0;
+  int unit = PIC_RES_NONE;
+};
+Resolution resolutionToGive, resolutionSeen;
+
+int exchangeResolution(const char*, double* x, double* y, int* unit) {
+  resolutionSeen = {*x, *y, *unit};
+  *x = resolutionToGive.x;
+  *y = resolutionToGive.y;
+  *unit = resolutionToGive.unit;
+  return 0;
+}
+
+// The pHYs fields of a file (x, y, unit), or none.
+std::vector<uint32_t> physOf(const std::vector<uint8_t>& bytes) {
+  const char type[] = "pHYs";
+  const auto at = std::search(bytes.begin(), bytes.end(), type, type + 4);
+  if (bytes.end() - at < 13) return {};
+  const auto word = [&](long offset) {
+    return uint32_t(at[offset]) << 24 | uint32_t(at[offset + 1]) << 16 | uint32_t(at[offset + 2]) << 8 | at[offset + 3];
+  };
+  return {word(4), word(8), at[12]};
+}
+
+TEST(Png, ResolutionTravelsThroughTheCallbackAsPhys) {
+  pngFormat();
+  picSetResolutionCallback(exchangeResolution);
+  struct Case {
+    const char* name;
+    Resolution saved;
+    std::vector<uint32_t> phys;  // as written
+    Resolution loaded;           // as the callback sees it
+  };
+  const Case cases[] = {
+      {"300 dpi", {300, 150, PIC_RES_INCH}, {11811, 5906, 1}, {118.11, 59.06, PIC_RES_CM}},
+      {"per centimetre", {118.11, 40, PIC_RES_CM}, {11811, 4000, 1}, {118.11, 40, PIC_RES_CM}},
+      {"no unit: no pHYs", {300, 300, PIC_RES_NONE}, {}, {0, 0, PIC_RES_NONE}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    resolutionToGive = c.saved;
+    const std::string path = tempPath("dense.png");
+    ASSERT_EQ(PIC_OK, picSaveRGB(source().width, source().height, pngFormat(), source().red.data(),
+                                 source().green.data(), source().blue.data(), path.c_str()));
+    EXPECT_EQ(PIC_RES_NONE, resolutionSeen.unit);  // a save asks, with zeros to fill in
+    EXPECT_EQ(0.0, resolutionSeen.x);
+    EXPECT_EQ(c.phys, physOf(readFileBytes(path)));
+    resolutionToGive = {};
+    RgbImage loaded;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &loaded));
+    EXPECT_EQ(c.loaded.unit, resolutionSeen.unit);
+    EXPECT_NEAR(c.loaded.x, resolutionSeen.x, 1e-9);
+    EXPECT_NEAR(c.loaded.y, resolutionSeen.y, 1e-9);
+  }
+  // Pillow reads the density of a 300 dpi save as 300 dpi.
+  const std::string path = tempPath("300dpi.png"), said = tempPath("300dpi.txt");
+  resolutionToGive = {300, 300, PIC_RES_INCH};
+  ASSERT_EQ(PIC_OK, picSaveRGB(source().width, source().height, pngFormat(), source().red.data(),
+                               source().green.data(), source().blue.data(), path.c_str()));
+  ASSERT_TRUE(runCommand("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                         "print(*[round(v) for v in Image.open(sys.argv[1]).info[\"dpi\"]])' '" +
+                         path + "' > '" + said + "'"));
+  const std::vector<uint8_t> text = readFileBytes(said);
+  EXPECT_EQ("300 300\n", std::string(text.begin(), text.end()));
+  // An unknown unit gives its aspect values.
+  std::vector<uint8_t> aspect = pngFile(2, 1, 8, 0, 0, {}, {0, 10, 20});
+  std::vector<uint8_t> phys;
+  putWord(phys, 3);
+  putWord(phys, 2);
+  phys.push_back(0);  // unit unknown
+  std::vector<uint8_t> chunk;
+  putChunk(chunk, "pHYs", phys);
+  aspect.insert(aspect.begin() + 33, chunk.begin(), chunk.end());  // after IHDR
+  RgbImage loaded;
+  ASSERT_EQ(PIC_OK, memoryLoadRGB(aspect, &loaded));
+  EXPECT_EQ(PIC_RES_NONE, resolutionSeen.unit);
+  EXPECT_EQ(3.0, resolutionSeen.x);
+  EXPECT_EQ(2.0, resolutionSeen.y);
+  picSetResolutionCallback(nullptr);
 }
 
 long peakResidentMegabytes() {

@@ -10,6 +10,9 @@
 // transparent, a choice no reader of the file could guess. Writes 8-bit RGB
 // from true colour and 8-bit palette files from colour-mapped images, deflated
 // (PIC_COMP_NONE stores the deflate blocks uncompressed); refuses PIC_COMP_LZW.
+// The resolution travels through the callback: read from pHYs (pixels per
+// metre as PIC_RES_CM, the unknown unit as PIC_RES_NONE with its aspect
+// values), written as pHYs when the callback names a unit.
 //
 // libpng reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
@@ -44,6 +47,9 @@ const int64_t pngMaxDeflateRatio = 1032;
 const int64_t pngMaxInterlacedBytes = int64_t(256) << 20;
 const png_alloc_size_t pngMaxChunkBytes = 8u << 20;
 const png_uint_32 pngMaxCachedChunks = 256;
+const double pngCentimetresPerMetre = 100.0;
+const double pngInchesPerMetre = 100.0 / 2.54;
+const double pngMaxPixelsPerUnit = 2147483647.0;  // pHYs fields are 31-bit
 // libpng takes image data from the file in pieces of this size; a file cut
 // short loses the lines of the piece it ends in, so pieces are kept small.
 const size_t pngDataPiece = 1024;
@@ -147,6 +153,14 @@ int decodeHeader(const uint8_t* bytes, int length, PngHeader* header) {
   return header->interlace > 1 ? PIC_ERR_DATA : PIC_OK;
 }
 
+// A pHYs field from a resolution in the callback's unit: rounded, held to
+// the 31 bits the field allows.
+png_uint_32 pixelsPerMetre(double resolution, int unit) {
+  const double perMetre = resolution * (unit == PIC_RES_INCH ? pngInchesPerMetre : pngCentimetresPerMetre);
+  if (!(perMetre > 0.0)) return 0;
+  return perMetre >= pngMaxPixelsPerUnit ? png_uint_32(pngMaxPixelsPerUnit) : png_uint_32(perMetre + 0.5);
+}
+
 int samplesPerPixel(int colourType) {
   switch (colourType) {
     case PNG_COLOR_TYPE_RGB: return 3;
@@ -221,6 +235,8 @@ bool guardedReadImage(PngState* state) {
 
 struct WriteSettings {
   int width, height, colourType, level;
+  bool withResolution;  // a pHYs chunk in pixels per metre
+  png_uint_32 xPixelsPerMetre, yPixelsPerMetre;
 };
 
 // Creates the writer and sets the header; a true-colour file's header is
@@ -236,6 +252,9 @@ bool guardedStartWrite(PngState* state, const WriteSettings* settings) {
   png_set_IHDR(state->png, state->info, png_uint_32(settings->width), png_uint_32(settings->height), 8,
                settings->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (settings->withResolution)
+    png_set_pHYs(state->png, state->info, settings->xPixelsPerMetre, settings->yPixelsPerMetre,
+                 PNG_RESOLUTION_METER);
   if (settings->colourType == PNG_COLOR_TYPE_RGB) png_write_info(state->png, state->info);
   return true;
 }
@@ -309,6 +328,21 @@ int buildMap(PngState* state, const PngHeader& header) {
   return colours;
 }
 
+// Gives the callback the file's pHYs (see the file comment), or zeros.
+void reportResolution(const char* fileName, PngState* state) {
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  png_uint_32 x = 0, y = 0;
+  int unitType = PNG_RESOLUTION_UNKNOWN;
+  if (png_get_pHYs(state->png, state->info, &x, &y, &unitType)) {
+    const bool perMetre = unitType == PNG_RESOLUTION_METER;
+    unit = perMetre ? PIC_RES_CM : PIC_RES_NONE;
+    xRes = perMetre ? x / pngCentimetresPerMetre : x;
+    yRes = perMetre ? y / pngCentimetresPerMetre : y;
+  }
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+}
+
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
   PngState* state = newState();
@@ -335,6 +369,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (state->broken) return picOpenResult(status, PIC_OK, file);
 
   if (!guardedReadInfo(state, &header)) return release(file, state, status, PIC_ERR_READ);
+  reportResolution(fileName, state);
   state->channels = mapped ? 1 : 3;
   if (state->lineBytes != size_t(file->width) * size_t(state->channels))
     return release(file, state, status, PIC_ERR_DATA);
@@ -398,8 +433,16 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
 
-  const WriteSettings settings = {width, height, colourMode == PIC_MAP ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
-                                  compression == PIC_COMP_NONE ? 0 : 6};
+  double xRes = 0.0, yRes = 0.0;
+  int unit = PIC_RES_NONE;
+  picCallResolution(fileName, &xRes, &yRes, &unit);
+  const WriteSettings settings = {width,
+                                  height,
+                                  colourMode == PIC_MAP ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
+                                  compression == PIC_COMP_NONE ? 0 : 6,
+                                  unit != PIC_RES_NONE,
+                                  pixelsPerMetre(xRes, unit),
+                                  pixelsPerMetre(yRes, unit)};
   if (!guardedStartWrite(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
   setFields(file, state, width, height, colourMode, colourMode == PIC_MAP ? colours : 0);
   file->compression = compression;
