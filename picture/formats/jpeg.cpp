@@ -24,6 +24,7 @@
 // libjpeg reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
 // holds no object with a destructor.
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
@@ -302,8 +303,9 @@ JDIMENSION linesTheDataCompletes(j_decompress_ptr decompressor) {
   bool blended = false;
   for (int c = 0; c < decompressor->num_components; ++c)
     blended |= decompressor->comp_info[c].v_samp_factor < decompressor->max_v_samp_factor;
-  const int64_t lines = int64_t(source->missingFromRow) * decompressor->max_v_samp_factor * DCTSIZE - (blended ? 1 : 0);
-  return JDIMENSION(lines < 0 ? 0 : lines < decompressor->output_height ? lines : decompressor->output_height);
+  const int64_t rowLines = int64_t(decompressor->max_v_samp_factor) * DCTSIZE;
+  const int64_t lines = int64_t(source->missingFromRow) * rowLines - (blended ? 1 : 0);
+  return JDIMENSION(std::clamp<int64_t>(lines, 0, decompressor->output_height));
 }
 
 // The coefficient memory a multi-scan file of `fileSize` bytes justifies.
@@ -365,10 +367,9 @@ void guardedReadStrip(JpegState* state) {
                                                JDIMENSION(wanted - state->stripHeld));
     state->stripHeld += int(got);
     const JDIMENSION complete = linesTheDataCompletes(decompressor);
-    if (got == 0 || complete < decompressor->output_scanline) {
-      state->stripFailed = true;
-      if (complete < decompressor->output_scanline) state->stripHeld = complete > first ? int(complete - first) : 0;
-    }
+    const bool pastTheData = complete < decompressor->output_scanline;
+    if (pastTheData) state->stripHeld = complete > first ? int(complete - first) : 0;
+    if (got == 0 || pastTheData) state->stripFailed = true;
   }
 }
 
