@@ -25,7 +25,7 @@ void checkFirstUse() {
   if (picDriverCount() != 9) std::exit(2);
   for (int i = 0; i < 9; ++i)
     if (picDriverAt(i) != expected[i]() || picDriverAt(i)->index != i) std::exit(3 + i);
-  picImageInfo("/no/such/file", &width, nullptr, nullptr, nullptr);
+  picImageInfo("/no/such/file", nullptr, nullptr, nullptr, nullptr);
   std::exit(picDriverCount() == 9 ? 0 : 20);
 }
 

@@ -1,6 +1,6 @@
 // The library from many threads at once: first calls racing each other, and
 // loads and saves through every driver, from disk and memory, each thread
-// with its own callbacks and pixel limit, every result equal to a
+// with its own callbacks, pixel limit and JPEG quality, every result equal to a
 // single-threaded run's. Built with ThreadSanitizer by ./test.sh, so it links
 // the library alone.
 #include <gtest/gtest.h>
@@ -144,13 +144,15 @@ TEST(Threads, LoadsAndSavesOfEveryDriverAgreeWithOneThread) {
   for (const auto& save : saves) expected.push_back(roundTrip(p, save.first, save.second));
   for (size_t i = 0; i < saves.size(); ++i) ASSERT_EQ(expected[i].loadStatus, PIC_OK) << saves[i].first << (saves[i].second ? " mapped" : " rgb");
 
-  std::atomic<int> mismatches{0}, cancelledLoads{0}, refusedLoads{0};
+  std::atomic<int> mismatches{0}, cancelledLoads{0}, refusedLoads{0}, lowerQuality{0};
   onThreads([&](int t) {
     // Thread 0 cancels its own loads and thread 1 lowers its own pixel limit;
     // the others count progress, and must not notice either.
     if (t == 0) picSetProgressCallbackThread(cancel);
     if (t == 1) picSetPixelLimitThread(10);
     if (t > 1) picSetProgressCallbackThread(count);
+    int quality = 40;  // thread 2 saves JPEG files of its own quality
+    if (t == 2) picDriverControl(&quality, PIC_CONTROL_JPEG_QUALITY_THREAD, PIC_DRIVER_JPEG);
     // Odd threads go through disk files of their own, even ones through memory.
     const std::string path =
         t % 2 ? "/tmp/solsys-threads-" + std::to_string(getpid()) + "-" + std::to_string(t) : std::string();
@@ -159,7 +161,11 @@ TEST(Threads, LoadsAndSavesOfEveryDriverAgreeWithOneThread) {
         const Result result = roundTrip(p, saves[i].first, saves[i].second, path);
         if (t == 0) cancelledLoads += result.saveStatus == PIC_INTERRUPTED;
         if (t == 1) refusedLoads += result.loadStatus == PIC_ERR_DATA;
-        if (t > 1 && !(result == expected[i])) ++mismatches;
+        const bool jpeg = (saves[i].first & 0xff) == PIC_DRIVER_JPEG;
+        if (t == 2 && jpeg)
+          lowerQuality += result.bytes.size() < expected[i].bytes.size();
+        else if (t > 1 && !(result == expected[i]))
+          ++mismatches;
       }
     picClearThreadSettings();
     if (!path.empty()) std::remove(path.c_str());
@@ -168,6 +174,7 @@ TEST(Threads, LoadsAndSavesOfEveryDriverAgreeWithOneThread) {
   EXPECT_EQ(cancelledLoads, int(saves.size()) * 3);
   EXPECT_EQ(refusedLoads, int(saves.size()) * 3);
   EXPECT_GT(progressCalls, 0);
+  EXPECT_EQ(lowerQuality, 2 * 3);  // true colour and mapped, each round
 }
 
 }  // namespace

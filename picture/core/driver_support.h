@@ -39,6 +39,11 @@ bool picWithinPixelLimit(int64_t width, int64_t height);
 // Calls the resolution callback when one is installed.
 void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit);
 
+// This thread's JPEG quality (PIC_CONTROL_JPEG_QUALITY_THREAD), 0 for none:
+// kept with the other thread settings so that picClearThreadSettings drops it.
+int picThreadJpegQuality();
+void picSetThreadJpegQuality(int quality);
+
 // The current callbacks (null when unset).
 picProgressCallback picGetProgressCallback();
 picResolutionCallback picGetResolutionCallback();

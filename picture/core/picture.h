@@ -105,8 +105,10 @@ enum { PIC_CONTROL_PROGRESS = 0, PIC_CONTROL_RESOLUTION = 1 };
 /* Codes of picDriverControl with a driver's index. PIC_CONTROL_JPEG_QUALITY,
  * with the JPEG driver's index and arg pointing to an int from 1 to 100, sets
  * the quality of the JPEG files saved from then on (default 100; a null arg
- * restores it); it answers 1 when the value was taken, 0 when it is out of range. */
-enum { PIC_CONTROL_JPEG_QUALITY = 16 };
+ * restores it); it answers 1 when the value was taken, 0 when it is out of range.
+ * PIC_CONTROL_JPEG_QUALITY_THREAD sets the calling thread's own, which overrides
+ * it there (a null arg drops it). */
+enum { PIC_CONTROL_JPEG_QUALITY = 16, PIC_CONTROL_JPEG_QUALITY_THREAD = 17 };
 
 /* Registry. picRegisterDriver appends a driver behind the built-in ones and
  * returns its index, or -1 when the table is full. picDriverControl with index -1

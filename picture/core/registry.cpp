@@ -38,6 +38,7 @@ struct ThreadSettings {
   picProgressCallback progress;
   picResolutionCallback resolution;
   int64_t pixelLimit;
+  int jpegQuality;  // 0: the process-wide one
 };
 thread_local ThreadSettings threadSettings = {};
 
@@ -107,6 +108,8 @@ void picSetPixelLimitThread(int64_t pixels) {
   threadSettings.pixelLimit = pixels;
 }
 void picClearThreadSettings(void) { threadSettings = {}; }
+int picThreadJpegQuality() { return threadSettings.jpegQuality; }
+void picSetThreadJpegQuality(int quality) { threadSettings.jpegQuality = quality; }
 
 int picDriverControl(void* arg, int code, int index) {
   if (index == -1) {

@@ -41,7 +41,8 @@ namespace {
 const int jpegDefaultQuality = 100;
 // The quality of the files saved from now on (PIC_CONTROL_JPEG_QUALITY). Global
 // because the control interface is process-wide; atomic so that a save on
-// another thread reads a whole value.
+// another thread reads a whole value. A thread's own (..._THREAD) overrides it
+// there; 0 means none (picClearThreadSettings clears it through the registry).
 std::atomic<int> jpegQuality{jpegDefaultQuality};
 // libjpeg-turbo decodes Huffman data on its fast path only while a few KB
 // stay buffered, so small refills push most of the picture onto the slow path.
@@ -397,7 +398,8 @@ bool guardedStartCompress(JpegState* state, const WriteSettings* settings) {
   compressor->input_components = settings->components;
   compressor->in_color_space = settings->colourSpace;
   jpeg_set_defaults(compressor);
-  jpeg_set_quality(compressor, jpegQuality.load(), TRUE);
+  const int threadQuality = picThreadJpegQuality();
+  jpeg_set_quality(compressor, threadQuality > 0 ? threadQuality : jpegQuality.load(), TRUE);
   if (settings->densityUnit != 0) {
     compressor->density_unit = UINT8(settings->densityUnit);
     compressor->X_density = settings->xDensity;
@@ -691,17 +693,22 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
   return PIC_OK;
 }
 
-// PIC_CONTROL_JPEG_QUALITY: the quality of later saves, 1 to 100; a null arg
-// restores the default. Answers 1 when the value was taken.
+// PIC_CONTROL_JPEG_QUALITY(_THREAD): the quality of later saves (of this
+// thread's), 1 to 100; a null arg restores the default (drops this thread's).
+// Answers 1 when the value was taken.
 int control(void* arg, int code) {
-  if (code != PIC_CONTROL_JPEG_QUALITY) return 0;
-  const int quality = arg ? *static_cast<const int*>(arg) : jpegDefaultQuality;
-  if (quality < 1 || quality > 100) return 0;
-  jpegQuality.store(quality);
+  if (code != PIC_CONTROL_JPEG_QUALITY && code != PIC_CONTROL_JPEG_QUALITY_THREAD) return 0;
+  const bool thread = code == PIC_CONTROL_JPEG_QUALITY_THREAD;
+  const int quality = arg ? *static_cast<const int*>(arg) : thread ? 0 : jpegDefaultQuality;
+  if ((quality < 1 && !(thread && !arg)) || quality > 100) return 0;
+  if (thread)
+    picSetThreadJpegQuality(quality);
+  else
+    jpegQuality.store(quality);
   return 1;
 }
 
-picDriver driver = {0,       control,  openRead,  openWrite,   close,       readMap,
+picDriver driver = {PIC_DRIVER_JPEG, control, openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace

@@ -494,7 +494,7 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
-picDriver driver = {0,        control,  openRead,  openWrite, close,      readMap,
+picDriver driver = {PIC_DRIVER_TARGA, control, openRead,  openWrite, close,      readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
