@@ -228,7 +228,7 @@ TEST(Pictool, CommandLineErrorsAndHelp) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << what << ": " << run.err;
   }
   const std::string help = runTool({"--help"}).out;
-  for (const char* word : {"info [--max-pixels N] FILE", "convert IN OUT", "--format", "--compression", "--dither", "--quiet",
+  for (const char* word : {"info [--max-pixels N] [-j N] FILE", "convert IN OUT", "convert --to FORMAT", "--format", "--compression", "--dither", "--quiet",
                            "--version", "130", "143"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
 }

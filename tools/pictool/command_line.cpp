@@ -21,13 +21,16 @@ struct CommandEntry {
 };
 
 const CommandEntry commands[] = {
-    {"info", Command::info, "info [--max-pixels N] FILE...",
+    {"info", Command::info, "info [--max-pixels N] [-j N] FILE...",
      "one tab-separated line per file: name, format, format code, WIDTHxHEIGHT,\n"
      "      rgb or map, colour count, compression (none, rle, lzw)"},
     {"convert", Command::convert,
      "convert IN OUT [--format NAME] [--compression KIND] [--quality N] [--dither]\n"
      "          [--max-pixels N] [--quiet]",
      "writes IN in the format of --format, of a FORMAT: prefix or else of OUT's extension"},
+    {"convert", Command::convert, "convert --to FORMAT [-j N] [--out-dir DIR] [options of convert] FILE...",
+     "writes each FILE to its own name with FORMAT's extension (in DIR when given),\n"
+     "      N at once (default: one per processor; at most N pictures in memory)"},
 };
 
 struct OptionEntry {
@@ -39,7 +42,11 @@ struct OptionEntry {
 const OptionEntry options[] = {
     {"--format", true, true},      {"--compression", true, true}, {"--quality", true, true},
     {"--dither", false, true},     {"--quiet", false, false},     {"--max-pixels", true, false},
+    {"--to", true, true},          {"--out-dir", true, true},     {"-j", true, false},
+    {"--jobs", true, false},
 };
+
+const int mostJobs = 64;
 
 Invocation invoke(Command command) {
   Invocation invocation;
@@ -74,8 +81,13 @@ const Format* splitPrefix(std::string* path) {
 }
 
 // Sorts the arguments into options (applied to the invocation) and files.
+// The values of --format, --compression, --to and --out-dir, checked once the files are known.
+struct NamedValues {
+  std::string format, compression, to, outDir;
+};
+
 std::string parseArguments(const std::vector<std::string>& arguments, bool convert, Invocation* invocation,
-                           std::vector<std::string>* files, std::string* formatName, std::string* compressionName) {
+                           std::vector<std::string>* files, NamedValues* named) {
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -87,15 +99,22 @@ std::string parseArguments(const std::vector<std::string>& arguments, bool conve
       optionsEnded = true;
       continue;
     }
-    const size_t equals = argument.find('=');
-    const std::string name = argument.substr(0, equals);
+    size_t equals = argument.find('=');
+    std::string name = argument.substr(0, equals);
+    std::string attached;  // "-j4"
+    if (argument.compare(0, 2, "-j") == 0 && argument.size() > 2 && equals == std::string::npos) {
+      name = "-j";
+      attached = argument.substr(2);
+    }
     const OptionEntry* option = nullptr;
     for (const OptionEntry& entry : options)
       if (name == entry.name && (convert || !entry.convertOnly)) option = &entry;
     if (!option) return "unknown option " + argument;
     std::string value;
     if (option->takesValue) {
-      if (equals != std::string::npos)
+      if (!attached.empty())
+        value = attached;
+      else if (equals != std::string::npos)
         value = argument.substr(equals + 1);
       else if (i + 1 < arguments.size())
         value = arguments[++i];
@@ -106,9 +125,17 @@ std::string parseArguments(const std::vector<std::string>& arguments, bool conve
     }
     int64_t number = 0;
     if (name == "--format") {
-      *formatName = value;
+      named->format = value;
     } else if (name == "--compression") {
-      *compressionName = value;
+      named->compression = value;
+    } else if (name == "--to") {
+      named->to = value;
+    } else if (name == "--out-dir") {
+      named->outDir = value;
+    } else if (name == "-j" || name == "--jobs") {
+      if (!parseNumber(value, 1, mostJobs, &number))
+        return name + " takes a number from 1 to " + std::to_string(mostJobs) + ", not '" + value + "'";
+      invocation->options.jobs = int(number);
     } else if (name == "--quality") {
       if (!parseNumber(value, 1, 100, &number)) return "--quality takes a number from 1 to 100, not '" + value + "'";
       invocation->convert.quality = int(number);
@@ -125,21 +152,50 @@ std::string parseArguments(const std::vector<std::string>& arguments, bool conve
   return "";
 }
 
+// The compression named on the command line, checked against the format's writer.
+std::string chooseCompression(const std::string& name, ConvertRequest* request) {
+  if (name.empty()) return "";
+  request->compression = request->format->compression(name);
+  if (request->compression) return "";
+  return std::string(request->format->name) + " files are not written with compression '" + name +
+         "' (pictool --help lists what each format takes)";
+}
+
+Invocation parseBatch(Invocation invocation, const std::vector<std::string>& files, const NamedValues& named) {
+  BatchRequest& batch = invocation.batchConvert;
+  batch.options = invocation.convert;
+  batch.options.format = formatByPrefix(named.to);
+  if (!batch.options.format) return usage("unknown format '" + named.to + "' (formats: " + formatNames() + ")");
+  if (!named.format.empty()) return usage("--to and --format cannot be given together");
+  batch.options.grey = namesGreyPnm("." + named.to);
+  const std::string error = chooseCompression(named.compression, &batch.options);
+  if (!error.empty()) return usage(error);
+  if (files.empty()) return usage("convert --to needs at least one file");
+  for (const std::string& file : files)
+    if (file == "-") return usage("convert --to converts files; standard input needs convert - OUT");
+  batch.inputs = files;
+  batch.outDir = named.outDir;
+  invocation.batch = true;
+  return invocation;
+}
+
 Invocation parseConvert(const std::vector<std::string>& arguments) {
   Invocation invocation = invoke(Command::convert);
   ConvertRequest& request = invocation.convert;
   std::vector<std::string> files;
-  std::string formatName, compressionName;
-  const std::string error = parseArguments(arguments, true, &invocation, &files, &formatName, &compressionName);
+  NamedValues named;
+  const std::string error = parseArguments(arguments, true, &invocation, &files, &named);
   if (!error.empty()) return usage(error);
+  if (!named.to.empty()) return parseBatch(invocation, files, named);
+  if (!named.outDir.empty()) return usage("--out-dir goes with --to FORMAT");
   if (files.size() != 2) return usage("convert takes an input and an output file");
   request.input = files[0];
   request.output = files[1];
   if (!inputExists(request.input)) splitPrefix(&request.input);  // the content decides the input's format
   const Format* prefixed = splitPrefix(&request.output);
-  if (!formatName.empty()) {
-    request.format = formatByName(formatName);
-    if (!request.format) return usage("unknown format '" + formatName + "' (formats: " + formatNames() + ")");
+  if (!named.format.empty()) {
+    request.format = formatByName(named.format);
+    if (!request.format) return usage("unknown format '" + named.format + "' (formats: " + formatNames() + ")");
   }
   if (!request.format) request.format = prefixed;
   if (!request.format && request.output != "-") request.format = formatByExtension(request.output);
@@ -148,20 +204,14 @@ Invocation parseConvert(const std::vector<std::string>& arguments) {
   if (!request.format)
     return usage("cannot tell the format of " + request.output + " from its extension; use --format NAME");
   request.grey = request.format == formatByName("pnm") && namesGreyPnm(request.output);
-  if (!compressionName.empty()) {
-    request.compression = request.format->compression(compressionName);
-    if (!request.compression)
-      return usage(std::string(request.format->name) + " files are not written with compression '" +
-                   compressionName + "' (pictool --help lists what each format takes)");
-  }
-  return invocation;
+  const std::string compressionError = chooseCompression(named.compression, &request);
+  return compressionError.empty() ? invocation : usage(compressionError);
 }
 
 Invocation parseInfo(const std::vector<std::string>& arguments) {
   Invocation invocation = invoke(Command::info);
-  std::string formatName, compressionName;
-  const std::string error =
-      parseArguments(arguments, false, &invocation, &invocation.files, &formatName, &compressionName);
+  NamedValues named;
+  const std::string error = parseArguments(arguments, false, &invocation, &invocation.files, &named);
   if (!error.empty()) return usage(error);
   if (invocation.files.empty()) return usage("info needs at least one file");
   for (std::string& file : invocation.files)
@@ -208,6 +258,13 @@ int printHelp() {
       "  --max-pixels N      refuse pictures of more than N pixels (default %lld; 0: no\n"
       "                      limit); it bounds the memory a file can make the tool take\n"
       "  --quiet             no progress bar (it shows on a terminal, for large images)\n"
+      "  -j N, --jobs N      files converted or described at once (1 to 64; default:\n"
+      "                      one per processor); at most N pictures are in memory\n"
+      "  --to FORMAT         convert every FILE to FORMAT, each to its own name with\n"
+      "                      FORMAT's extension; a file that fails is named and the\n"
+      "                      others go on; two files that would write one name, or a\n"
+      "                      file that would replace itself, are not converted\n"
+      "  --out-dir DIR       with --to: write the outputs into DIR\n"
       "  --                  ends the options: what follows are files\n"
       "  --help              this text\n"
       "  --version           the picture library's version\n"

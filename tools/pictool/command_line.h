@@ -24,6 +24,7 @@ enum class Command { help, version, info, convert, usageError };
 struct CommonOptions {
   int64_t maxPixels = -1;  // --max-pixels: the library's pixel limit for this run, -1: its default
   bool quiet = false;
+  int jobs = 0;            // -j: conversions or descriptions at once, 0: one per processor
 };
 
 struct ConvertRequest {
@@ -33,12 +34,22 @@ struct ConvertRequest {
   int quality = -1;                                 // --quality for JPEG, -1: the library's default
   bool dither = false;
   bool grey = false;  // OUT is named .pgm or .pbm: the picture goes as grey levels
+  std::string progressName;  // what the progress bar calls the input; empty: its name
+};
+
+// convert --to FORMAT FILE...: each file to its own name with FORMAT's extension.
+struct BatchRequest {
+  std::vector<std::string> inputs;
+  std::string outDir;      // --out-dir; empty: beside each input
+  ConvertRequest options;  // the format and the options every conversion takes
 };
 
 struct Invocation {
   Command command = Command::usageError;
   std::vector<std::string> files;  // info
   ConvertRequest convert;
+  bool batch = false;  // convert --to: `batchConvert` holds the request
+  BatchRequest batchConvert;
   CommonOptions options;
   std::string error;  // usageError: what is wrong
 };

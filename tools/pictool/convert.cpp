@@ -135,7 +135,7 @@ int convert(const ConvertRequest& request, const CommonOptions& options) {
   const std::string outputName = shownName(request.output, "standard output");
   const int driver = driverOf(target);
   if (driver < 0) return fail(outputName, std::string("the ") + target.name + " driver is not available");
-  ProgressBar bar(!options.quiet, inputName);
+  ProgressBar bar(!options.quiet, request.progressName.empty() ? inputName : request.progressName);
   const auto report = [&bar](const std::string& name, const std::string& message) {
     bar.erase();
     return fail(name, message);

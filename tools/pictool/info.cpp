@@ -1,5 +1,6 @@
 // pictool info: one tab-separated line per file that can be described, one
-// message on standard error for each other file; every file is tried. A file
+// message on standard error for each other file; every file is tried, several
+// at once. A file
 // described but not loadable (over the pixel limit, a variant the driver does
 // not read) gets its line and then the message.
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include "picture/core/picture.h"
 #include "tools/pictool/formats.h"
 #include "tools/pictool/input.h"
+#include "tools/pictool/parallel.h"
 #include "tools/pictool/subcommands.h"
 
 namespace pictool {
@@ -22,7 +24,12 @@ const char* compressionName(int code) {
   }
 }
 
-int describe(const std::string& file) {
+struct Described {
+  std::string line, message;  // for standard output and standard error
+};
+
+Described describe(const std::string& file) {
+  Described described;
   Input input(file);
   std::string message;
   const int status = input.read(true, nullptr, &message);
@@ -30,21 +37,30 @@ int describe(const std::string& file) {
   const std::string shown = file == "-" ? "standard input" : file;
   if (status == PIC_OK || d.status == PIC_OK || d.overPixelLimit()) {
     const Format* format = formatByDriver(d.format & 0xff);
-    std::printf("%s\t%s\t0x%03x\t%dx%d\t%s\t%d\t%s\n", shown.c_str(), format ? format->name : "other", d.format,
-                d.width, d.height, d.mode == PIC_MAP ? "map" : "rgb", d.colours, compressionName(d.format));
+    char fields[160];
+    std::snprintf(fields, sizeof fields, "\t%s\t0x%03x\t%dx%d\t%s\t%d\t%s\n", format ? format->name : "other",
+                  d.format, d.width, d.height, d.mode == PIC_MAP ? "map" : "rgb", d.colours, compressionName(d.format));
+    described.line = shown + fields;
   }
-  if (status == PIC_OK) return exitSuccess;
-  std::fflush(stdout);
-  std::fprintf(stderr, "pictool: %s: %s\n", shown.c_str(), message.c_str());
-  return exitFailure;
+  if (status != PIC_OK) described.message = "pictool: " + shown + ": " + message + "\n";
+  return described;
 }
 
 }  // namespace
 
-int runInfo(const std::vector<std::string>& files, const CommonOptions&) {
+// Described in parallel; printed in the order of the arguments once all are done.
+int runInfo(const std::vector<std::string>& files, const CommonOptions& options) {
+  std::vector<Described> described(files.size());
+  runInParallel(files.size(), jobCount(options.jobs, files.size()),
+                [&](size_t i) { described[i] = describe(files[i]); });
   int exitStatus = exitSuccess;
-  for (const std::string& file : files)
-    if (describe(file) != exitSuccess) exitStatus = exitFailure;
+  for (const Described& d : described) {
+    std::fputs(d.line.c_str(), stdout);
+    if (d.message.empty()) continue;
+    std::fflush(stdout);
+    std::fputs(d.message.c_str(), stderr);
+    exitStatus = exitFailure;
+  }
   return exitStatus;
 }
 

@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
     case Command::help: return printHelp();
     case Command::version: return printVersion();
     case Command::info: return runInfo(invocation.files, invocation.options);
-    case Command::convert: return runConvert(invocation.convert, invocation.options);
+    case Command::convert:
+      return invocation.batch ? runBatch(invocation.batchConvert, invocation.options)
+                              : runConvert(invocation.convert, invocation.options);
     case Command::usageError: break;
   }
   return reportUsageError(invocation.error);

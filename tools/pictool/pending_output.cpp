@@ -245,7 +245,15 @@ bool PendingOutput::makeTemporaryIn(const std::string& folder, const std::string
     const EndingSignalsHeld held;
     temporaryFd_ = mkostemp(&path[0], O_CLOEXEC);
     error = errno;
-    temporaryExists_ = temporaryFd_ >= 0 && removeOnSignal(path.c_str());
+    signalSlot_ = temporaryFd_ >= 0 ? removeOnSignal(path.c_str()) : -1;
+    temporaryExists_ = temporaryFd_ >= 0;
+    if (temporaryFd_ >= 0 && signalSlot_ < 0) {  // no removal on a signal could be promised
+      unlink(path.c_str());
+      close(temporaryFd_);
+      temporaryFd_ = -1;
+      temporaryExists_ = false;
+      error = ENAMETOOLONG;
+    }
   }
   errno = error;
   if (temporaryFd_ < 0) return false;
@@ -272,7 +280,8 @@ bool PendingOutput::renameIntoPlace(std::string* message) {
     const EndingSignalsHeld held;
     if (std::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0) {
       temporaryExists_ = false;
-      removeOnSignal(nullptr);
+      forgetOnSignal(signalSlot_);
+      signalSlot_ = -1;
     } else {
       error = errno;
     }
@@ -327,7 +336,8 @@ void PendingOutput::removeTemporary() {
   if (!temporaryExists_) return;
   unlink(temporaryPath_.c_str());
   temporaryExists_ = false;
-  removeOnSignal(nullptr);
+  forgetOnSignal(signalSlot_);
+  signalSlot_ = -1;
 }
 
 void PendingOutput::finish() {

@@ -12,7 +12,7 @@
 // When OUT is not renamed over, the temporary file is made in $TMPDIR (else
 // /tmp). While an output is pending, the signals of signals.h remove the
 // temporary file and end the process; while bytes are copied into OUT they are
-// held until the copy ends. One output is pending at a time.
+// held until the copy ends. Several outputs may be pending at once, one per thread.
 #ifndef TOOLS_PICTOOL_PENDING_OUTPUT_H
 #define TOOLS_PICTOOL_PENDING_OUTPUT_H
 
@@ -65,6 +65,7 @@ class PendingOutput {
   std::string temporaryPath_;
   int temporaryFd_ = -1;
   bool temporaryExists_ = false;
+  int signalSlot_ = -1;  // its place among the files the signal handlers remove
   bool active_ = false;
 };
 

@@ -1,11 +1,14 @@
-// The handler only reads a path prepared beforehand and calls unlink, write
-// (erasing a progress bar) and _exit, all async-signal-safe.
+// The handler only reads paths prepared beforehand (each published by a
+// lock-free flag set after its bytes) and calls unlink, write (erasing a
+// progress bar) and _exit, all async-signal-safe.
 #include "tools/pictool/signals.h"
 
 #include <limits.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "tools/pictool/progress_bar.h"
 
@@ -16,10 +19,13 @@ namespace {
 const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ};
 const int signalCount = sizeof endingSignals / sizeof endingSignals[0];
 
-// Process-wide: the file the handler removes (a handler can reach nothing
+// Process-wide: the files the handler removes (a handler can reach nothing
 // else), and the actions it replaced, as signal actions are the process's.
-char pathToRemove[PATH_MAX];
-volatile sig_atomic_t hasPathToRemove = 0;
+char pathsToRemove[maxFilesRemovedOnSignal][PATH_MAX];
+std::atomic<bool> slotInUse[maxFilesRemovedOnSignal];
+static_assert(std::atomic<bool>::is_always_lock_free, "read by a signal handler");
+std::mutex slotsLock;    // registration and the catch count, never taken by the handler
+int catchCount = 0;      // under slotsLock
 struct sigaction previousActions[signalCount];
 bool caught[signalCount];
 
@@ -31,7 +37,8 @@ sigset_t endingSignalSet() {
 }
 
 extern "C" void removeAndExit(int signal) {
-  if (hasPathToRemove) unlink(pathToRemove);
+  for (int slot = 0; slot < maxFilesRemovedOnSignal; ++slot)
+    if (slotInUse[slot].load()) unlink(pathsToRemove[slot]);
   eraseProgressBarFromSignal();
   _exit(128 + signal);
 }
@@ -39,12 +46,13 @@ extern "C" void removeAndExit(int signal) {
 }  // namespace
 
 void catchEndingSignals() {
+  const std::lock_guard<std::mutex> lock(slotsLock);
+  if (catchCount++ > 0) return;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = removeAndExit;
   action.sa_mask = endingSignalSet();  // one handler at a time
   for (int i = 0; i < signalCount; ++i) {
-    if (caught[i]) continue;
     sigaction(endingSignals[i], nullptr, &previousActions[i]);
     if (previousActions[i].sa_handler == SIG_IGN) continue;
     caught[i] = sigaction(endingSignals[i], &action, nullptr) == 0;
@@ -52,6 +60,8 @@ void catchEndingSignals() {
 }
 
 void restoreEndingSignals() {
+  const std::lock_guard<std::mutex> lock(slotsLock);
+  if (catchCount == 0 || --catchCount > 0) return;
   for (int i = 0; i < signalCount; ++i)
     if (caught[i]) {
       sigaction(endingSignals[i], &previousActions[i], nullptr);
@@ -61,21 +71,26 @@ void restoreEndingSignals() {
 
 EndingSignalsHeld::EndingSignalsHeld() {
   const sigset_t held = endingSignalSet();
-  sigprocmask(SIG_BLOCK, &held, &previous_);
+  pthread_sigmask(SIG_BLOCK, &held, &previous_);
 }
 
-EndingSignalsHeld::~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+EndingSignalsHeld::~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-bool removeOnSignal(const char* path) {
-  if (!path) {
-    hasPathToRemove = 0;
-    return true;
-  }
+int removeOnSignal(const char* path) {
   const size_t length = std::strlen(path);
-  if (length >= sizeof pathToRemove) return false;
-  std::memcpy(pathToRemove, path, length + 1);
-  hasPathToRemove = 1;
-  return true;
+  if (length >= PATH_MAX) return -1;
+  const std::lock_guard<std::mutex> lock(slotsLock);
+  for (int slot = 0; slot < maxFilesRemovedOnSignal; ++slot) {
+    if (slotInUse[slot].load()) continue;
+    std::memcpy(pathsToRemove[slot], path, length + 1);
+    slotInUse[slot].store(true);
+    return slot;
+  }
+  return -1;
+}
+
+void forgetOnSignal(int slot) {
+  if (slot >= 0 && slot < maxFilesRemovedOnSignal) slotInUse[slot].store(false);
 }
 
 }  // namespace pictool

@@ -11,6 +11,7 @@ namespace pictool {
 
 int runInfo(const std::vector<std::string>& files, const CommonOptions& options);
 int runConvert(const ConvertRequest& request, const CommonOptions& options);
+int runBatch(const BatchRequest& batch, const CommonOptions& options);
 
 }  // namespace pictool
 
