@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "picture/core/picture.h"
@@ -534,18 +535,41 @@ TEST(DescribedSize, AFileChangedSinceItsDescriptionIsRefused) {
       ASSERT_EQ(PIC_OK, save(16, 16));
       int width = 0, height = 0, mode = 0, colours = 0;
       ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
-      ASSERT_EQ(PIC_OK, save(laterSide, laterSide == 16 ? 2 : 16));  // other sides, or another colour count
+      ASSERT_EQ(PIC_OK, save(laterSide, 16));
       std::vector<uint8_t> red(size_t(width) * height, 7), green(red), blue(red);
       std::vector<int32_t> map(size_t(colours), 7);
       const int status = mapped ? picLoadMap(path.c_str(), red.data(), map.data())
                                 : picLoadRGB(path.c_str(), red.data(), green.data(), blue.data());
-      const bool sameSize = laterSide == 16 && !mapped;  // a true-colour load needs no colour count
-      if (!sameSize) {
+      if (laterSide != 16) {
         EXPECT_EQ(PIC_ERR_DATA, status) << laterSide;
         EXPECT_EQ(std::vector<uint8_t>(red.size(), 7), red) << "nothing is written";
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A refusal names its check; a success, and another thread, see none.
+TEST(Reasons, ARefusalNamesItsCheckUntilTheNextOperation) {
+  const std::string path = tempPath("reason.bmp");
+  const RgbImage image = makeTestImage(20, 10);
+  ASSERT_EQ(PIC_OK, picSaveRGB(20, 10, PIC_DRIVER_BMP, image.red.data(), image.green.data(), image.blue.data(),
+                               path.c_str()));
+  EXPECT_EQ(picLastReason(), nullptr);
+  picSetPixelLimitThread(100);
+  std::vector<uint8_t> red(200), green(200), blue(200);
+  EXPECT_EQ(PIC_ERR_DATA, picLoadRGB(path.c_str(), red.data(), green.data(), blue.data()));
+  ASSERT_NE(picLastReason(), nullptr);
+  EXPECT_STREQ(picLastReason(), "over the pixel limit");
+  const char* elsewhere = "unset";
+  std::thread([&] { elsewhere = picLastReason(); }).join();
+  EXPECT_EQ(elsewhere, nullptr);
+  picClearThreadSettings();
+  EXPECT_EQ(PIC_OK, picLoadRGB(path.c_str(), red.data(), green.data(), blue.data()));
+  EXPECT_EQ(picLastReason(), nullptr);
 }
 
 }  // namespace

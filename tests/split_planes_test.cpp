@@ -64,4 +64,34 @@ TEST(SplitPlanes, FastPackAgreesWithThePlainLoopAndUndoesTheSplit) {
     }
 }
 
+TEST(UnpackIndices, TablesAgreeWithThePlainLoopAtEveryWidth) {
+  // The plain loop itself, on two bytes: 1011 0010 and 0111 1110.
+  const uint8_t known[] = {0xb2, 0x7e};
+  const struct {
+    int bits;
+    bool invert;
+    std::vector<uint8_t> indices;
+  } cases[] = {{1, false, {1, 0, 1, 1, 0, 0, 1, 0, 0, 1}}, {1, true, {0, 1, 0, 0, 1, 1, 0, 1, 1, 0}},
+               {2, false, {2, 3, 0, 2, 1}},                  {4, false, {11, 2, 7}},
+               {4, true, {4, 13, 8}},                        {8, true, {0x4d, 0x81}}};
+  for (const auto& c : cases) {
+    std::vector<uint8_t> plain(c.indices.size());
+    picUnpackIndicesPlain(known, c.bits, int(plain.size()), c.invert, plain.data());
+    EXPECT_EQ(plain, c.indices) << c.bits << " bits";
+  }
+  std::vector<uint8_t> packed(300);
+  for (size_t i = 0; i < packed.size(); ++i) packed[i] = uint8_t(i * 37 + i / 7);
+  for (int bits : {1, 2, 4, 8})
+    for (bool invert : {false, true})
+      for (int width = 1; width <= 300; ++width) {
+        // Exactly the bytes the width needs, so that a sanitizer sees one byte more read.
+        const std::vector<uint8_t> source(packed.begin(), packed.begin() + (width * bits + 7) / 8);
+        std::vector<uint8_t> fast(size_t(width) + 1, guard), plain = fast;
+        picUnpackIndices(source.data(), bits, width, invert, fast.data());
+        picUnpackIndicesPlain(source.data(), bits, width, invert, plain.data());
+        ASSERT_EQ(fast, plain) << bits << " bits, width " << width << (invert ? ", inverted" : "");
+        EXPECT_EQ(fast[size_t(width)], guard);
+      }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "picture/core/picture.h"
 
@@ -25,6 +26,43 @@ picDriver* picTargaDriver(void);
 picFile* picNewFile();
 void picFreeFile(picFile* file);
 
+// The description every driver gives: sides, colour mode, compression and
+// colours (0 for true colour); the other fields keep what the driver sets.
+inline void picDescribe(picFile* file, int width, int height, int colourMode, int compression, int colours) {
+  file->width = width;
+  file->height = height;
+  file->colourMode = colourMode;
+  file->compression = compression;
+  file->colours = colourMode == PIC_MAP ? colours : 0;
+}
+
+// A driver's state, value-initialised (a plain record comes zero-filled), or
+// null when memory runs out; freed with picDeleteState. Records that libjpeg
+// or libpng may longjmp across hold nothing with a destructor.
+template <typename State>
+State* picNewState() {
+  return new (std::nothrow) State();
+}
+template <typename State>
+void picDeleteState(State* state) {
+  delete state;
+}
+
+// Refusals say why: a driver or operation that refuses a file records a short
+// constant reason ("16-bit samples", "run passes the row") and returns the
+// status, picRefuse(PIC_ERR_DATA, "tiles"). The first reason recorded in an
+// operation stands; operations clear it as they start (picClearReason) and
+// after success (picOperationResult). picLastReason reads it (picture.h).
+int picRefuse(int status, const char* reason);
+void picClearReason();
+int picOperationResult(int status);
+
+// Indices packed 1, 2, 4 or 8 bits each, most significant first, one to a
+// byte; with `invert`, each index i becomes (2^bits - 1) - i. Reads
+// ceil(width * bits / 8) bytes. The plain loop is the reference it is tested against.
+void picUnpackIndices(const uint8_t* packed, int bitsPerIndex, int width, bool invert, uint8_t* indices);
+void picUnpackIndicesPlain(const uint8_t* packed, int bitsPerIndex, int width, bool invert, uint8_t* indices);
+
 // PIC_OK when width and height are positive and width * height, and
 // width * bytesPerPixel, fit an int; PIC_ERR_DATA otherwise. Values come in
 // 64 bits so that callers can pass header fields before narrowing them.
@@ -35,6 +73,20 @@ int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel = 1);
 // before it allocates anything the header sizes.
 int picCheckReadSize(int64_t width, int64_t height, int64_t bytesPerPixel = 1);
 bool picWithinPixelLimit(int64_t width, int64_t height);
+
+// Colour maps shorter than their indices. A caller sizes its map from
+// `colours`, so a colour-mapped reader whose file holds fewer palette entries
+// than its indices' bits can address describes every index those bits allow
+// (at most 256) and gives the entries the file lacks as black, as other
+// readers show them. A palette that covers its indices is described as it is.
+inline int picColoursForIndices(int paletteEntries, int bitsPerIndex) {
+  const int reach = bitsPerIndex >= 8 ? PIC_MAX_COLOURS : bitsPerIndex > 0 ? 1 << bitsPerIndex : 1;
+  return paletteEntries < reach ? reach : paletteEntries;
+}
+// Blackens map[paletteEntries .. colours): the entries past the file's palette.
+inline void picFillMissingColours(int32_t* map, int paletteEntries, int colours) {
+  for (int i = paletteEntries < 0 ? 0 : paletteEntries; i < colours && i < PIC_MAX_COLOURS; ++i) map[i] = 0;
+}
 
 // Calls the resolution callback when one is installed.
 void picCallResolution(const char* fileName, double* xRes, double* yRes, int* unit);

@@ -90,14 +90,15 @@ int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
     const bool accepted = status == PIC_OK || (purpose == Purpose::describe &&
                                                (status == PIC_ERR_DATA || status == PIC_ERR_COMPRESSION));
     if (accepted && file) {
-      if (!describable(file)) return PIC_ERR_DATA;
+      if (!describable(file)) return picRefuse(PIC_ERR_DATA, "impossible picture size or colour count");
       // Whatever the driver said: a caller must not size planes from it.
-      if (!picWithinPixelLimit(file->width, file->height)) return PIC_ERR_DATA;
-      if (purpose == Purpose::load && !loadable(driver, file)) return PIC_ERR_DATA;
+      if (!picWithinPixelLimit(file->width, file->height)) return picRefuse(PIC_ERR_DATA, "over the pixel limit");
+      if (purpose == Purpose::load && !loadable(driver, file))
+        return picRefuse(PIC_ERR_DATA, "the driver has no line reader for it");
       return PIC_OK;
     }
     image->close();
-    if (status == PIC_OK) return PIC_ERR_DATA;  // a driver that claimed success without a file
+    if (status == PIC_OK) return picRefuse(PIC_ERR_DATA, "the driver gave no open file");
     if (status != PIC_ERR_FORMAT) return status;
   }
   image->driver = nullptr;
@@ -229,7 +230,7 @@ int saveInterleaved(OpenImage& image, const Progress& progress, const uint8_t* p
 
 const char* picVersion(void) { return versionTag + sizeof(versionTag) - 4; }
 
-int picFileFormat(const char* fileName, int* format) {
+static int picFileFormatImpl(const char* fileName, int* format) {
   if (!format) return PIC_ERR_FORMAT;
   OpenImage image;
   const int status = findDriver(fileName, Purpose::describe, &image);
@@ -241,7 +242,7 @@ int picFileFormat(const char* fileName, int* format) {
   return status;
 }
 
-int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours) {
+static int picImageInfoImpl(const char* fileName, int* width, int* height, int* colourMode, int* colours) {
   OpenImage image;
   const int status = findDriver(fileName, Purpose::describe, &image);
   // A picture over the pixel limit is described, and refused.
@@ -256,7 +257,7 @@ int picImageInfo(const char* fileName, int* width, int* height, int* colourMode,
   return status;
 }
 
-int picImageStatus(const char* fileName) {
+static int picImageStatusImpl(const char* fileName) {
   OpenImage image;
   return findDriver(fileName, Purpose::load, &image);
 }
@@ -271,10 +272,11 @@ int loadRGB(const char* fileName, int expectedWidth, int expectedHeight, uint8_t
   OpenImage image;
   int status = findDriver(fileName, Purpose::load, &image);
   if (status != PIC_OK) return status;
-  if (!matchesDescription(fileName, image.file)) return PIC_ERR_DATA;
+  if (!matchesDescription(fileName, image.file))
+    return picRefuse(PIC_ERR_DATA, "the file changed since it was described");
   if (expectedWidth > 0 &&
       (image.file->width != expectedWidth || image.file->height != expectedHeight))
-    return PIC_ERR_DATA;
+    return picRefuse(PIC_ERR_DATA, "not the size the planes were made for");
   const Progress progress(fileName, 0);
   progress.start();
   uint8_t* planes[3] = {red, green, blue};
@@ -291,23 +293,25 @@ int loadRGB(const char* fileName, int expectedWidth, int expectedHeight, uint8_t
 
 }  // namespace
 
-int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
+static int picLoadRGBImpl(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
   return loadRGB(fileName, 0, 0, red, green, blue);
 }
 
-int picLoadRGBSized(const char* fileName, int width, int height, uint8_t* red, uint8_t* green,
+static int picLoadRGBSizedImpl(const char* fileName, int width, int height, uint8_t* red, uint8_t* green,
                     uint8_t* blue) {
   if (width <= 0 || height <= 0) return PIC_ERR_DATA;
   return loadRGB(fileName, width, height, red, green, blue);
 }
 
-int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {
+static int picLoadMapImpl(const char* fileName, uint8_t* indices, int32_t* map) {
   if (!indices || !map) return PIC_ERR_DATA;
   OpenImage image;
   const int status = findDriver(fileName, Purpose::load, &image);
   if (status != PIC_OK) return status;
   picFile* file = image.file;
-  if (!matchesDescription(fileName, file) || file->colourMode != PIC_MAP) return PIC_ERR_DATA;
+  if (!matchesDescription(fileName, file))
+    return picRefuse(PIC_ERR_DATA, "the file changed since it was described");
+  if (file->colourMode != PIC_MAP) return picRefuse(PIC_ERR_DATA, "true colour, not a colour map");
   const Progress progress(fileName, 0);
   progress.start();
   if (image.driver->readMap(file, map) != 0) return PIC_ERR_READ;
@@ -320,7 +324,7 @@ int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {
   return PIC_OK;
 }
 
-int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint8_t* green,
+static int picSaveRGBImpl(int width, int height, int format, const uint8_t* red, const uint8_t* green,
                const uint8_t* blue, const char* fileName) {
   if (!red || !green || !blue) return PIC_ERR_DATA;
   OpenImage image;
@@ -337,7 +341,7 @@ int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint
   return finishSave(image);
 }
 
-int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
+static int picSaveMapImpl(int width, int height, int format, const uint8_t* indices, int colours,
                const int32_t* map, const char* fileName) {
   if (!indices || !map || colours < 0 || colours > PIC_MAX_COLOURS) return PIC_ERR_DATA;
   OpenImage image;
@@ -356,4 +360,41 @@ int picSaveMap(int width, int height, int format, const uint8_t* indices, int co
   if (!file->mapFirst && image.driver->writeMap(file, map) != 0) return PIC_ERR_WRITE;
   progress.finish();
   return finishSave(image);
+}
+
+// Every operation starts with no reason recorded and ends with none after a success.
+int picFileFormat(const char* fileName, int* format) {
+  picClearReason();
+  return picOperationResult(picFileFormatImpl(fileName, format));
+}
+int picImageInfo(const char* fileName, int* width, int* height, int* colourMode, int* colours) {
+  picClearReason();
+  return picOperationResult(picImageInfoImpl(fileName, width, height, colourMode, colours));
+}
+int picImageStatus(const char* fileName) {
+  picClearReason();
+  return picOperationResult(picImageStatusImpl(fileName));
+}
+int picLoadRGB(const char* fileName, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  picClearReason();
+  return picOperationResult(picLoadRGBImpl(fileName, red, green, blue));
+}
+int picLoadRGBSized(const char* fileName, int width, int height, uint8_t* red, uint8_t* green,
+                         uint8_t* blue) {
+  picClearReason();
+  return picOperationResult(picLoadRGBSizedImpl(fileName, width, height, red, green, blue));
+}
+int picLoadMap(const char* fileName, uint8_t* indices, int32_t* map) {
+  picClearReason();
+  return picOperationResult(picLoadMapImpl(fileName, indices, map));
+}
+int picSaveRGB(int width, int height, int format, const uint8_t* red, const uint8_t* green,
+               const uint8_t* blue, const char* fileName) {
+  picClearReason();
+  return picOperationResult(picSaveRGBImpl(width, height, format, red, green, blue, fileName));
+}
+int picSaveMap(int width, int height, int format, const uint8_t* indices, int colours,
+               const int32_t* map, const char* fileName) {
+  picClearReason();
+  return picOperationResult(picSaveMapImpl(width, height, format, indices, colours, map, fileName));
 }

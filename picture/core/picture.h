@@ -151,6 +151,11 @@ int64_t picGetPixelLimit(void);             /* the limit this thread's reads use
 
 /* A status code in words ("no driver recognises the file", ...), for messages. */
 const char* picStatusText(int status);
+/* Which check refused the calling thread's last operation, in a few words
+ * ("16-bit samples", "run length passes the row"), or null: after a success,
+ * and for failures no check names (a file that cannot be opened). Constant
+ * text; valid until the thread's next operation. */
+const char* picLastReason(void);
 
 /* Operations. */
 int picFileFormat(const char* fileName, int* format);

@@ -142,9 +142,10 @@ void picFreeFile(picFile* file) { std::free(file); }
 
 int picCheckImageSize(int64_t width, int64_t height, int64_t bytesPerPixel) {
   const int64_t limit = 0x7fffffff;
-  if (width <= 0 || height <= 0 || bytesPerPixel <= 0) return PIC_ERR_DATA;
-  if (width > limit || height > limit || bytesPerPixel > limit) return PIC_ERR_DATA;
-  if (width * height > limit || width * bytesPerPixel > limit) return PIC_ERR_DATA;
+  if (width <= 0 || height <= 0 || bytesPerPixel <= 0) return picRefuse(PIC_ERR_DATA, "a side of no pixels");
+  if (width > limit || height > limit || bytesPerPixel > limit || width * height > limit ||
+      width * bytesPerPixel > limit)
+    return picRefuse(PIC_ERR_DATA, "sides too large for the library");
   return PIC_OK;
 }
 
@@ -165,5 +166,5 @@ bool picWithinPixelLimit(int64_t width, int64_t height) {
 int picCheckReadSize(int64_t width, int64_t height, int64_t bytesPerPixel) {
   const int status = picCheckImageSize(width, height, bytesPerPixel);
   if (status != PIC_OK) return status;
-  return picWithinPixelLimit(width, height) ? PIC_OK : PIC_ERR_DATA;
+  return picWithinPixelLimit(width, height) ? PIC_OK : picRefuse(PIC_ERR_DATA, "over the pixel limit");
 }
