@@ -149,10 +149,11 @@ int convert(const ConvertRequest& request, const CommonOptions& options) {
   if (status != PIC_OK) return report(inputName, message);
   Image image;
   status = load(input, &bar, &image);
+  const char* reason = picLastReason();
   bar.stopFollowingLibrary();
   const std::string stopped = input.stoppedNote();
   if (status != PIC_OK)
-    return report(inputName, describeFailure(status, input.description()) + (stopped.empty() ? "" : " (" + stopped + ")"));
+    return report(inputName, describeFailure(status, input.description(), reason) + (stopped.empty() ? "" : " (" + stopped + ")"));
   if (!stopped.empty()) bar.erase(), std::fprintf(stderr, "pictool: %s: %s; what came after was not used\n", inputName.c_str(), stopped.c_str());
   status = prepare(target, request, &bar, &image);
   if (status != PIC_OK) return report(inputName, status == PIC_INTERRUPTED ? "interrupted" : "not enough memory to reduce its colours");

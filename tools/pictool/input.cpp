@@ -67,6 +67,8 @@ int fill(int fd, size_t target, std::vector<uint8_t>* bytes, bool* ended, int64_
 
 }  // namespace
 
+std::string statusInWords(int status, const Description& description);
+
 int64_t inputBound(int64_t pixels) {
   const int64_t most = INT64_MAX / 2;
   return pixels > (most - inputSlackBytes) / inputBytesPerPixel ? most : pixels * inputBytesPerPixel + inputSlackBytes;
@@ -93,6 +95,7 @@ void Input::describe() {
   d = Description();
   d.status = picImageInfo(memoryName_, &d.width, &d.height, &d.mode, &d.colours);
   d.verdict = d.status == PIC_OK ? picImageStatus(memoryName_) : d.status;
+  d.reason = picLastReason();
   if (d.status == PIC_OK || d.overPixelLimit()) picFileFormat(memoryName_, &d.format);
 }
 
@@ -133,7 +136,7 @@ int Input::read(bool describeOnly, const ReadProgress& progress, std::string* me
     target = std::min(memoryFileLimit, bytes_.size() * 4);
   }
   if (description_.verdict != PIC_OK || describeOnly) {
-    *message = describeFailure(description_.verdict, description_);
+    *message = describeFailure(description_.verdict, description_, description_.reason);
     return description_.verdict;
   }
 
@@ -152,7 +155,7 @@ int Input::read(bool describeOnly, const ReadProgress& progress, std::string* me
     stoppedAtBound_ = got > 0;
   }
   describe();
-  *message = describeFailure(description_.verdict, description_);
+  *message = describeFailure(description_.verdict, description_, description_.reason);
   return description_.verdict;
 }
 
@@ -162,7 +165,14 @@ std::string Input::stoppedNote() const {
          std::to_string(description_.width) + " x " + std::to_string(description_.height) + " picture can need";
 }
 
-std::string describeFailure(int status, const Description& description) {
+std::string describeFailure(int status, const Description& description, const char* reason) {
+  const std::string words = statusInWords(status, description);
+  // The pixel limit says it all already.
+  if (!reason || status == PIC_OK || description.overPixelLimit()) return words;
+  return words + " (" + reason + ")";
+}
+
+std::string statusInWords(int status, const Description& description) {
   switch (status) {
     case PIC_OK: return "";
     case PIC_ERR_READ: return "the data ends early: the file is cut or damaged";

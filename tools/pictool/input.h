@@ -27,6 +27,7 @@ struct Description {
   int status = -99;  // picImageInfo's answer
   int verdict = -99;  // picImageStatus's: whether it loads
   int format = 0, width = 0, height = 0, mode = 0, colours = 0;
+  const char* reason = nullptr;  // the check that refused it (picLastReason), or null
   int64_t pixels() const { return int64_t(width) * height; }
   bool overPixelLimit() const;
 };
@@ -68,8 +69,9 @@ class MemoryFiles {
   MemoryFiles& operator=(const MemoryFiles&) = delete;
 };
 
-// The library's messages in words for a status a description or load gave.
-std::string describeFailure(int status, const Description& description);
+// The library's messages in words for a status a description or load gave,
+// with the check that refused it when the library names one.
+std::string describeFailure(int status, const Description& description, const char* reason);
 
 }  // namespace pictool
 
