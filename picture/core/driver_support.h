@@ -158,6 +158,42 @@ struct picLineBlock {
   int lineBytes = 0, linesPerBlock = 0, linesLeft = 0, linesHeld = 0, nextLine = 0;
 };
 
+// A stream read through a window: look at up to n bytes ahead, then consume
+// what was used. A memory file's bytes are shown where they lie; any other
+// stream is read a block at a time into a buffer that keeps the bytes not yet
+// consumed (the one read-ahead buffer of every driver). The end of the data
+// is told apart from a read error. While it is in use, the driver reads the
+// stream through it alone; release() leaves the stream just past what was consumed.
+class picInputWindow {
+ public:
+  // False when the block cannot be had. `blockBytes` bounds what one look shows.
+  bool start(picBinFile* stream, int blockBytes = 32768);
+  // Shows up to n bytes from the position: returns how many (fewer only at the
+  // end of the data or after a read error); *bytes is valid until the next call.
+  int look(int n, const uint8_t** bytes);
+  void consume(int n) { next_ += n; }  // at most what the last look showed
+  int get() {  // the next byte, or -1 at the end or on an error
+    const uint8_t* byte;
+    if (next_ == held_ && look(1, &byte) < 1) return -1;
+    return view_[next_++];
+  }
+  bool read(void* destination, int n);  // exactly n bytes, or false
+  bool skip(int64_t n);                 // false when the data ends first
+  int64_t position() const { return viewStart_ + next_; }
+  bool failed() const { return failed_; }  // a read error, not the end of the data
+  bool ended() const { return ended_; }
+  void release();  // the stream moved to position()
+
+ private:
+  picBinFile* stream_ = nullptr;
+  std::unique_ptr<uint8_t[]> block_;
+  int capacity_ = 0;
+  const uint8_t* view_ = nullptr;  // the bytes shown; view_[next_] is the next one
+  int64_t viewStart_ = 0;           // the stream position of view_[0]
+  int held_ = 0, next_ = 0;
+  bool inPlace_ = false, failed_ = false, ended_ = false;
+};
+
 // Little- and big-endian fields of a header held in memory.
 inline uint16_t picGetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t picGetLE32(const uint8_t* p) {

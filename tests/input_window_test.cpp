@@ -1,0 +1,109 @@
+// The read-ahead window: the same bytes in place (memory files) and through
+// its block (other streams) whatever the sizes asked, the stream left where
+// the consumed bytes end, and the end of the data told apart from a read error.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "picture/core/driver_support.h"
+#include "picture/core/picture.h"
+#include "support/image_peer.h"
+
+namespace {
+
+struct Reading {
+  std::vector<uint8_t> bytes;
+  long endPosition = -1;
+  bool ended = false, failed = false;
+};
+
+// Starting 3 bytes in: looks of growing sizes, consuming part of each, a skip, then reads to the end.
+Reading readThrough(const char* name, int blockBytes) {
+  Reading r;
+  picBinFile* stream = picBinOpen(name, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!stream) return r;
+  picBinSeekSet(stream, 3);
+  picInputWindow window;
+  EXPECT_TRUE(window.start(stream, blockBytes));
+  for (int n = 1; n <= 16; n += 3) {  // no look larger than the smallest block
+    const uint8_t* bytes;
+    const int shown = window.look(n, &bytes);
+    r.bytes.insert(r.bytes.end(), bytes, bytes + shown / 2);
+    window.consume(shown / 2);
+  }
+  EXPECT_TRUE(window.skip(5));
+  for (int c; (c = window.get()) >= 0;) r.bytes.push_back(uint8_t(c));
+  r.ended = window.ended();
+  r.failed = window.failed();
+  window.release();
+  r.endPosition = picBinTell(stream);
+  picBinClose(stream);
+  return r;
+}
+
+TEST(InputWindow, MemoryAndDiskStreamsShowTheSameBytes) {
+  std::vector<uint8_t> file(5000);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 31 + i / 256);
+  const std::string path = writeTempFile("window.bin", file);
+  std::vector<uint8_t> expected;
+  size_t at = 3;
+  for (int n = 1; n <= 16; n += 3) {  // no look larger than the smallest block
+    expected.insert(expected.end(), file.begin() + long(at), file.begin() + long(at + size_t(n / 2)));
+    at += size_t(n / 2);
+  }
+  expected.insert(expected.end(), file.begin() + long(at + 5), file.end());
+  for (int blockBytes : {16, 100, 4096, 65536}) {
+    const Reading disk = readThrough(path.c_str(), blockBytes);
+    EXPECT_EQ(disk.bytes, expected) << blockBytes;
+    EXPECT_TRUE(disk.ended && !disk.failed);
+    EXPECT_EQ(disk.endPosition, long(file.size()));
+  }
+  char name[64];
+  picMemoryFileName(name, sizeof name, file.data(), int(file.size()));
+  picUseMemoryFiles();
+  const Reading memory = readThrough(name, 16);
+  picUseDiskFiles();
+  EXPECT_EQ(memory.bytes, expected);
+  EXPECT_TRUE(memory.ended && !memory.failed);
+  EXPECT_EQ(memory.endPosition, long(file.size()));
+}
+
+// A table whose reads fail after the first 40 bytes: an error, not the end.
+long failingRead(void* stream, void* buffer, long n) {
+  long* offset = static_cast<long*>(stream);
+  if (*offset >= 40) return -1;
+  std::memset(buffer, 'x', size_t(n));
+  *offset += n;
+  return n;
+}
+long offsetHeld = 0;
+bool streamFailed = false;
+
+TEST(InputWindow, AReadErrorIsNotTheEndOfTheData) {
+  picFileOps ops = {};
+  ops.open = [](const char*, int) -> void* { return offsetHeld = 0, streamFailed = false, &offsetHeld; };
+  ops.close = [](void*) { return 0; };
+  ops.size = [](void*) -> long { return 1000; };
+  ops.read = [](void* stream, void* buffer, long n) -> long {
+    const long got = failingRead(stream, buffer, n);
+    streamFailed = got < 0;
+    return got < 0 ? 0 : got;
+  };
+  ops.error = [](void*) { return streamFailed ? 1 : 0; };
+  ops.tell = [](void* stream) -> long { return *static_cast<long*>(stream); };
+  ops.seekSet = [](void* stream, long offset) { return *static_cast<long*>(stream) = offset, 0; };
+  picSetFileOps(&ops);
+  picBinFile* stream = picBinOpen("any", PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  ASSERT_NE(stream, nullptr);
+  picInputWindow window;
+  ASSERT_TRUE(window.start(stream, 16));
+  std::vector<uint8_t> bytes(100);
+  EXPECT_FALSE(window.read(bytes.data(), 100));
+  EXPECT_TRUE(window.failed());
+  EXPECT_FALSE(window.ended());
+  picBinClose(stream);
+  picUseDiskFiles();
+}
+
+}  // namespace
