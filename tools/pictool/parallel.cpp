@@ -21,14 +21,15 @@ void runInParallel(size_t count, int jobs, const std::function<void(size_t)>& wo
     return;
   }
   std::atomic<size_t> next{0};
+  std::atomic<int> running{jobs};
   std::vector<std::thread> workers;
-  {
-    const EndingSignalsHeld held;  // the workers start with them held
-    for (int j = 0; j < jobs; ++j)
-      workers.emplace_back([&] {
-        for (size_t i; (i = next++) < count;) work(i);
-      });
-  }
+  const EndingSignalsHeld held;  // on this thread, and on the workers, which inherit it
+  for (int j = 0; j < jobs; ++j)
+    workers.emplace_back([&] {
+      for (size_t i; (i = next++) < count;) work(i);
+      --running;
+    });
+  waitEndingSignals([&] { return running.load() == 0; });
   for (std::thread& worker : workers) worker.join();
 }
 

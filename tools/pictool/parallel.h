@@ -12,8 +12,8 @@ int jobCount(int requested, size_t items);
 
 // Runs work(i) for every i below `count` on `jobs` threads, each taking the
 // next index when it is free (so at most `jobs` items are in work at once),
-// and returns when all are done. The ending signals are held on the workers,
-// so that their handler runs on the calling thread, which only waits.
+// and returns when all are done. The ending signals are held on every thread
+// meanwhile; the calling thread waits for them (waitEndingSignals).
 void runInParallel(size_t count, int jobs, const std::function<void(size_t)>& work);
 
 }  // namespace pictool

@@ -243,17 +243,9 @@ bool PendingOutput::makeTemporaryIn(const std::string& folder, const std::string
   int error;
   {
     const EndingSignalsHeld held;
-    temporaryFd_ = mkostemp(&path[0], O_CLOEXEC);
+    temporaryFd_ = createRemovedOnSignal(&path, &signalSlot_);
     error = errno;
-    signalSlot_ = temporaryFd_ >= 0 ? removeOnSignal(path.c_str()) : -1;
     temporaryExists_ = temporaryFd_ >= 0;
-    if (temporaryFd_ >= 0 && signalSlot_ < 0) {  // no removal on a signal could be promised
-      unlink(path.c_str());
-      close(temporaryFd_);
-      temporaryFd_ = -1;
-      temporaryExists_ = false;
-      error = ENAMETOOLONG;
-    }
   }
   errno = error;
   if (temporaryFd_ < 0) return false;

@@ -3,10 +3,12 @@
 // progress bar) and _exit, all async-signal-safe.
 #include "tools/pictool/signals.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -36,9 +38,13 @@ sigset_t endingSignalSet() {
   return set;
 }
 
-extern "C" void removeAndExit(int signal) {
+void removeAll() {
   for (int slot = 0; slot < maxFilesRemovedOnSignal; ++slot)
     if (slotInUse[slot].load()) unlink(pathsToRemove[slot]);
+}
+
+extern "C" void removeAndExit(int signal) {
+  removeAll();
   eraseProgressBarFromSignal();
   _exit(128 + signal);
 }
@@ -76,21 +82,48 @@ EndingSignalsHeld::EndingSignalsHeld() {
 
 EndingSignalsHeld::~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-int removeOnSignal(const char* path) {
-  const size_t length = std::strlen(path);
-  if (length >= PATH_MAX) return -1;
-  const std::lock_guard<std::mutex> lock(slotsLock);
-  for (int slot = 0; slot < maxFilesRemovedOnSignal; ++slot) {
-    if (slotInUse[slot].load()) continue;
-    std::memcpy(pathsToRemove[slot], path, length + 1);
-    slotInUse[slot].store(true);
-    return slot;
+int createRemovedOnSignal(std::string* pathTemplate, int* slot) {
+  *slot = -1;
+  if (pathTemplate->size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return -1;
   }
-  return -1;
+  const std::lock_guard<std::mutex> lock(slotsLock);
+  int free = 0;
+  while (free < maxFilesRemovedOnSignal && slotInUse[free].load()) ++free;
+  if (free == maxFilesRemovedOnSignal) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  const int fd = mkostemp(&(*pathTemplate)[0], O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::memcpy(pathsToRemove[free], pathTemplate->c_str(), pathTemplate->size() + 1);
+  slotInUse[free].store(true);
+  *slot = free;
+  return fd;
 }
 
 void forgetOnSignal(int slot) {
   if (slot >= 0 && slot < maxFilesRemovedOnSignal) slotInUse[slot].store(false);
+}
+
+void waitEndingSignals(const std::function<bool()>& finished) {
+  sigset_t waited;
+  sigemptyset(&waited);
+  for (int signal : endingSignals) {
+    struct sigaction action;
+    if (sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) sigaddset(&waited, signal);
+  }
+  const struct timespec pause = {0, 50 * 1000 * 1000};
+  while (!finished()) {
+    const int signal = sigtimedwait(&waited, nullptr, &pause);
+    if (signal <= 0) continue;
+    // Held while the files go and the process ends: no worker registers another.
+    slotsLock.lock();
+    removeAll();
+    eraseProgressBarFromSignal();
+    _exit(128 + signal);
+  }
 }
 
 }  // namespace pictool

@@ -8,6 +8,9 @@
 
 #include <signal.h>
 
+#include <functional>
+#include <string>
+
 namespace pictool {
 
 // Counted: the handlers stay until as many restores as catches were made.
@@ -30,12 +33,19 @@ class EndingSignalsHeld {
 // At most this many files can wait for removal at once (conversions in flight).
 const int maxFilesRemovedOnSignal = 64;
 
-// Registers a file the handlers remove: its slot, or -1 when the path is
-// longer than any the system opens or every slot is taken. Call it, and
-// forgetOnSignal, while the signals are held, so that the file's existence
-// and the handlers' view change together.
-int removeOnSignal(const char* path);
+// Creates a file from `pathTemplate` (mkostemp: the name completed in place)
+// and registers it for removal, under the lock waitEndingSignals takes, so no
+// file of a batch is ever left unregistered. The descriptor, or -1 with errno
+// set (ENAMETOOLONG when no slot is free). Call it, and forgetOnSignal, while
+// the signals are held, so that a handler on this thread sees either both or neither.
+int createRemovedOnSignal(std::string* pathTemplate, int* slot);
 void forgetOnSignal(int slot);  // a slot of -1 is ignored
+
+// For a batch on several threads, each with the signals held: waits on the
+// calling thread until `finished()` holds (asked a few times a second), and on
+// an ending signal removes every registered file and ends the process as the
+// handler does. Signals ignored from the start stay ignored.
+void waitEndingSignals(const std::function<bool()>& finished);
 
 }  // namespace pictool
 
