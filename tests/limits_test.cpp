@@ -1,6 +1,7 @@
 // Resource bounds against hostile files: the pixel limit, the memory a load
-// takes inside the library, and loads of files that end after a header
-// claiming a huge picture. Every format, through the public operations.
+// takes inside the library, loads of files that end after a header claiming a
+// huge picture, and indices that reach past a file's palette. Every format,
+// through the public operations.
 //
 // Memory is counted by a hook on the heap: in a sanitized build the
 // sanitizer's allocation hooks, otherwise malloc and its relatives defined
@@ -489,6 +490,172 @@ TEST_F(PixelLimit, TinyFilesClaimingLargePicturesUnderTheLimitTakeLittleMemory) 
   uint8_t red = 0, green = 0, blue = 0;
   EXPECT_EQ(PIC_ERR_DATA, picLoadRGBSized(path.c_str(), 1, 1, &red, &green, &blue));
   EXPECT_GE(peakBytes - before, size_t(2000000));
+}
+
+// ---- Indices past the palette, and PNG chunks claiming 2 GB.
+
+void putPngChunk(Bytes& b, const char* type, const Bytes& data, uint32_t claimed) {
+  put32be(b, claimed);  // may be more than the chunk holds
+  Bytes chunk(type, type + 4);
+  chunk.insert(chunk.end(), data.begin(), data.end());
+  b.insert(b.end(), chunk.begin(), chunk.end());
+  put32be(b, uint32_t(crc32(0, chunk.data(), uInt(chunk.size()))));
+}
+
+// A whole PNG: rows are the filtered image data (a filter byte before each
+// row, every pass's rows when interlaced); `extra` chunks come before it.
+Bytes pngWith(int width, int height, int depth, int colourType, bool interlaced, const Bytes& palette,
+              const Bytes& rows, const Bytes& extra = {}) {
+  Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  Bytes header;
+  put32be(header, uint32_t(width));
+  put32be(header, uint32_t(height));
+  header.insert(header.end(), {uint8_t(depth), uint8_t(colourType), 0, 0, uint8_t(interlaced)});
+  putPngChunk(b, "IHDR", header, 13);
+  if (!palette.empty()) putPngChunk(b, "PLTE", palette, uint32_t(palette.size()));
+  b.insert(b.end(), extra.begin(), extra.end());
+  uLongf size = compressBound(uLong(rows.size()));
+  Bytes data(size);
+  compress(data.data(), &size, rows.data(), uLong(rows.size()));
+  data.resize(size);
+  putPngChunk(b, "IDAT", data, uint32_t(size));
+  putPngChunk(b, "IEND", {}, 0);
+  return b;
+}
+
+// GIF codes of `bits` bits, least significant bit first.
+Bytes gifCodes(std::initializer_list<int> codes, int bits) {
+  Bytes out;
+  uint32_t pending = 0;
+  int held = 0;
+  for (int code : codes) {
+    pending |= uint32_t(code) << held;
+    for (held += bits; held >= 8; held -= 8, pending >>= 8) out.push_back(uint8_t(pending));
+  }
+  if (held > 0) out.push_back(uint8_t(pending));
+  return out;
+}
+
+// Four pixels, one line, whose palette holds two entries, red and green: the
+// indices are 0, 1 and two that pass the palette.
+const int32_t shortRed = 0xff0000, shortGreen = 0x00ff00;
+
+Bytes shortBmp() {  // 4-bit indices
+  Bytes b = {'B', 'M'};
+  put32le(b, 0);            // file size: unused
+  put32le(b, 0);            // reserved
+  put32le(b, 14 + 40 + 8);  // data offset, behind two palette entries
+  put32le(b, 40);           // information header
+  put32le(b, 4);            // width
+  put32le(b, 1);            // height
+  put16le(b, 1);            // planes
+  put16le(b, 4);            // bits per pixel
+  for (int i = 0; i < 4; ++i) put32le(b, 0);  // compression, image size, resolution
+  put32le(b, 2);            // colours used
+  put32le(b, 0);            // important colours
+  b.insert(b.end(), {0, 0, 255, 0, 0, 255, 0, 0});  // blue, green, red, 0: red, green
+  b.insert(b.end(), {0x01, 0x9f, 0, 0});             // indices 0, 1, 9, 15; the row padded to 4 bytes
+  return b;
+}
+
+Bytes shortGif() {  // a 2-entry table, 8-bit LZW codes
+  Bytes b;
+  putText(b, "GIF89a");
+  put16le(b, 4);                                        // screen width
+  put16le(b, 1);                                        // screen height
+  b.insert(b.end(), {0x80, 0, 0, 255, 0, 0, 0, 255, 0});  // a global table of 2: red, green
+  b.push_back(0x2C);                                    // image descriptor
+  put32le(b, 0);                                        // left, top
+  put16le(b, 4);
+  put16le(b, 1);
+  b.insert(b.end(), {0, 8});  // no local table; code size 8
+  const Bytes codes = gifCodes({256, 0, 1, 200, 255, 257}, 9);  // clear, four indices, end
+  b.push_back(uint8_t(codes.size()));
+  b.insert(b.end(), codes.begin(), codes.end());
+  b.insert(b.end(), {0, 0x3B});  // block terminator, trailer
+  return b;
+}
+
+Bytes shortTarga() {  // 8-bit indices
+  Bytes b = {0, 1, 1};  // no identification, a map, colour-mapped
+  put16le(b, 0);        // the map's first index
+  put16le(b, 2);        // map length
+  b.push_back(24);      // map entry bits
+  put32le(b, 0);        // origin
+  put16le(b, 4);        // width
+  put16le(b, 1);        // height
+  b.insert(b.end(), {8, 0x20});                        // index bits, top line first
+  b.insert(b.end(), {0, 0, 255, 0, 255, 0, 0, 1, 200, 255});  // map (blue, green, red), indices
+  return b;
+}
+
+Bytes shortSun() {  // 8-bit indices
+  Bytes b;
+  put32be(b, 0x59a66a95);
+  put32be(b, 4);  // width
+  put32be(b, 1);  // height
+  put32be(b, 8);  // depth
+  put32be(b, 4);  // data length
+  put32be(b, 1);  // standard
+  put32be(b, 1);  // map of separate planes
+  put32be(b, 6);  // map length: two entries
+  b.insert(b.end(), {255, 0, 0, 255, 0, 0, 0, 1, 200, 255});  // reds, greens, blues, indices
+  return b;
+}
+
+Bytes shortPcx() {  // 8-bit indices, version 2: the header's 16 colours, no palette behind the data
+  Bytes b(128, 0);
+  b[0] = 10, b[1] = 2, b[3] = 8;           // manufacturer, version, not encoded, bits
+  b[8] = 3;                                // xmax
+  b[16] = 255, b[20] = 255;                // header palette: red, green, then black
+  b[65] = 1, b[66] = 4;                    // planes, bytes per line
+  b.insert(b.end(), {0, 1, 100, 255});
+  return b;
+}
+
+Bytes shortPng(const Bytes& extra = {}) {  // 2-bit indices 0, 1, 2, 3
+  return pngWith(4, 1, 2, 3, false, {255, 0, 0, 0, 255, 0}, {0, 0x1b}, extra);
+}
+
+// Every colour-mapped reader describes the colours its indices reach; the
+// entries past the file's palette are black, and so are their pixels.
+TEST(ShortPalettes, DescribeEveryColourTheIndicesReachAndShowBlackPastThePalette) {
+  const struct {
+    const char* name;
+    Bytes bytes;
+    int colours;
+    std::vector<uint8_t> indices;
+  } cases[] = {
+      {"palette.bmp", shortBmp(), 16, {0, 1, 9, 15}},      {"palette.gif", shortGif(), 256, {0, 1, 200, 255}},
+      {"palette.tga", shortTarga(), 256, {0, 1, 200, 255}}, {"palette.ras", shortSun(), 256, {0, 1, 200, 255}},
+      {"palette.pcx", shortPcx(), 256, {0, 1, 100, 255}},  {"palette.png", shortPng(), 4, {0, 1, 2, 3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = writeTempFile(std::string("limits-") + c.name, c.bytes);
+    int width = 0, height = 0, mode = -1, colours = -1;
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, &mode, &colours));
+    EXPECT_EQ(PIC_MAP, mode);
+    EXPECT_EQ(c.colours, colours);
+    std::vector<uint8_t> indices(4);
+    std::vector<int32_t> map(PIC_MAX_COLOURS, 0x123456);
+    ASSERT_EQ(PIC_OK, picLoadMap(path.c_str(), indices.data(), map.data()));
+    EXPECT_EQ(c.indices, indices);
+    std::vector<int32_t> expected(size_t(c.colours), 0);
+    expected[0] = shortRed, expected[1] = shortGreen;
+    EXPECT_EQ(expected, std::vector<int32_t>(map.begin(), map.begin() + c.colours));
+
+    RgbImage image;
+    ASSERT_EQ(PIC_OK, libraryLoadRGB(path, &image));
+    EXPECT_EQ(std::vector<uint32_t>({0xff0000, 0x00ff00, 0, 0}),
+              std::vector<uint32_t>({image.at(0, 0), image.at(1, 0), image.at(2, 0), image.at(3, 0)}));
+    // Saved as described, the picture is one other readers take.
+    const std::string saved = tempPath("limits-short.bmp");
+    ASSERT_EQ(PIC_OK, picSaveMap(4, 1, PIC_DRIVER_BMP, indices.data(), colours, map.data(), saved.c_str()));
+    RgbImage byPeer;
+    ASSERT_TRUE(peerDecode(saved, &byPeer));
+    EXPECT_EQ(0u, countDifferences(image, byPeer));
+  }
 }
 
 }  // namespace

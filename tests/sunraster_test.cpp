@@ -81,10 +81,13 @@ TEST(SunRaster, RoundTripsEveryWriterOptionOnDiskAndInMemory) {
       MappedImage fromDisk, fromMemory;
       ASSERT_EQ(PIC_OK, libraryLoadMap(path, &fromDisk));
       ASSERT_EQ(PIC_OK, memoryLoadMap(memoryBytes, &fromMemory));
+      // 8-bit indices are described with 256 colours, black past the map written.
+      std::vector<int32_t> map = image.map;
+      map.resize(PIC_MAX_COLOURS, 0);
       EXPECT_EQ(image.indices, fromDisk.indices);
-      EXPECT_EQ(image.map, fromDisk.map);
+      EXPECT_EQ(map, fromDisk.map);
       EXPECT_EQ(image.indices, fromMemory.indices);
-      EXPECT_EQ(image.map, fromMemory.map);
+      EXPECT_EQ(map, fromMemory.map);
     } else {
       expectRgbRoundTrip(makeTestImage(c.width, c.height, unsigned(c.height)), c.format, path);
     }

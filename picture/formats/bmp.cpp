@@ -7,7 +7,9 @@
 // true colour. Refuses other headers (PIC_ERR_FORMAT), other bit depths
 // (PIC_ERR_DATA) and other compressions, 4-bit run-length among them
 // (PIC_ERR_COMPRESSION). Rows past an end-of-bitmap code are blank; any other
-// end of the data fails the row.
+// end of the data fails the row. A colour-mapped file is described with
+// 2^depth colours whatever its colours-used field says; the entries past the
+// palette the field sizes are black.
 // Memory: one stored row; run-length data: the bytes from the first row to the
 // end of the file, read once.
 #include <algorithm>
@@ -45,6 +47,7 @@ struct BmpState {
   picLineBlock rows;                      // reading uncompressed rows
   int coreHeader = 0;
   uint32_t paletteOffset = 0;  // the palette follows the information header
+  int paletteEntries = 0;      // entries the file's palette holds
   uint32_t masks[3] = {};  // red, green, blue
   int shifts[3] = {};
   int topDown = 0;
@@ -209,7 +212,11 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   switch (header.bitCount) {
     case 1: case 4: case 8:
       file->colourMode = PIC_MAP;
-      file->colours = 1 << header.bitCount;
+      // A colours-used field of 0, or one the depth cannot use, means all of them.
+      state->paletteEntries = header.coloursUsed != 0 && header.coloursUsed < (1u << header.bitCount)
+                                  ? int(header.coloursUsed)
+                                  : 1 << header.bitCount;
+      file->colours = picColoursForIndices(state->paletteEntries, header.bitCount);
       break;
     case 16: case 24: case 32:
       file->colourMode = PIC_RGB;
@@ -219,8 +226,6 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
       file->colourMode = PIC_RGB;
       return PIC_ERR_DATA;
   }
-  if (header.coloursUsed != 0 && header.coloursUsed < uint32_t(file->colours))
-    file->colours = int32_t(header.coloursUsed);
 
   switch (header.compression) {
     case bmpUncompressed:
@@ -385,14 +390,15 @@ int readMap(picFile* file, int32_t* map) {
   BmpState* state = stateOf(file);
   const int entrySize = state->coreHeader ? 3 : 4;
   uint8_t palette[PIC_MAX_COLOURS * 4];
-  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
+  const int entries = std::min(state->paletteEntries, PIC_MAX_COLOURS);
   picBinSeekSet(state->file, int(state->paletteOffset));
-  if (picBinError(state->file) || !readExactly(state->file, palette, colours * entrySize))
+  if (picBinError(state->file) || !readExactly(state->file, palette, entries * entrySize))
     return PIC_ERR_READ;
-  for (int i = 0; i < colours; ++i) {
+  for (int i = 0; i < entries; ++i) {
     const uint8_t* entry = palette + i * entrySize;
     map[i] = picEncodeColour(entry[2], entry[1], entry[0]);
   }
+  picFillMissingColours(map, entries, file->colours);
   return PIC_OK;
 }
 

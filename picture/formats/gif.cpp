@@ -1,6 +1,8 @@
 // GIF images. Reads the first image of a GIF87a or GIF89a file, interlaced or
 // not, with its local colour table or else the global one, and any LZW code
-// size from 1 to 8 bits; extensions before the image are passed over. Writes
+// size from 1 to 8 bits; extensions before the image are passed over. A table
+// shorter than the code size addresses (2 entries for 8-bit codes) is
+// described with 2^(code size) colours, the entries past it black. Writes
 // single-image GIF87a files with a 256-entry global colour table, compressed
 // with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
 // compression). Colour-mapped images only: refuses true colour, and sides
@@ -84,6 +86,7 @@ struct ByteReader {
 struct picGifState {
   picBinFile* file;
   long mapOffset;  // of the colour table the image uses
+  int tableColours;  // entries of that table
   int lzw;         // writing: 1 = LZW, 0 = plain 9-bit codes
   int pass;        // interlace pass of the next line
   int interlaced;
@@ -157,6 +160,9 @@ int readHeader(picFile* file, picGifState* state) {
 
   const int codeSize = reader.get();
   if (codeSize < 0) return PIC_ERR_READ;
+  // Codes of codeSize bits reach 2^codeSize indices, whatever the table holds.
+  state->tableColours = file->colours;
+  if (codeSize <= 8) file->colours = picColoursForIndices(state->tableColours, codeSize);
   if (picCheckReadSize(file->width, file->height) != PIC_OK ||
       !gifLzwStartDecoder(&state->decoder, codeSize))
     return PIC_ERR_DATA;
@@ -257,13 +263,14 @@ bool transferAt(picBinFile* stream, long offset, Transfer transfer) {
 
 int readMap(picFile* file, int32_t* map) {
   picGifState* state = stateOf(file);
-  const int colours = std::min(file->colours, PIC_MAX_COLOURS);
+  const int entries = std::min(state->tableColours, PIC_MAX_COLOURS);
   uint8_t table[gifTableBytes];
   if (!transferAt(state->file, state->mapOffset,
-                  [&] { return picBinRead(state->file, table, 3 * colours) == 3 * colours; }))
+                  [&] { return picBinRead(state->file, table, 3 * entries) == 3 * entries; }))
     return PIC_ERR_READ;
-  for (int i = 0; i < colours; ++i)
+  for (int i = 0; i < entries; ++i)
     map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
+  picFillMissingColours(map, entries, file->colours);
   return PIC_OK;
 }
 

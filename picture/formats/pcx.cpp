@@ -292,10 +292,11 @@ int readEndPalette(picBinFile* stream, uint8_t* palette) {
 
 int readMap(picFile* file, int32_t* map) {
   PcxState* state = stateOf(file);
-  // Entries the file does not give stay black.
-  uint8_t palette[pcxEndPaletteSize] = {};
+  uint8_t palette[pcxEndPaletteSize];
+  int entries = pcxHeaderPaletteSize / 3;
   if (state->version == pcxWrittenVersion && state->bitsTotal == 8) {
     if (readEndPalette(state->file, palette) != PIC_OK) return PIC_ERR_READ;
+    entries = PIC_MAX_COLOURS;
   } else if (state->version == pcxVersionNoPalette) {
     std::memcpy(palette, defaultPalette, pcxHeaderPaletteSize);
   } else {
@@ -309,9 +310,12 @@ int readMap(picFile* file, int32_t* map) {
     std::memset(palette, 0, 3);
     std::memset(palette + 3, 255, 3);
   }
+  // 8-bit files without the palette behind their data have 16 colours of
+  // their own; the rest are black.
   const int colours = file->colours < PIC_MAX_COLOURS ? file->colours : PIC_MAX_COLOURS;
-  for (int i = 0; i < colours; ++i)
+  for (int i = 0; i < colours && i < entries; ++i)
     map[i] = picEncodeColour(palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]);
+  picFillMissingColours(map, entries, colours);
   return PIC_OK;
 }
 

@@ -1,15 +1,17 @@
 // PNG files through libpng, on the binary file layer (so from and to memory as
 // well). Reads every colour type and depth: palette (1 to 8 bits) and grey of
-// 8 bits or fewer as index lines with the palette or a grey ramp; grey of 16
-// bits, grey with alpha, RGB and RGBA as red, green and blue lines; 16-bit
-// samples reduced to 8 with rounding; interlaced files too. Alpha (an alpha
-// channel, or a tRNS chunk) is dropped, not composited: the library has no
-// alpha, and the stored colours are the picture's own, which is what Pillow's
-// convert("RGB") and ImageMagick give for an opaque result, so both can judge
-// our decodes; compositing over black would darken whatever is partly
-// transparent, a choice no reader of the file could guess. Writes 8-bit RGB
-// from true colour and 8-bit palette files from colour-mapped images, deflated
-// (PIC_COMP_NONE stores the deflate blocks uncompressed); refuses PIC_COMP_LZW.
+// 8 bits or fewer as index lines with the palette or a grey ramp (a palette
+// shorter than its depth addresses is described with 2^depth colours, the
+// entries past it black); grey of 16 bits, grey with alpha, RGB and RGBA as
+// red, green and blue lines; 16-bit samples reduced to 8 with rounding;
+// interlaced files too. Alpha (an alpha channel, or a tRNS chunk) is dropped,
+// not composited: the library has no alpha, and the stored colours are the
+// picture's own, which is what Pillow's convert("RGB") and ImageMagick give
+// for an opaque result, so both can judge our decodes; compositing over black
+// would darken whatever is partly transparent, a choice no reader of the file
+// could guess. Writes 8-bit RGB from true colour and 8-bit palette files from
+// colour-mapped images, deflated (PIC_COMP_NONE stores the deflate blocks
+// uncompressed); refuses PIC_COMP_LZW.
 // The resolution travels through the callback: read from pHYs (pixels per
 // metre as PIC_RES_CM, the unknown unit as PIC_RES_NONE with its aspect
 // values), written as pHYs when the callback names a unit.
@@ -310,14 +312,17 @@ void setFields(picFile* file, PngState* state, int width, int height, int colour
   file->currentLine = height - 1;
 }
 
-// The palette, or a grey ramp of 2^depth levels.
+// The palette, black up to 2^depth when it is shorter, or a grey ramp of
+// 2^depth levels; returns the colour count.
 int buildMap(PngState* state, const PngHeader& header) {
   if (header.colourType == PNG_COLOR_TYPE_PALETTE) {
     png_colorp palette = nullptr;
-    int colours = 0;
-    if (!png_get_PLTE(state->png, state->info, &palette, &colours) || colours < 1 || colours > PIC_MAX_COLOURS)
+    int entries = 0;
+    if (!png_get_PLTE(state->png, state->info, &palette, &entries) || entries < 1 || entries > PIC_MAX_COLOURS)
       return 0;
-    for (int i = 0; i < colours; ++i) state->map[i] = picEncodeColour(palette[i].red, palette[i].green, palette[i].blue);
+    for (int i = 0; i < entries; ++i) state->map[i] = picEncodeColour(palette[i].red, palette[i].green, palette[i].blue);
+    const int colours = picColoursForIndices(entries, header.depth);
+    picFillMissingColours(state->map, entries, colours);
     return colours;
   }
   const int colours = 1 << header.depth;

@@ -3,7 +3,9 @@
 // Reads 1- and 8-bit colour-mapped or grey images and 24- and 32-bit true
 // colour, in blue-green-red order or (type 3) red-green-blue order; a 32-bit
 // pixel carries an unused byte before its colours. Run-length data is one
-// stream over the whole image, so a run may go on into the next line.
+// stream over the whole image, so a run may go on into the next line. A map
+// shorter than the depth addresses (2 or 256 entries) is described with that
+// many colours, the entries past it black.
 // Writes 8-bit colour-mapped and 24-bit files, always uncompressed (also when
 // run-length is asked for). Refuses other depths, maps of more than 256
 // entries, and every compression code but none and run-length.
@@ -47,6 +49,7 @@ struct SunState {
   uint32_t type;
   uint32_t mapType;
   uint32_t mapLength;
+  int mapEntries;  // colours the file's map holds
   int lineLength;
   std::unique_ptr<uint8_t[]> lineBuffer;
   picLineBlock rows;  // uncompressed lines
@@ -147,10 +150,13 @@ int describe(const SunHeader& header, picFile* file, SunState* state) {
   state->mapLength = header.mapLength;
   file->compression = header.type == sunTypeRunLength ? PIC_COMP_RLE : PIC_COMP_NONE;
   file->colours = header.depth == 1 ? 2 : header.depth == 8 ? 256 : 0;
-  if (header.depth <= 8 && header.mapType != sunMapNone) file->colours = int(header.mapLength / 3);
   if (header.mapLength > sunMaxMapBytes) {
     file->colours = 0;
     return PIC_ERR_DATA;
+  }
+  if (header.depth <= 8 && header.mapType != sunMapNone) {
+    state->mapEntries = int(header.mapLength / 3);
+    file->colours = picColoursForIndices(state->mapEntries, state->depth);
   }
   if (picCheckReadSize(file->width, file->height, 4) != PIC_OK) return PIC_ERR_DATA;
   state->lineLength = int(lineLengthOf(file->width, state->depth));
@@ -245,17 +251,19 @@ int readMap(picFile* file, int32_t* map) {
     return PIC_OK;
   }
   uint8_t bytes[sunMaxMapBytes];
-  const int size = 3 * colours;
+  const int entries = std::min(state->mapEntries, colours);
+  const int size = 3 * entries;
   picBinSeekSet(state->file, sunHeaderSize);
   if (picBinError(state->file) || (size > 0 && picBinRead(state->file, bytes, size) != size) ||
       picBinError(state->file))
     return PIC_ERR_READ;
-  for (int i = 0; i < colours; ++i) {
+  for (int i = 0; i < entries; ++i) {
     if (state->mapType == sunMapTriplets)
       map[i] = picEncodeColour(bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
     else
-      map[i] = picEncodeColour(bytes[i], bytes[colours + i], bytes[2 * colours + i]);
+      map[i] = picEncodeColour(bytes[i], bytes[entries + i], bytes[2 * entries + i]);
   }
+  picFillMissingColours(map, entries, colours);
   return PIC_OK;
 }
 

@@ -4,9 +4,12 @@
 // indices of 1, 4 or 8 bits (run-length: 8) with maps of 15, 16, 24 or 32-bit
 // entries, pixels of 15, 16, 24 or 32 bits, grey of 1, 4 or 8 bits; either line
 // order, and lines stored right to left (descriptor bit 0x10) mirrored back;
-// run-length packets may run on into the next line. Writes colour-mapped
-// images as 8-bit indices with a 24-bit map and true colour as 24-bit pixels,
-// uncompressed or run-length encoded, top line first.
+// run-length packets may run on into the next line. A colour-mapped file is
+// described with its map's first index plus its length, or with 2^depth
+// colours when its indices reach further; entries below the first and past the
+// map are black. Writes colour-mapped images as 8-bit indices with a 24-bit
+// map and true colour as 24-bit pixels, uncompressed or run-length encoded,
+// top line first.
 // The format has no magic number and is tried last, so the header is checked
 // strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
 // Memory: one line of stored pixels and, for run-length data, a 64 KB input buffer.
@@ -309,7 +312,7 @@ picFile* openRead(const char* fileName, int* status) {
   file->colourMode = type == typeTrueColour ? PIC_RGB : PIC_MAP;
   file->compression = isRunLength(state->imageType) ? PIC_COMP_RLE : PIC_COMP_NONE;
   if (type == typeMapped)
-    file->colours = state->mapFirst + state->mapLength;
+    file->colours = picColoursForIndices(state->mapFirst + state->mapLength, state->depth);
   else if (type == typeGrey)
     file->colours = state->depth <= 8 ? 1 << state->depth : PIC_MAX_COLOURS;
   file->planar = 0;
@@ -405,10 +408,11 @@ int readMap(picFile* file, int32_t* map) {
   picBinSeekSet(state->stream, int(state->mapOffset));
   if (picBinRead(state->stream, entries.get(), bytes) != bytes || picBinError(state->stream))
     return PIC_ERR_READ;
-  // Indices count from the map's first entry; entries below it are black.
-  for (int i = 0; i < state->mapFirst && i < colours; ++i) map[i] = 0;
+  // Indices count from the map's first entry; entries below it and past the map are black.
+  picFillMissingColours(map, 0, std::min(state->mapFirst, colours));
   for (int i = 0; i < state->mapLength && state->mapFirst + i < colours; ++i)
     map[state->mapFirst + i] = decodeColour(entries.get() + size_t(i) * size_t(entryBytes), entryBytes);
+  picFillMissingColours(map, state->mapFirst + state->mapLength, colours);
   return PIC_OK;
 }
 
