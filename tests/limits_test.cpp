@@ -658,4 +658,32 @@ TEST(ShortPalettes, DescribeEveryColourTheIndicesReachAndShowBlackPastThePalette
   }
 }
 
+// libpng would allocate what an ancillary chunk claims before finding the
+// file ends: chunks the driver does not use are skipped unread, so a file of a
+// hundred bytes costs no more than its picture, described or loaded.
+TEST(PngChunks, ClaimingTwoGigabytesAreSkippedUnread) {
+  ASSERT_TRUE(hooksInstalled);
+  // Each type claims 2^31 - 1 bytes before the image data; last, the file
+  // without such a chunk, whose indices pass its palette.
+  for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL", "eXIf", "iCCP", "prVt", ""}) {
+    SCOPED_TRACE(*type ? type : "indices past the palette");
+    Bytes chunk;
+    if (*type) putPngChunk(chunk, type, {'k', 'e', 'y', 0, 0, 'v', 'a', 'l', 'u', 'e'}, 0x7fffffff);
+    const Bytes bytes = shortPng(chunk);
+    const int status = *type ? PIC_ERR_READ : PIC_OK;  // the file ends inside the chunk
+    const std::string path = writeTempFile("limits-chunk.png", bytes);
+    const size_t before = liveBytes;
+    peakBytes = liveBytes;
+    int colours = 0;
+    EXPECT_EQ(status, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, &colours));
+    uint8_t indices[4] = {};
+    int32_t map[PIC_MAX_COLOURS];
+    EXPECT_EQ(status, picLoadMap(path.c_str(), indices, map));
+    EXPECT_LE(peakBytes - before, heapBound(4, bytes.size()));
+    if (status == PIC_OK) {
+      for (const uint8_t index : indices) EXPECT_LT(int(index), colours);
+    }
+  }
+}
+
 }  // namespace

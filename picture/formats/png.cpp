@@ -14,7 +14,9 @@
 // uncompressed); refuses PIC_COMP_LZW.
 // The resolution travels through the callback: read from pHYs (pixels per
 // metre as PIC_RES_CM, the unknown unit as PIC_RES_NONE with its aspect
-// values), written as pHYs when the callback names a unit.
+// values), written as pHYs when the callback names a unit. Every other
+// ancillary chunk (text, profiles, suggested palettes, unknown chunks...) is
+// skipped unread, whatever length it claims.
 //
 // libpng reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
@@ -49,6 +51,11 @@ const int64_t pngMaxDeflateRatio = 1032;
 const int64_t pngMaxInterlacedBytes = int64_t(256) << 20;
 const png_alloc_size_t pngMaxChunkBytes = 8u << 20;
 const png_uint_32 pngMaxCachedChunks = 256;
+// libpng only warns of an ancillary chunk longer than the chunk limit, and
+// would allocate for a text, profile or suggested-palette chunk claiming 2 GB;
+// chunks it is told never to keep it passes over unread instead.
+const png_byte pngUnusedChunk[] = "tRNS";  // alpha is dropped, see above
+const png_byte pngUsedChunk[] = "pHYs";
 const double pngCentimetresPerMetre = 100.0;
 const double pngInchesPerMetre = 100.0 / 2.54;
 const double pngMaxPixelsPerUnit = 2147483647.0;  // pHYs fields are 31-bit
@@ -207,6 +214,12 @@ bool guardedReadInfo(PngState* state, const PngHeader* header) {
   png_set_chunk_malloc_max(state->png, pngMaxChunkBytes);
   png_set_chunk_cache_max(state->png, pngMaxCachedChunks);
   png_set_compression_buffer_size(state->png, pngDataPiece);
+  // Never keep an unknown chunk nor any ancillary one libpng knows (its own
+  // list: tEXt, zTXt, iTXt, sPLT, pCAL, sCAL, eXIf, iCCP and the rest), nor
+  // tRNS; then pHYs is read again as usual.
+  png_set_keep_unknown_chunks(state->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(state->png, PNG_HANDLE_CHUNK_NEVER, pngUnusedChunk, 1);
+  png_set_keep_unknown_chunks(state->png, PNG_HANDLE_CHUNK_AS_DEFAULT, pngUsedChunk, 1);
   png_read_info(state->png, state->info);
 
   if (header->depth < 8) png_set_packing(state->png);  // a byte an index, values kept
