@@ -686,4 +686,43 @@ TEST(PngChunks, ClaimingTwoGigabytesAreSkippedUnread) {
   }
 }
 
+// The bytes of an interlaced picture's image data: every pass's rows, a filter
+// byte before each.
+size_t adam7Bytes(int width, int height, int bytesPerPixel) {
+  const int x0[] = {0, 4, 0, 2, 0, 1, 0}, dx[] = {8, 8, 4, 4, 2, 2, 1};
+  const int y0[] = {0, 0, 4, 0, 2, 0, 1}, dy[] = {8, 8, 8, 4, 4, 2, 2};
+  size_t total = 0;
+  for (int pass = 0; pass < 7; ++pass) {
+    const size_t columns = width > x0[pass] ? size_t((width - x0[pass] + dx[pass] - 1) / dx[pass]) : 0;
+    const size_t rows = height > y0[pass] ? size_t((height - y0[pass] + dy[pass] - 1) / dy[pass]) : 0;
+    if (columns > 0) total += rows * (1 + columns * size_t(bytesPerPixel));
+  }
+  return total;
+}
+
+// An interlaced picture is held whole while it is decoded, so every size the
+// pixel limit lets through loads: in three bytes a pixel for true colour, one
+// for indices, and what a few lines take.
+TEST_F(PixelLimit, InterlacedPngsUpToTheLimitLoad) {
+  ASSERT_TRUE(hooksInstalled);
+  const int side = 2048;
+  picSetPixelLimit(int64_t(side) * side);
+  for (const int colourType : {2, 3}) {
+    SCOPED_TRACE(colourType == 2 ? "RGB" : "palette");
+    const int bytesPerPixel = colourType == 2 ? 3 : 1;
+    const Bytes palette = colourType == 3 ? Bytes(768, 9) : Bytes{};
+    const std::string path = writeTempFile(
+        "limits-interlaced.png",
+        pngWith(side, side, 8, colourType, true, palette, Bytes(adam7Bytes(side, side, bytesPerPixel), 0)));
+    std::vector<uint8_t> planes(size_t(3) * side * side);
+    const size_t before = liveBytes;
+    peakBytes = liveBytes;
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(PIC_OK, picLoadRGB(path.c_str(), planes.data(), planes.data() + side * side,
+                                 planes.data() + 2 * side * side));
+    EXPECT_EQ(colourType == 2 ? 0 : 9, planes[0]);
+    EXPECT_LE(peakBytes - before, size_t(bytesPerPixel) * side * side + heapBound(side, 0));
+  }
+}
+
 }  // namespace

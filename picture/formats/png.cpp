@@ -27,8 +27,9 @@
 // claim a huge one (it is described, and its load fails with PIC_ERR_READ as a
 // cut file's does), and libpng's own user limits guard the same ground.
 // Memory: a 64 KB input buffer, libpng's state and one line; an interlaced
-// image is held whole, at most 256 MB and no more than its deflate data could
-// expand to (1032 bytes for each byte of the file).
+// image is held whole, a byte a pixel for indices and three for true colour:
+// at most three times the pixel limit (384 MB at the default), and no more
+// than its deflate data could expand to (1032 bytes for each byte of the file).
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -47,8 +48,6 @@ const int pngChunk = 64 << 10;
 const uint32_t pngMaxSide = 1u << 20;
 // Deflate expands a byte into at most 1032: data beyond that is not in the file.
 const int64_t pngMaxDeflateRatio = 1032;
-// Interlaced files are decoded whole before the first line.
-const int64_t pngMaxInterlacedBytes = int64_t(256) << 20;
 const png_alloc_size_t pngMaxChunkBytes = 8u << 20;
 const png_uint_32 pngMaxCachedChunks = 256;
 // libpng only warns of an ancillary chunk longer than the chunk limit, and
@@ -191,8 +190,6 @@ int checkSizes(const PngHeader& header, int64_t fileSize) {
   if (header.width == 0 || header.height == 0 || header.width > pngMaxSide || header.height > pngMaxSide)
     return PIC_ERR_DATA;
   if (picCheckReadSize(header.width, header.height, 8) != PIC_OK) return PIC_ERR_DATA;
-  const int64_t decoded = int64_t(header.width) * header.height * (readsAsMap(header) ? 1 : 3);
-  if (header.interlace != 0 && decoded > pngMaxInterlacedBytes) return PIC_ERR_DATA;
   const int64_t bits = int64_t(header.width) * header.depth * samplesPerPixel(header.colourType);
   const int64_t stored = int64_t(header.height) * (1 + (bits + 7) / 8);
   if (stored > fileSize * pngMaxDeflateRatio) return PIC_ERR_READ;
