@@ -114,6 +114,9 @@ inline picFile* picOpenResult(int* status, int code, picFile* result) {
   return result;
 }
 
+// Whether the processor has SSSE3, for the vectorised paths chosen at run time.
+bool picHasSsse3();
+
 // Interleaves one line of three planes into 3-byte pixels, samples in the
 // order given: (red, green, blue) for RGB files, (blue, green, red) for BGR.
 // Vectorised like picSplitPixels; the plain loop is its reference.

@@ -129,18 +129,23 @@ __attribute__((target("ssse3"))) void packShuffled(const uint8_t* first, const u
   picPackPixelsPlain(first + x, second + x, third + x, width - x, pixels);
 }
 
-bool hasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
-
 }  // namespace
 #endif
+
+bool picHasSsse3() {
+#ifdef PIC_SPLIT_SSSE3
+  // Constant for the process; a function-local static is initialised once, safely from any thread.
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+#else
+  return false;
+#endif
+}
 
 void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
                     uint8_t* third) {
 #ifdef PIC_SPLIT_SSSE3
-  if (hasSsse3()) {
+  if (picHasSsse3()) {
     if (pixelBytes == 3) return splitShuffled(pixels, width, first, second, third, masks3);
     if (pixelBytes == 4) return splitShuffled(pixels, width, first, second, third, masks4);
   }
@@ -151,7 +156,7 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
 void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
                    uint8_t* pixels) {
 #ifdef PIC_SPLIT_SSSE3
-  if (hasSsse3()) return packShuffled(first, second, third, width, pixels);
+  if (picHasSsse3()) return packShuffled(first, second, third, width, pixels);
 #endif
   picPackPixelsPlain(first, second, third, width, pixels);
 }
