@@ -7,10 +7,9 @@
 // with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
 // compression). Colour-mapped images only: refuses true colour, and sides
 // longer than a 16-bit field holds.
-// Memory: the fixed state (a 4 KB input buffer and the LZW tables); lines are
-// decoded straight into the caller's rows.
+// Memory: the fixed state (the LZW tables, a 4 KB read-ahead block for streams
+// not read in place); lines are decoded straight into the caller's rows.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "picture/core/driver_support.h"
@@ -44,45 +43,6 @@ const int gifPasses = 4;
 const int interlaceStart[gifPasses] = {0, 4, 2, 1};
 const int interlaceStep[gifPasses] = {8, 8, 4, 2};
 
-// Reads the stream through a buffer of its own; never asks past the end.
-struct ByteReader {
-  picBinFile* stream;
-  uint8_t buffer[gifChunk];
-  int length;
-  int next;
-
-  bool refill() {
-    next = 0;
-    length = picBinReadAvailable(stream, buffer, gifChunk);
-    if (length > 0 && !picBinError(stream)) return true;
-    length = 0;
-    return false;
-  }
-  // The next byte, or -1 at the end of the data or on a stream error.
-  int get() {
-    if (next == length && !refill()) return -1;
-    return buffer[next++];
-  }
-  bool read(uint8_t* bytes, int count) {
-    for (int i = 0; i < count; ++i) {
-      const int c = get();
-      if (c < 0) return false;
-      bytes[i] = uint8_t(c);
-    }
-    return true;
-  }
-  bool skip(int count) {
-    while (count > 0) {
-      if (next == length && !refill()) return false;
-      const int step = count < length - next ? count : length - next;
-      next += step;
-      count -= step;
-    }
-    return true;
-  }
-  long tell() const { return picBinTell(stream) - (length - next); }
-};
-
 struct picGifState {
   picBinFile* file;
   long mapOffset;  // of the colour table the image uses
@@ -91,7 +51,7 @@ struct picGifState {
   int pass;        // interlace pass of the next line
   int interlaced;
   // Reading.
-  ByteReader reader;
+  picInputWindow window;
   int blockLeft;   // bytes of the current data sub-block not yet taken
   bool dataEnded;  // the block terminator or the end of the file was met
   GifLzwDecoder decoder;
@@ -108,63 +68,59 @@ int tableColours(int flags) { return 2 << (flags & gifTableSizeBits); }
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, picGifState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
-  std::free(state);
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
 
 // Passes over an extension's label and data sub-blocks.
-bool skipExtension(ByteReader& reader) {
-  if (reader.get() < 0) return false;
+bool skipExtension(picInputWindow& window) {
+  if (window.get() < 0) return false;
   for (;;) {
-    const int size = reader.get();
+    const int size = window.get();
     if (size < 0) return false;
     if (size == 0) return true;
-    if (!reader.skip(size)) return false;
+    if (!window.skip(size)) return false;
   }
 }
 
 // Remembers where a colour table starts and passes over it.
-bool takeTable(ByteReader& reader, int flags, picFile* file, picGifState* state) {
-  file->colours = tableColours(flags);
-  state->mapOffset = reader.tell();
-  return reader.skip(3 * file->colours);
+bool takeTable(picInputWindow& window, int flags, picGifState* state) {
+  state->tableColours = tableColours(flags);
+  state->mapOffset = long(window.position());
+  return window.skip(3 * state->tableColours);
 }
 
 // Reads the screen descriptor and the blocks up to the first image's data,
 // filling the description of the picFile.
 int readHeader(picFile* file, picGifState* state) {
-  ByteReader& reader = state->reader;
+  picInputWindow& window = state->window;
   uint8_t screen[gifScreenSize];
-  if (!reader.read(screen, gifScreenSize)) return PIC_ERR_READ;
-  file->colourMode = PIC_MAP;
-  file->compression = PIC_COMP_RLE;
-  if ((screen[gifScreenFlags] & gifHasTable) &&
-      !takeTable(reader, screen[gifScreenFlags], file, state))
+  if (!window.read(screen, gifScreenSize)) return PIC_ERR_READ;
+  if ((screen[gifScreenFlags] & gifHasTable) && !takeTable(window, screen[gifScreenFlags], state))
     return PIC_ERR_READ;
 
   for (;;) {
-    const int introducer = reader.get();
+    const int introducer = window.get();
     if (introducer < 0) return PIC_ERR_READ;  // the file ends before any image
     if (introducer == gifImage) break;
-    if (introducer != gifExtension || !skipExtension(reader)) return PIC_ERR_FORMAT;
+    if (introducer != gifExtension || !skipExtension(window)) return PIC_ERR_FORMAT;
   }
   uint8_t descriptor[gifDescriptorSize];
-  if (!reader.read(descriptor, gifDescriptorSize)) return PIC_ERR_READ;
-  file->width = picGetLE16(descriptor + gifDescriptorWidth);
-  file->height = picGetLE16(descriptor + gifDescriptorHeight);
+  if (!window.read(descriptor, gifDescriptorSize)) return PIC_ERR_READ;
+  const int width = picGetLE16(descriptor + gifDescriptorWidth);
+  const int height = picGetLE16(descriptor + gifDescriptorHeight);
   const int flags = descriptor[gifDescriptorFlags];
   state->interlaced = (flags & gifInterlaced) != 0;
-  if ((flags & gifHasTable) && !takeTable(reader, flags, file, state)) return PIC_ERR_READ;
+  if ((flags & gifHasTable) && !takeTable(window, flags, state)) return PIC_ERR_READ;
   if (state->mapOffset == 0) return PIC_ERR_READ;
 
-  const int codeSize = reader.get();
+  const int codeSize = window.get();
   if (codeSize < 0) return PIC_ERR_READ;
   // Codes of codeSize bits reach 2^codeSize indices, whatever the table holds.
-  state->tableColours = file->colours;
-  if (codeSize <= 8) file->colours = picColoursForIndices(state->tableColours, codeSize);
-  if (picCheckReadSize(file->width, file->height) != PIC_OK ||
-      !gifLzwStartDecoder(&state->decoder, codeSize))
+  const int colours = codeSize <= 8 ? picColoursForIndices(state->tableColours, codeSize) : state->tableColours;
+  picDescribe(file, width, height, PIC_MAP, PIC_COMP_RLE, colours);
+  if (picCheckReadSize(width, height) != PIC_OK || !gifLzwStartDecoder(&state->decoder, codeSize))
     return PIC_ERR_DATA;
   return PIC_OK;
 }
@@ -181,13 +137,13 @@ picFile* openRead(const char* fileName, int* status) {
   }
 
   picFile* file = picNewFile();
-  auto* state = static_cast<picGifState*>(std::calloc(1, sizeof(picGifState)));
+  auto* state = picNewState<picGifState>();
   if (!file || !state) {
     picBinClose(stream);
     return release(file, state, status, PIC_ERR_OPEN);
   }
   state->file = stream;
-  state->reader.stream = stream;
+  if (!state->window.start(stream, gifChunk)) return release(file, state, status, PIC_ERR_OPEN);
   const int code = readHeader(file, state);
   if (code != PIC_OK && code != PIC_ERR_DATA) return release(file, state, status, code);
   file->planar = 0;
@@ -202,15 +158,11 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   if (colourMode != PIC_MAP || width < 1 || height < 1 || width > gifMaxSide || height > gifMaxSide)
     return picOpenResult(status, PIC_ERR_DATA, nullptr);
   picFile* file = picNewFile();
-  auto* state = static_cast<picGifState*>(std::calloc(1, sizeof(picGifState)));
+  auto* state = picNewState<picGifState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
-  file->width = width;
-  file->height = height;
-  file->colourMode = PIC_MAP;
-  file->compression = compression;
-  file->colours = colours;
+  picDescribe(file, width, height, PIC_MAP, compression, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = height - 1;
@@ -287,27 +239,25 @@ int writeMap(picFile* file, const int32_t* map) {
   return ok ? PIC_OK : PIC_ERR_WRITE;
 }
 
-// The next run of image data bytes already buffered, or 0 once the data has
-// ended (block terminator, end of file or stream error).
+// The next run of image data bytes of the current sub-block, or 0 once the
+// data has ended (block terminator, end of file or stream error).
 int dataRun(picGifState* state, const uint8_t** run) {
-  ByteReader& reader = state->reader;
+  picInputWindow& window = state->window;
   while (state->blockLeft == 0) {
     if (state->dataEnded) return 0;
-    const int size = reader.get();
+    const int size = window.get();
     if (size <= 0) {
       state->dataEnded = true;
       return 0;
     }
     state->blockLeft = size;
   }
-  if (reader.next == reader.length && !reader.refill()) {
+  const int shown = window.look(state->blockLeft, run);
+  if (shown == 0) {
     state->dataEnded = true;
     state->blockLeft = 0;
-    return 0;
   }
-  const int buffered = reader.length - reader.next;
-  *run = reader.buffer + reader.next;
-  return state->blockLeft < buffered ? state->blockLeft : buffered;
+  return shown;
 }
 
 // The buffer row of the next line: top-down, or by interlace passes.
@@ -334,7 +284,7 @@ int readLine(picFile* file, uint8_t* line) {
     size_t used = 0, produced = 0;
     const GifLzwResult result = gifLzwDecode(&state->decoder, run, size_t(available), &used,
                                              line + done, width - done, &produced);
-    state->reader.next += int(used);
+    state->window.consume(int(used));
     state->blockLeft -= int(used);
     done += produced;
     switch (result) {
