@@ -12,7 +12,8 @@
 // top line first.
 // The format has no magic number and is tried last, so the header is checked
 // strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
-// Memory: one line of stored pixels and, for run-length data, a 64 KB input buffer.
+// Memory: one line of stored pixels and, for run-length data from a stream not
+// held in memory, a 64 KB window.
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -52,7 +53,9 @@ const int descriptorTopFirst = 0x20;
 const int maxPacketPixels = 128;
 const int maxPixelBytes = 4;
 const int maxPacketBytes = 1 + maxPacketPixels * maxPixelBytes;
-const int runChunk = 64 * 1024;
+const int runBlock = 64 * 1024;  // the window's block when the file is not in memory
+const int runLook = 16 * 1024;   // bytes one look asks for: many packets, at least one whole
+static_assert(runLook >= maxPacketBytes, "a look that ends inside a packet is not the data's end");
 
 // ---- Pure helpers -------------------------------------------------------
 
@@ -78,19 +81,6 @@ int32_t decodeColour(const uint8_t* p, int bytes) {
     return picEncodeColour(int((word >> 10) & 31) << 3, int((word >> 5) & 31) << 3, int(word & 31) << 3);
   }
   return picEncodeColour(p[2], p[1], p[0]);
-}
-
-// Indices of 1, 4 or 8 bits, most significant first.
-void unpackIndices(const uint8_t* packed, int depth, int width, uint8_t* indices) {
-  if (depth == 8) {
-    std::memcpy(indices, packed, size_t(width));
-    return;
-  }
-  const int perByte = 8 / depth, mask = (1 << depth) - 1;
-  for (int x = 0; x < width; ++x) {
-    const int shift = 8 - depth * (x % perByte + 1);
-    indices[x] = uint8_t((packed[x / perByte] >> shift) & mask);
-  }
 }
 
 void mirror(uint8_t* samples, int width) { std::reverse(samples, samples + width); }
@@ -195,42 +185,22 @@ size_t packLine(const uint8_t* pixels, int count, int pixelBytes, uint8_t* out) 
 
 // ---- Driver state -------------------------------------------------------
 
-// Reads run-length data through a buffer of its own, so that every packet lies
-// wholly in memory when it is decoded.
-struct RunReader {
-  std::unique_ptr<uint8_t[]> buffer;
-  size_t length = 0;
-  size_t next = 0;
-  bool ended = false;
-  RunCarry carry;
-
-  // Tops the buffer up when less than a whole packet is left. False on a stream error.
-  bool fill(picBinFile* stream) {
-    if (ended || length - next >= size_t(maxPacketBytes)) return true;
-    std::memmove(buffer.get(), buffer.get() + next, length - next);
-    length -= next;
-    next = 0;
-    const int got = picBinReadAvailable(stream, buffer.get() + length, int(runChunk - length));
-    if (picBinError(stream)) return false;
-    if (got <= 0) ended = true;
-    length += size_t(got > 0 ? got : 0);
-    return true;
+// Expands one line of run-length packets read through the window; a packet
+// passing the line's end is carried into the next.
+int readRunLine(picInputWindow& window, RunCarry& carry, int pixelBytes, uint8_t* out, int pixels) {
+  int done = 0;
+  while (done < pixels) {
+    const uint8_t* packed;
+    const int shown = window.look(runLook, &packed);
+    int produced = 0;
+    window.consume(int(expandPackets(packed, size_t(shown), pixelBytes, carry,
+                                     out + size_t(done) * size_t(pixelBytes), pixels - done, &produced)));
+    done += produced;
+    // A short look showed all the data left: what it could not finish never will be.
+    if (done < pixels && shown < runLook) return PIC_ERR_READ;
   }
-
-  int line(picBinFile* stream, int pixelBytes, uint8_t* out, int pixels) {
-    int done = 0;
-    while (done < pixels) {
-      if (!fill(stream)) return PIC_ERR_READ;
-      int produced = 0;
-      const size_t used = expandPackets(buffer.get() + next, length - next, pixelBytes, carry,
-                                        out + size_t(done) * size_t(pixelBytes), pixels - done, &produced);
-      next += used;
-      done += produced;
-      if (used == 0 && produced == 0 && ended) return PIC_ERR_READ;  // the data ends inside the line
-    }
-    return PIC_OK;
-  }
-};
+  return PIC_OK;
+}
 
 struct TargaState {
   picBinFile* stream;
@@ -249,7 +219,8 @@ struct TargaState {
   long mapOffset;
   long dataOffset;
   bool linesStarted;
-  RunReader runs;
+  picInputWindow runs;  // run-length lines
+  RunCarry carry;
 };
 
 TargaState* stateOf(picFile* file) { return static_cast<TargaState*>(file->driverData); }
@@ -324,9 +295,7 @@ picFile* openRead(const char* fileName, int* status) {
 
   state->lineBytes = int(lineBytesFor(width, state->depth));
   state->line.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(pixelBytes)]);
-  if (isRunLength(state->imageType)) state->runs.buffer.reset(new (std::nothrow) uint8_t[runChunk]);
-  if (!state->line || (isRunLength(state->imageType) && !state->runs.buffer))
-    return release(file, state, status, PIC_ERR_READ);
+  if (!state->line) return release(file, state, status, PIC_ERR_READ);
   return picOpenResult(status, PIC_OK, file);
 }
 
@@ -436,12 +405,13 @@ int readPixels(picFile* file, const uint8_t** pixels) {
   if (!state->linesStarted) {
     picBinSeekSet(state->stream, int(state->dataOffset));
     state->linesStarted = true;
-    if (!isRunLength(state->imageType) && !state->rows.start(state->lineBytes, file->height))
-      return PIC_ERR_READ;
+    const bool started = isRunLength(state->imageType) ? state->runs.start(state->stream, runBlock)
+                                                       : state->rows.start(state->lineBytes, file->height);
+    if (!started) return PIC_ERR_READ;
   }
   *pixels = state->line.get();
   if (isRunLength(state->imageType))
-    return state->runs.line(state->stream, bytesFor(state->depth), state->line.get(), file->width);
+    return readRunLine(state->runs, state->carry, bytesFor(state->depth), state->line.get(), file->width);
   *pixels = state->rows.next(state->stream);
   return *pixels ? PIC_OK : PIC_ERR_READ;
 }
@@ -452,7 +422,7 @@ int readLine(picFile* file, uint8_t* line) {
   const uint8_t* pixels;
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
-  unpackIndices(pixels, state->depth, file->width, line);
+  picUnpackIndices(pixels, state->depth, file->width, false, line);
   if (state->rightFirst) mirror(line, file->width);
   advance(file);
   return PIC_OK;
