@@ -9,8 +9,8 @@
 // Writes 8-bit colour-mapped and 24-bit files, always uncompressed (also when
 // run-length is asked for). Refuses other depths, maps of more than 256
 // entries, and every compression code but none and run-length.
-// Memory: one stored line, allocated once the data could fill it, and a 16 KB
-// input buffer for run-length data.
+// Memory: one stored line, allocated once the data could fill it, and for
+// run-length data from a stream not held in memory a 64 KB window.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -30,7 +30,8 @@ const uint32_t sunMapSeparate = 1;  // all reds, then all greens, then all blues
 const uint32_t sunMapTriplets = 2;
 const uint32_t sunMaxMapBytes = 3 * PIC_MAX_COLOURS;
 const uint8_t sunRunFlag = 0x80;
-const int sunInputChunk = 16384;
+const int sunInputBlock = 65536;  // the window's block when the file is not in memory
+const int sunInputLook = 16384;   // bytes one look asks for
 const int64_t sunMaxRunPerByte = 86;  // a 3-byte escape gives at most 256 bytes
 
 struct SunHeader {
@@ -53,10 +54,8 @@ struct SunState {
   int lineLength;
   std::unique_ptr<uint8_t[]> lineBuffer;
   picLineBlock rows;  // uncompressed lines
-  // Encoded bytes read ahead of the decoder, and the run in progress.
-  std::unique_ptr<uint8_t[]> input;
-  int inputLength;
-  int inputNext;
+  // Run-length data read through the window, and the run in progress.
+  picInputWindow input;
   RunState run;
 };
 
@@ -175,13 +174,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (headerStatus != PIC_OK) return release(file, state, status, headerStatus);
   const int described = describe(decodeHeader(bytes), file, state);
   file->driverData = state;
-  if (described != PIC_OK) return picOpenResult(status, described, file);
-
-  if (state->type == sunTypeRunLength) {
-    state->input = allocateBytes(sunInputChunk);
-    if (!state->input) return release(file, state, status, PIC_ERR_READ);
-  }
-  return picOpenResult(status, PIC_OK, file);
+  return picOpenResult(status, described, file);
 }
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
@@ -267,7 +260,6 @@ int readMap(picFile* file, int32_t* map) {
   return PIC_OK;
 }
 
-// Fetches the next stored line into the line buffer.
 // The next stored line into *stored: from the block of uncompressed lines, or
 // run-length decoded into the line buffer.
 int readStoredLine(picFile* file, const uint8_t** stored) {
@@ -276,7 +268,6 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
   // The pixel data follows the whole map, whether or not the map is used.
   if (file->currentLine == file->height - 1) {
     picBinSeekSet(stream, int(sunHeaderSize + state->mapLength));
-    state->inputLength = state->inputNext = 0;
     state->run = {0, 0};
     if (picBinError(stream)) return PIC_ERR_READ;
     // The line buffer waits until the data is known to hold a line, so that a
@@ -287,8 +278,9 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
       if (stored * expansion < state->lineLength) return PIC_ERR_READ;
       state->lineBuffer = allocateBytes(size_t(state->lineLength));
     }
-    if (state->type != sunTypeRunLength && !state->rows.start(state->lineLength, file->height))
-      return PIC_ERR_READ;
+    const bool started = state->type == sunTypeRunLength ? state->input.start(stream, sunInputBlock)
+                                                         : state->rows.start(state->lineLength, file->height);
+    if (!started) return PIC_ERR_READ;
   }
   if (!state->lineBuffer) return PIC_ERR_READ;
   uint8_t* line = state->lineBuffer.get();
@@ -300,18 +292,13 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
 
   const size_t length = size_t(state->lineLength);
   size_t produced = 0;
-  uint8_t* input = state->input.get();
   for (;;) {
-    state->inputNext += int(unpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
-                                       line, length, &state->run, &produced));
+    const uint8_t* bytes;
+    const int shown = state->input.look(sunInputLook, &bytes);
+    state->input.consume(int(unpackRuns(bytes, size_t(shown), line, length, &state->run, &produced)));
     if (produced == length) return PIC_OK;
-    // Keep an escape whose count or value has not been read yet, then read on.
-    const int kept = state->inputLength - state->inputNext;
-    std::memmove(input, input + state->inputNext, size_t(kept));
-    const int got = picBinReadAvailable(stream, input + kept, sunInputChunk - kept);
-    if (got <= 0 || picBinError(stream)) return PIC_ERR_READ;
-    state->inputLength = kept + got;
-    state->inputNext = 0;
+    // A short look showed all the data left (an escape may wait for its count or value).
+    if (shown < sunInputLook) return PIC_ERR_READ;
   }
 }
 
@@ -319,12 +306,8 @@ int readLine(picFile* file, uint8_t* line) {
   const uint8_t* stored;
   if (readStoredLine(file, &stored) != PIC_OK) return PIC_ERR_READ;
   const SunState* state = stateOf(file);
-  if (state->depth == 1) {
-    // A set bit selects entry 0: black when the file has no map.
-    for (int x = 0; x < file->width; ++x) line[x] = uint8_t(1 - ((stored[x >> 3] >> (7 - (x & 7))) & 1));
-  } else {
-    std::memcpy(line, stored, size_t(file->width));
-  }
+  // A set bit selects entry 0: black when the file has no map.
+  picUnpackIndices(stored, state->depth, file->width, state->depth == 1, line);
   --file->currentLine;
   return PIC_OK;
 }
