@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "picture/core/driver_support.h"
 #include "picture/core/picture.h"
+#include "picture/formats/pcx_runs.h"
 #include "support/image_peer.h"
 
 namespace {
@@ -385,6 +387,62 @@ TEST(Pcx, RandomRunLengthRowsDecodeCodeByCode) {
       const uint8_t* row = &expected[size_t(y) * rowBytes];
       ASSERT_EQ(uint32_t(row[x] << 16 | row[width + x] << 8 | row[2 * width + x]), image.at(x, y))
           << "row " << y << " pixel " << x;
+    }
+}
+
+// The plain run decoder and every fast path this processor has (the word-wise
+// steps always, the SSSE3 shuffles where picHasSsse3 says so) agree on rows of
+// each kind of stretch and length, the source cut anywhere and decoding going
+// on from there, with room to spare, the row ending with the data or inside it.
+TEST(Pcx, FastRunDecodersAgreeWithThePlainOne) {
+  ASSERT_EQ(picHasSsse3(), picPcxRunDecoderAvailable(picPcxRunDecoder::shuffled));
+  std::vector<picPcxRunDecoder> fast = {picPcxRunDecoder::wordwise};
+  if (picHasSsse3()) fast.push_back(picPcxRunDecoder::shuffled);
+  struct Kind {
+    const char* name;
+    int fewest, most;  // run counts; -1 stands for a literal
+  };
+  const Kind kinds[] = {{"literals", -1, -1},     {"runs of one", 1, 1}, {"runs of 1 to 4", 1, 4},
+                        {"runs of 1 to 7", 1, 7}, {"long runs", 8, 63},  {"runs of none", 0, 0},
+                        {"mixed", -1, 63}};
+  uint32_t seed = 99;
+  auto next = [&seed](int below) { return int((seed = seed * 1103515245u + 12345u) >> 16) % below; };
+  for (const Kind& kind : kinds)
+    for (int codes = 1; codes <= 200; codes += codes < 64 ? 1 : 50) {
+      std::vector<uint8_t> source;
+      size_t total = 0;
+      for (int i = 0; i < codes; ++i) {
+        const int count = kind.fewest + next(kind.most - kind.fewest + 1);
+        if (count < 0)
+          source.push_back(uint8_t(next(0xc0)));
+        else
+          append(source, {0xc0 | count, next(256)});
+        total += size_t(count < 0 ? 1 : count);
+      }
+      for (size_t rowLength : {total + 100, total, total - total / 3}) {
+        // Both halves of the cut source into one row; the first half's counts beside the whole's.
+        auto decode = [&](picPcxRunDecoder decoder, size_t cut, std::vector<size_t>* counts) {
+          std::vector<uint8_t> row(rowLength, 0xee);
+          size_t produced = 0;
+          const size_t first = picPcxUnpackRunsWith(decoder, source.data(), cut, row.data(), rowLength, &produced);
+          *counts = {first, produced};
+          counts->push_back(first + picPcxUnpackRunsWith(decoder, source.data() + first, source.size() - first,
+                                                         row.data(), rowLength, &produced));
+          counts->push_back(produced);
+          row.resize(produced);
+          return row;
+        };
+        for (size_t cut = 0; cut <= source.size(); ++cut) {
+          std::vector<size_t> expectedCounts, counts;
+          const std::vector<uint8_t> expected = decode(picPcxRunDecoder::plain, cut, &expectedCounts);
+          for (picPcxRunDecoder decoder : fast) {
+            ASSERT_EQ(expected, decode(decoder, cut, &counts))
+                << kind.name << ", " << codes << " codes, row " << rowLength << ", cut " << cut
+                << ", decoder " << int(decoder);
+            ASSERT_EQ(expectedCounts, counts) << kind.name << ", " << codes << " codes, cut " << cut;
+          }
+        }
+      }
     }
 }
 

@@ -10,7 +10,8 @@
 // depth is not taken for PCX (PIC_ERR_FORMAT): it is left to the drivers after
 // this one, so that a Targa file with a 10-byte identification field, whose
 // first byte is 10 too, still loads as Targa.
-// Memory: one decoded row of all planes and a 16 KB input buffer.
+// Memory: one decoded row of all planes and, for a stream not held in memory, a
+// 64 KB window.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -32,7 +33,8 @@ const int pcxBytesPerLineOffset = 66;
 const uint8_t pcxEndPaletteMarker = 12;
 const int pcxEndPaletteSize = 768;
 const int pcxMaxSide = 65535;        // header sides and bytes per line are 16-bit
-const int pcxInputChunk = 16384;
+const int pcxInputBlock = 65536;  // the window's block when the file is not in memory
+const int pcxInputLook = 16384;   // bytes one look asks for
 
 const uint8_t defaultPalette[pcxHeaderPaletteSize] = {
     0,  0,  0,   0,   0,   255, 0,   255, 0,   0,   255, 255, 255, 0,  0,   255,
@@ -63,10 +65,7 @@ struct PcxState {
   std::unique_ptr<uint8_t[]> lineBuffer;
   std::unique_ptr<uint8_t[]> rgbBuffer;
   uint8_t headerPalette[pcxHeaderPaletteSize];
-  // Encoded bytes read ahead of the decoder.
-  std::unique_ptr<uint8_t[]> input;
-  int inputLength;
-  int inputNext;
+  picInputWindow input;  // the rows' bytes
 };
 
 PcxState* stateOf(picFile* file) { return static_cast<PcxState*>(file->driverData); }
@@ -122,10 +121,8 @@ bool isTrueColourLayout(int bitsPerPixel, int planes) { return bitsPerPixel == 8
 void unpackIndices(const PcxState& state, const uint8_t* row, int width, uint8_t* indices) {
   if (state.bitsTotal == 8) {
     std::memcpy(indices, row, size_t(width));
-  } else if (state.bitsTotal == 1) {
-    for (int x = 0; x < width; ++x) indices[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
-  } else if (state.bitsPerPixel == 4) {
-    for (int x = 0; x < width; ++x) indices[x] = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0f;
+  } else if (state.bitsTotal == 1 || state.bitsPerPixel == 4) {
+    picUnpackIndices(row, state.bitsPerPixel, width, false, indices);
   } else {
     const int stride = state.bytesPerLine;
     for (int x = 0; x < width; ++x) {
@@ -196,8 +193,7 @@ picFile* openRead(const char* fileName, int* status) {
   if (described != PIC_OK) return picOpenResult(status, described, file);
 
   state->lineBuffer = allocateBytes(size_t(state->lineSize));
-  state->input = allocateBytes(pcxInputChunk);
-  if (!state->lineBuffer || !state->input) return release(file, state, status, PIC_ERR_READ);
+  if (!state->lineBuffer) return release(file, state, status, PIC_ERR_READ);
   return picOpenResult(status, PIC_OK, file);
 }
 
@@ -322,32 +318,23 @@ int readMap(picFile* file, int32_t* map) {
 // Decodes the next row (all planes) into the line buffer.
 int readRow(picFile* file) {
   PcxState* state = stateOf(file);
-  picBinFile* stream = state->file;
+  picInputWindow& input = state->input;
   if (file->currentLine == file->height - 1) {
-    picBinSeekSet(stream, pcxHeaderSize);
-    state->inputLength = state->inputNext = 0;
-    if (picBinError(stream)) return PIC_ERR_READ;
+    picBinSeekSet(state->file, pcxHeaderSize);
+    if (picBinError(state->file) || !input.start(state->file, pcxInputBlock)) return PIC_ERR_READ;
   }
   uint8_t* row = state->lineBuffer.get();
   const size_t rowSize = size_t(state->lineSize);
-  if (!state->encoded)
-    return picBinRead(stream, row, state->lineSize) == state->lineSize && !picBinError(stream)
-               ? PIC_OK
-               : PIC_ERR_READ;
+  if (!state->encoded) return input.read(row, state->lineSize) ? PIC_OK : PIC_ERR_READ;
 
   size_t produced = 0;
-  uint8_t* input = state->input.get();
   for (;;) {
-    state->inputNext += int(picPcxUnpackRuns(input + state->inputNext, size_t(state->inputLength - state->inputNext),
-                                       row, rowSize, &produced));
+    const uint8_t* bytes;
+    const int shown = input.look(pcxInputLook, &bytes);
+    input.consume(int(picPcxUnpackRuns(bytes, size_t(shown), row, rowSize, &produced)));
     if (produced == rowSize) return PIC_OK;
-    // Keep a count byte whose value has not been read yet, then read on.
-    const int kept = state->inputLength - state->inputNext;
-    std::memmove(input, input + state->inputNext, size_t(kept));
-    const int got = picBinReadAvailable(stream, input + kept, pcxInputChunk - kept);
-    if (got <= 0 || picBinError(stream)) return PIC_ERR_READ;
-    state->inputLength = kept + got;
-    state->inputNext = 0;
+    // A short look showed all the data left (a count byte may wait for its value).
+    if (shown < pcxInputLook) return PIC_ERR_READ;
   }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "picture/core/driver_support.h"
+
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && \
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define PIC_PCX_SSSE3 1
@@ -37,11 +39,6 @@ constexpr ShortRunShuffles makeShortRunShuffles() {
 
 alignas(16) constexpr ShortRunShuffles shortRunShuffles = makeShortRunShuffles();
 
-bool hasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
-
 // Expands groups of four such pairs while the source holds them, storing 16
 // bytes a group (the room is checked for all 16); returns the source bytes used.
 __attribute__((target("ssse3"))) size_t expandShortRunsShuffled(const uint8_t* source, size_t sourceLength,
@@ -67,10 +64,11 @@ __attribute__((target("ssse3"))) size_t expandShortRunsShuffled(const uint8_t* s
 }
 #endif
 
-}  // namespace
-
-size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                  size_t* produced) {
+// The word-wise steps below; with Shuffled, groups of short runs go through
+// SSSE3 shuffles first (the caller has checked that the processor has them).
+template <bool Shuffled>
+size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                      size_t* produced) {
   size_t used = 0;
   size_t filled = *produced;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -87,7 +85,7 @@ size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* tar
   const uint64_t shortRunMask = UINT64_C(0x00f800f800f800f8), shortRunCodes = UINT64_C(0x00c000c000c000c0);
   while (used + 8 <= sourceLength && filled + pcxMaxRun + 8 <= targetLength) {
 #ifdef PIC_PCX_SSSE3
-    if (hasSsse3()) {
+    if (Shuffled) {
       const size_t expanded = expandShortRunsShuffled(source + used, sourceLength - used, target, targetLength,
                                                       &filled);
       used += expanded;
@@ -163,6 +161,57 @@ size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* tar
   }
   *produced = filled;
   return used;
+}
+
+}  // namespace
+
+size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                             size_t* produced) {
+  size_t used = 0;
+  size_t filled = *produced;
+  while (filled < targetLength && used < sourceLength) {
+    const uint8_t code = source[used];
+    if ((code & pcxRunFlag) != pcxRunFlag) {
+      target[filled++] = code;
+      ++used;
+      continue;
+    }
+    if (used + 1 >= sourceLength) break;  // the value byte is not there yet
+    const size_t count = std::min(size_t(code & pcxMaxRun), targetLength - filled);
+    std::memset(target + filled, source[used + 1], count);
+    filled += count;
+    used += 2;
+  }
+  *produced = filled;
+  return used;
+}
+
+bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder) {
+#ifdef PIC_PCX_SSSE3
+  if (decoder == picPcxRunDecoder::shuffled) return picHasSsse3();
+#else
+  if (decoder == picPcxRunDecoder::shuffled) return false;
+#endif
+  return true;
+}
+
+size_t picPcxUnpackRunsWith(picPcxRunDecoder decoder, const uint8_t* source, size_t sourceLength, uint8_t* target,
+                            size_t targetLength, size_t* produced) {
+  switch (decoder) {
+    case picPcxRunDecoder::plain: return picPcxUnpackRunsPlain(source, sourceLength, target, targetLength, produced);
+    case picPcxRunDecoder::shuffled:
+      if (picPcxRunDecoderAvailable(decoder)) return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
+      break;
+    case picPcxRunDecoder::wordwise: break;
+  }
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
+}
+
+size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                        size_t* produced) {
+  if (picPcxRunDecoderAvailable(picPcxRunDecoder::shuffled))
+    return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
 }
 
 size_t picPcxPackRuns(const uint8_t* source, size_t length, uint8_t* target) {

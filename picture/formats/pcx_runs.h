@@ -13,6 +13,18 @@
 size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
                         size_t* produced);
 
+// The decoders picPcxUnpackRuns chooses between, for tests: the plain loop,
+// the reference the others are checked against; word-wise steps on eight
+// source bytes at a time; and those with SSSE3 shuffles for short runs,
+// chosen where picHasSsse3() says the processor has them.
+enum class picPcxRunDecoder { plain, wordwise, shuffled };
+bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder);
+// As picPcxUnpackRuns, by the decoder named (word-wise where it is not available).
+size_t picPcxUnpackRunsWith(picPcxRunDecoder decoder, const uint8_t* source, size_t sourceLength, uint8_t* target,
+                            size_t targetLength, size_t* produced);
+size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
+                             size_t* produced);
+
 // Run-length encodes `length` bytes into target, which holds 2 * length bytes.
 // Returns the encoded length.
 size_t picPcxPackRuns(const uint8_t* source, size_t length, uint8_t* target);
