@@ -124,18 +124,6 @@ int mapLevel(uint16_t component) { return component >> 8; }
 // the level back.
 uint16_t mapComponent(uint8_t level) { return uint16_t(level * 257); }
 
-// Unpacks `width` indices of 1, 4 or 8 bits, most significant bits first.
-void unpackIndices(const uint8_t* source, int colours, int width, uint8_t* indices) {
-  if (colours == 2) {
-    for (int i = 0; i < width; ++i) indices[i] = uint8_t(source[i >> 3] >> (7 - (i & 7)) & 1);
-  } else if (colours == 16) {
-    for (int i = 0; i < width; ++i)
-      indices[i] = uint8_t((i & 1) ? source[i >> 1] & 0x0f : source[i >> 1] >> 4);
-  } else {
-    std::memcpy(indices, source, size_t(width));
-  }
-}
-
 // The file procedures libtiff calls. Counts are the bytes really transferred.
 // libtiff's client handle is the driver's state.
 picBinFile* streamOf(thandle_t handle) { return static_cast<TiffState*>(handle)->stream; }
@@ -272,7 +260,7 @@ picFile* release(picFile* file, TiffState* state, int* status, int code) {
     std::free(state->stripBuffer);
     std::free(state->rawStrip);
   }
-  std::free(state);
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -285,17 +273,6 @@ bool allocateLine(TiffState* state, int64_t lineSize) {
   state->lineBuffer = static_cast<uint8_t*>(std::malloc(size_t(size)));
   state->lineSize = int(size);
   return state->lineBuffer != nullptr;
-}
-
-void setFields(picFile* file, int width, int height, int colourMode, int compression, int colours) {
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = compression;
-  file->colours = colours;
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = height - 1;
 }
 
 int compressionCode(uint16_t compression) {
@@ -321,7 +298,7 @@ void reportResolution(const char* fileName, TIFF* tiff) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = static_cast<TiffState*>(std::calloc(1, sizeof(TiffState)));
+  auto* state = picNewState<TiffState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->stream || !hasTiffMagic(state->stream))
@@ -350,8 +327,10 @@ picFile* openRead(const char* fileName, int* status) {
                          !TIFFIsTiled(tiff) &&
                          classifyLayout(bits, samples, state->photometric, width, &layout);
   if (!supported && layout.colourMode == PIC_MAP) layout.colours = bits < 8 ? 1 << bits : 256;
-  setFields(file, int(std::min<uint32_t>(width, INT_MAX)), int(std::min<uint32_t>(height, INT_MAX)),
-            layout.colourMode, compressionCode(compression), layout.colours);
+  picDescribe(file, int(std::min<uint32_t>(width, INT_MAX)), int(std::min<uint32_t>(height, INT_MAX)),
+              layout.colourMode, compressionCode(compression), layout.colours);
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
   file->driverData = state;
 
   if (!supported || picCheckReadSize(width, height, 3) != PIC_OK)
@@ -385,7 +364,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
     return picOpenResult(status, PIC_ERR_DATA, nullptr);
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
   picFile* file = picNewFile();
-  auto* state = static_cast<TiffState*>(std::calloc(1, sizeof(TiffState)));
+  auto* state = picNewState<TiffState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
@@ -405,7 +384,9 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, uint32_t(-1)));
   writeResolution(fileName, tiff);
 
-  setFields(file, width, height, colourMode, compression, mapped ? colours : 0);
+  picDescribe(file, width, height, colourMode, compression, colours);
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
   // Map lines are copied too: libtiff may work in the buffer it is given.
   if (!allocateLine(state, mapped ? int64_t(width) : int64_t(width) * 3))
     return release(file, state, status, PIC_ERR_OPEN);
@@ -596,7 +577,7 @@ const uint8_t* readScanline(picFile* file) {
 int readLine(picFile* file, uint8_t* line) {
   const uint8_t* stored = file->colourMode == PIC_MAP ? readScanline(file) : nullptr;
   if (!stored) return PIC_ERR_READ;
-  unpackIndices(stored, file->colours, file->width, line);
+  picUnpackIndices(stored, file->colours == 2 ? 1 : file->colours == 16 ? 4 : 8, file->width, false, line);
   --file->currentLine;
   return PIC_OK;
 }
