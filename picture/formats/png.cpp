@@ -26,7 +26,8 @@
 // only hold an image its deflate data can expand to, so a small file cannot
 // claim a huge one (it is described, and its load fails with PIC_ERR_READ as a
 // cut file's does), and libpng's own user limits guard the same ground.
-// Memory: a 64 KB input buffer, libpng's state and one line; an interlaced
+// Memory: the input window (a memory or regular disk file in place, else a
+// 64 KB block), libpng's state and one line; an interlaced
 // image is held whole, a byte a pixel for indices and three for true colour:
 // at most three times the pixel limit (384 MB at the default), and no more
 // than its deflate data could expand to (1032 bytes for each byte of the file).
@@ -68,6 +69,8 @@ struct PngHeader {
   int depth, colourType, interlace;
 };
 
+// A plain record: libpng jumps across it, so nothing in it has a destructor
+// (the input window is held by pointer, on the heap).
 struct PngState {
   png_structp png;
   png_infop info;
@@ -75,10 +78,8 @@ struct PngState {
   picBinFile* stream;
   bool writing;
   bool writeFailed;
-  // Reading: the file in big blocks, and the decoded lines.
-  uint8_t* input;
-  int inputLength;
-  int inputNext;
+  // Reading: the file through the window, and the decoded lines.
+  picInputWindow* input;
   int channels;        // of a decoded pixel: 1 (index) or 3
   bool interlaced;
   size_t lineBytes;    // of a decoded line
@@ -102,23 +103,14 @@ PngState* stateOf(picFile* file) { return static_cast<PngState*>(file->driverDat
 
 void ignoreWarning(png_structp, png_const_charp) {}
 
-bool refill(PngState* state, int wanted) {
-  const int count = picBinReadAvailable(state->stream, state->input, wanted);
-  state->inputNext = 0;
-  state->inputLength = count > 0 && !picBinError(state->stream) ? count : 0;
-  return state->inputLength > 0;
-}
-
+// A read error ends the data as its end does.
 void readData(png_structp png, png_bytep target, size_t length) {
   auto* state = static_cast<PngState*>(png_get_io_ptr(png));
   while (length > 0) {
-    if (state->inputNext == state->inputLength && !refill(state, pngChunk)) png_error(png, "file ends early");
-    const size_t available = size_t(state->inputLength - state->inputNext);
-    const size_t count = available < length ? available : length;
-    std::memcpy(target, state->input + state->inputNext, count);
-    state->inputNext += int(count);
-    target += count;
-    length -= count;
+    const int piece = length < size_t(pngChunk) ? int(length) : pngChunk;
+    if (!state->input->read(target, piece)) png_error(png, "file ends early");
+    target += piece;
+    length -= size_t(piece);
   }
 }
 
@@ -297,30 +289,17 @@ picFile* release(picFile* file, PngState* state, int* status, int code) {
       png_destroy_write_struct(&state->png, &state->info);
     else if (state->png)
       png_destroy_read_struct(&state->png, &state->info, nullptr);
+    delete state->input;
     if (state->stream) picBinClose(state->stream);
-    std::free(state->input);
     std::free(state->lines);
     std::free(state->rowPointers);
     std::free(state->line);
-    std::free(state);
+    picDeleteState(state);
   }
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
 
-PngState* newState() { return static_cast<PngState*>(std::calloc(1, sizeof(PngState))); }
-
-void setFields(picFile* file, PngState* state, int width, int height, int colourMode, int colours) {
-  file->driverData = state;
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = PIC_COMP_RLE;  // deflate, the format's one compression
-  file->colours = colours;
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = height - 1;
-}
 
 // The palette, black up to 2^depth when it is shorter, or a grey ramp of
 // 2^depth levels; returns the colour count.
@@ -360,21 +339,28 @@ void reportResolution(const char* fileName, PngState* state) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  PngState* state = newState();
+  PngState* state = picNewState<PngState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
-  state->input = static_cast<uint8_t*>(std::malloc(pngChunk));
-  if (!state->input) return release(file, state, status, PIC_ERR_OPEN);
-  refill(state, pngFirstRead);
+  state->input = new (std::nothrow) picInputWindow();
+  if (!state->input || !state->input->start(state->stream, pngChunk))
+    return release(file, state, status, PIC_ERR_OPEN);
+  // libpng reads from the start: the header is looked at, not consumed.
+  const uint8_t* head = nullptr;
+  const int headLength = state->input->look(pngFirstRead, &head);
 
   PngHeader header = {};
-  const int headerStatus = decodeHeader(state->input, state->inputLength, &header);
+  const int headerStatus = decodeHeader(head, headLength, &header);
   if (headerStatus != PIC_OK && headerStatus != PIC_ERR_DATA) return release(file, state, status, headerStatus);
   const bool mapped = readsAsMap(header);
   const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
-  setFields(file, state, sizeFits ? int(header.width) : 0, sizeFits ? int(header.height) : 0,
-            mapped ? PIC_MAP : PIC_RGB, mapped && header.depth <= 8 ? 1 << header.depth : 0);
+  // Deflate, the format's one compression, is PIC_COMP_RLE.
+  picDescribe(file, sizeFits ? int(header.width) : 0, sizeFits ? int(header.height) : 0, mapped ? PIC_MAP : PIC_RGB,
+              PIC_COMP_RLE, mapped && header.depth <= 8 ? 1 << header.depth : 0);
+  file->driverData = state;
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
   // Described but not loadable: close has no libpng object to destroy. A file
   // too short for its image is described as any cut file is, and its load
   // fails at the first line.
@@ -440,7 +426,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
 
   picFile* file = picNewFile();
-  PngState* state = newState();
+  PngState* state = picNewState<PngState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->writing = true;
   state->line = static_cast<uint8_t*>(std::malloc(size_t(width) * 3));
@@ -459,8 +445,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
                                   pixelsPerMetre(xRes, unit),
                                   pixelsPerMetre(yRes, unit)};
   if (!guardedStartWrite(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
-  setFields(file, state, width, height, colourMode, colourMode == PIC_MAP ? colours : 0);
-  file->compression = compression;
+  picDescribe(file, width, height, colourMode, compression, colours);
+  file->driverData = state;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
   return picOpenResult(status, PIC_OK, file);
 }
 
