@@ -26,6 +26,7 @@
 // holds no object with a destructor.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -45,10 +46,11 @@ const int jpegDefaultQuality = 100;
 // there; 0 means none (picClearThreadSettings clears it through the registry).
 std::atomic<int> jpegQuality{jpegDefaultQuality};
 // libjpeg-turbo decodes Huffman data on its fast path only while a few KB
-// stay buffered, so small refills push most of the picture onto the slow path.
-// The first read is short: identifying a file needs its header only.
+// stay buffered, so small refills push most of the picture onto the slow path:
+// a stream read in blocks is read in big ones (the output too).
 const int jpegBufferSize = 64 << 10;
-const int jpegFirstRead = 4096;
+// Given in place of the data once it has ended.
+const JOCTET jpegEndOfImage[2] = {0xFF, JPEG_EOI};
 const int jpegGreyLevels = 256;
 // A hostile header must not make libjpeg demand gigabytes, nor a file of tiny
 // scans keep it busy for minutes; genuine pictures stay far below both. A file
@@ -76,6 +78,8 @@ struct ErrorManager {
 // out one by one: fewer calls, and no spare row inside libjpeg for 4:2:0 files.
 const int jpegStripLines = 16;
 
+// A plain record: libjpeg jumps across it, so nothing in it has a destructor
+// (the input window is held by pointer, on the heap).
 struct JpegState {
   int lineSize;
   JSAMPLE* lineBuffer;  // within lineMemory (see allocateLine)
@@ -90,6 +94,7 @@ struct JpegState {
   jpeg_compress_struct compressor;
   ErrorManager errors;
   picBinFile* file;
+  picInputWindow* input;  // reading: the file's bytes for the data source
   uint8_t greyTable[jpegGreyLevels];  // writing colour-mapped images; unset indices give 0
   bool writing;
   J_COLOR_SPACE fileColourSpace;
@@ -130,8 +135,8 @@ void limitScans(j_common_ptr common) {
 
 struct Source {
   jpeg_source_mgr manager;
-  picBinFile* file;
-  JOCTET* buffer;
+  picInputWindow* input;
+  int given;  // bytes of the window handed to libjpeg, consumed at the next fill
   boolean startOfFile;
   boolean ended;        // the data ended; libjpeg goes on with an end marker
   long missingFromRow;  // the block row (iMCU row) the decoder needed data for after the end, or -1
@@ -159,28 +164,16 @@ void emitMessage(j_common_ptr common, int level) {
 
 void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOfFile = TRUE; }
 
-// A memory file is handed to libjpeg whole, where it lies; its end then
-// comes as any file's end does.
-bool takeMemoryBytes(Source* source) {
-  long size = 0;
-  const long left = picBinMemoryBytes(source->file, &size) ? size - picBinTell(source->file) : 0;
-  const uint8_t* bytes = left > 0 ? picBinTakeInPlace(source->file, left) : nullptr;
-  if (!bytes) return false;
-  source->manager.next_input_byte = bytes;
-  source->manager.bytes_in_buffer = size_t(left);
-  source->startOfFile = FALSE;
-  return true;
-}
-
+// libjpeg is handed what the window shows: a memory or regular disk file
+// whole, where it lies, else a block at a time. It asks again only once it has
+// used every byte it was given. A read error ends the data as its end does.
 boolean fillInputBuffer(j_decompress_ptr decompressor) {
   Source* source = sourceOf(decompressor);
-  if (takeMemoryBytes(source)) return TRUE;
-  const int wanted = source->startOfFile ? jpegFirstRead : jpegBufferSize;
-  // A plain read first: disk files answer a short one at their end without
-  // the size query; memory files refuse it whole, and then give the rest.
-  int count = picBinRead(source->file, source->buffer, wanted);
-  if (count <= 0) count = picBinReadAvailable(source->file, source->buffer, wanted);
-  if (count <= 0) {
+  source->input->consume(source->given);
+  source->given = 0;
+  const uint8_t* bytes = nullptr;
+  const int shown = source->input->look(INT_MAX, &bytes);
+  if (shown <= 0) {
     if (source->startOfFile) ERREXIT(decompressor, JERR_INPUT_EMPTY);
     source->ended = TRUE;
     WARNMS(decompressor, JWRN_JPEG_EOF);
@@ -189,12 +182,12 @@ boolean fillInputBuffer(j_decompress_ptr decompressor) {
     if (decompressor->arith_code && decompressor->input_iMCU_row + 1 < decompressor->total_iMCU_rows)
       noteDataMissing(decompressor);
     // An end-of-image marker lets libjpeg complete the picture from what it has.
-    source->buffer[0] = 0xFF;
-    source->buffer[1] = JPEG_EOI;
-    count = 2;
+    bytes = jpegEndOfImage;
+  } else {
+    source->given = shown;
   }
-  source->manager.next_input_byte = source->buffer;
-  source->manager.bytes_in_buffer = size_t(count);
+  source->manager.next_input_byte = bytes;
+  source->manager.bytes_in_buffer = size_t(shown > 0 ? shown : 2);
   source->startOfFile = FALSE;
   return TRUE;
 }
@@ -212,12 +205,10 @@ void skipInputData(j_decompress_ptr decompressor, long count) {
 
 void termSource(j_decompress_ptr) {}
 
-void setSource(j_decompress_ptr decompressor, picBinFile* file) {
+void setSource(j_decompress_ptr decompressor, picInputWindow* input) {
   if (!decompressor->src) {
     auto* source = static_cast<Source*>(decompressor->mem->alloc_small(
         reinterpret_cast<j_common_ptr>(decompressor), JPOOL_PERMANENT, sizeof(Source)));
-    source->buffer = static_cast<JOCTET*>(decompressor->mem->alloc_small(
-        reinterpret_cast<j_common_ptr>(decompressor), JPOOL_PERMANENT, jpegBufferSize));
     decompressor->src = &source->manager;
   }
   Source* source = sourceOf(decompressor);
@@ -226,7 +217,8 @@ void setSource(j_decompress_ptr decompressor, picBinFile* file) {
   source->manager.skip_input_data = skipInputData;
   source->manager.resync_to_restart = jpeg_resync_to_restart;
   source->manager.term_source = termSource;
-  source->file = file;
+  source->input = input;
+  source->given = 0;
   source->ended = FALSE;
   source->missingFromRow = -1;
   source->manager.bytes_in_buffer = 0;
@@ -326,7 +318,7 @@ bool guardedReadHeader(JpegState* state) {
   state->decompressor.mem->max_memory_to_use = jpegMemoryLimit;
   state->progress.progress_monitor = limitScans;
   state->decompressor.progress = &state->progress;
-  setSource(&state->decompressor, state->file);
+  setSource(&state->decompressor, state->input);
   return jpeg_read_header(&state->decompressor, TRUE) == JPEG_HEADER_OK;
 }
 
@@ -447,16 +439,15 @@ picFile* release(picFile* file, JpegState* state, int* status, int code) {
       jpeg_destroy_compress(&state->compressor);
     else
       jpeg_destroy_decompress(&state->decompressor);
+    delete state->input;
     if (state->file) picBinClose(state->file);
     std::free(state->lineMemory);
     std::free(state->stripMemory);
-    std::free(state);
+    picDeleteState(state);
   }
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
-
-JpegState* newState() { return static_cast<JpegState*>(std::calloc(1, sizeof(JpegState))); }
 
 // Other formats are turned away before libjpeg is set up: the start-of-image
 // marker is what libjpeg itself demands first. A plain read (no size query)
@@ -538,34 +529,27 @@ const JSAMPLE* nextScanline(JpegState* state) {
   return state->stripRows[state->stripNext++];
 }
 
-void setFields(picFile* file, JpegState* state, int width, int height, int colourMode, int compression,
-               int colours) {
-  file->driverData = state;
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = compression;
-  file->colours = colours;
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = height - 1;
-}
-
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  JpegState* state = newState();
+  JpegState* state = picNewState<JpegState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
-  if (!startsWithSoi(state->file) || !guardedReadHeader(state))
-    return release(file, state, status, PIC_ERR_FORMAT);
+  if (!startsWithSoi(state->file)) return release(file, state, status, PIC_ERR_FORMAT);
+  state->input = new (std::nothrow) picInputWindow();
+  if (!state->input || !state->input->start(state->file, jpegBufferSize))
+    return release(file, state, status, PIC_ERR_OPEN);
+  if (!guardedReadHeader(state)) return release(file, state, status, PIC_ERR_FORMAT);
 
   const jpeg_decompress_struct& decompressor = state->decompressor;
   state->fileColourSpace = decompressor.jpeg_color_space;
   const J_COLOR_SPACE outColourSpace = outputColourSpace(state->fileColourSpace);
   const bool grey = outColourSpace == JCS_GRAYSCALE;
-  setFields(file, state, int(decompressor.image_width), int(decompressor.image_height),
-            grey ? PIC_MAP : PIC_RGB, PIC_COMP_RLE, grey ? jpegGreyLevels : 0);
+  picDescribe(file, int(decompressor.image_width), int(decompressor.image_height), grey ? PIC_MAP : PIC_RGB,
+              PIC_COMP_RLE, jpegGreyLevels);
+  file->driverData = state;
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
   reportResolution(fileName, decompressor);
 
   // Described but not loadable: close destroys the decompressor unstarted.
@@ -595,7 +579,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
 
   picFile* file = picNewFile();
-  JpegState* state = newState();
+  JpegState* state = picNewState<JpegState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->writing = true;
   state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
@@ -616,7 +600,10 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   }
   if (!guardedStartCompress(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
 
-  setFields(file, state, width, height, colourMode, compression, colourMode == PIC_MAP ? colours : 0);
+  picDescribe(file, width, height, colourMode, compression, colours);
+  file->driverData = state;
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
   state->lineSize = settings.components * width;
   if (!allocateLine(state, 0)) return release(file, state, status, PIC_ERR_WRITE);
   return picOpenResult(status, PIC_OK, file);
