@@ -124,11 +124,13 @@ HandBuilt withCodes(const CodeStream& codes) {
   return file;
 }
 
-// Loads from memory: the info status, and the load status with its indices.
+// Loads from memory: the info status, and the load status with its indices
+// and the reason the load from disk gave.
 struct Loaded {
   int info = -99;
   int load = -99;
   MappedImage image;
+  const char* reason = nullptr;
 };
 
 Loaded loadBytes(const std::vector<uint8_t>& bytes) {
@@ -140,6 +142,7 @@ Loaded loadBytes(const std::vector<uint8_t>& bytes) {
   result.load = memoryLoadMap(bytes, &result.image);
   MappedImage fromDisk;
   const int diskLoad = libraryLoadMap(path, &fromDisk);
+  result.reason = picLastReason();
   EXPECT_EQ(result.load, diskLoad) << "disk and memory disagree";
   if (result.load == PIC_OK) {
     EXPECT_EQ(result.image.indices, fromDisk.indices);
@@ -385,8 +388,9 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
   struct Case {
     const char* name;
     HandBuilt file;
-    int info;  // picImageInfo
-    int load;  // picLoadMap
+    int info;            // picImageInfo
+    int load;            // picLoadMap
+    const char* reason;  // picLastReason after the load
   };
   // A valid 4x2 picture with code size 2: literals 0 1 2 3 / 3 2 1 0.
   CodeStream good(2);
@@ -397,74 +401,75 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
   const std::vector<uint8_t> goodData = good.bytes();
 
   std::vector<Case> cases;
-  auto add = [&](const char* name, int info, int load, auto change) {
+  auto add = [&](const char* name, int info, int load, const char* reason, auto change) {
     HandBuilt file = base;
     change(file);
-    cases.push_back({name, file, info, load});
+    cases.push_back({name, file, info, load, reason});
   };
   auto same = [](HandBuilt&) {};
-  add("valid", PIC_OK, PIC_OK, same);
-  add("extensions before the image", PIC_OK, PIC_OK, [](HandBuilt& f) {
+  add("valid", PIC_OK, PIC_OK, nullptr, same);
+  add("extensions before the image", PIC_OK, PIC_OK, nullptr, [](HandBuilt& f) {
     append(f.beforeImage, {0x21, 0xFE, 3, 'a', 'b', 'c', 0});  // comment
     append(f.beforeImage, {0x21, 0xF9, 4, 0, 0, 0, 0, 0});     // graphic control
     append(f.beforeImage, {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'});
     append(f.beforeImage, {3, 1, 0, 0, 0});  // loop count, end
   });
-  add("local table only", PIC_OK, PIC_OK, [](HandBuilt& f) {
+  add("local table only", PIC_OK, PIC_OK, nullptr, [](HandBuilt& f) {
     f.tableColours = 0;
     f.localColours = 4;
   });
-  add("no colour table", PIC_ERR_READ, PIC_ERR_READ, [](HandBuilt& f) { f.tableColours = 0; });
-  add("trailer before any image", PIC_ERR_FORMAT, PIC_ERR_FORMAT,
+  add("no colour table", PIC_ERR_READ, PIC_ERR_READ, "no colour table", [](HandBuilt& f) { f.tableColours = 0; });
+  add("trailer before any image", PIC_ERR_FORMAT, PIC_ERR_FORMAT, "unknown block before the image",
       [](HandBuilt& f) { append(f.beforeImage, {0x3B}); });
-  add("unknown block", PIC_ERR_FORMAT, PIC_ERR_FORMAT,
+  add("unknown block", PIC_ERR_FORMAT, PIC_ERR_FORMAT, "unknown block before the image",
       [](HandBuilt& f) { append(f.beforeImage, {0x00}); });
-  add("code size 0", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 0; });
-  add("code size 9", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 9; });
-  add("code size 12", PIC_OK, PIC_ERR_DATA, [](HandBuilt& f) { f.codeSize = 12; });
-  add("zero width", PIC_ERR_DATA, PIC_ERR_DATA, [](HandBuilt& f) { f.width = 0; });
-  add("zero height", PIC_ERR_DATA, PIC_ERR_DATA, [](HandBuilt& f) { f.height = 0; });
-  add("block terminator inside the last line", PIC_OK, PIC_ERR_READ, [&](HandBuilt& f) {
+  add("code size 0", PIC_OK, PIC_ERR_DATA, "LZW code size outside 1 to 8", [](HandBuilt& f) { f.codeSize = 0; });
+  add("code size 9", PIC_OK, PIC_ERR_DATA, "LZW code size outside 1 to 8", [](HandBuilt& f) { f.codeSize = 9; });
+  add("code size 12", PIC_OK, PIC_ERR_DATA, "LZW code size outside 1 to 8", [](HandBuilt& f) { f.codeSize = 12; });
+  add("zero width", PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels", [](HandBuilt& f) { f.width = 0; });
+  add("zero height", PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels", [](HandBuilt& f) { f.height = 0; });
+  add("block terminator inside the last line", PIC_OK, PIC_ERR_READ, "data ends inside a row", [&](HandBuilt& f) {
     f.data = subBlocks({goodData.begin(), goodData.begin() + 3});
   });
-  add("end of file inside the data", PIC_OK, PIC_ERR_READ, [&](HandBuilt& f) {
+  add("end of file inside the data", PIC_OK, PIC_ERR_READ, "data ends inside a row", [&](HandBuilt& f) {
     f.data = {10, goodData[0], goodData[1]};  // a sub-block announcing more bytes than remain
     f.terminator = f.trailer = false;
   });
-  add("no image data at all", PIC_OK, PIC_ERR_READ, [](HandBuilt& f) { f.data.clear(); });
-  add("end code two pixels early", PIC_OK, PIC_ERR_READ, [](HandBuilt& f) {
+  add("no image data at all", PIC_OK, PIC_ERR_READ, "data ends inside a row", [](HandBuilt& f) { f.data.clear(); });
+  add("end code two pixels early", PIC_OK, PIC_ERR_READ, "end code inside a row", [](HandBuilt& f) {
     CodeStream codes(2);
     for (int code : {4, 0, 1, 2, 3, 3, 2, 5}) codes.put(code);
     f.data = subBlocks(codes.bytes());
   });
-  add("a string code right after the clear", PIC_OK, PIC_ERR_READ, [](HandBuilt& f) {
+  add("a string code right after the clear", PIC_OK, PIC_ERR_READ, "LZW code that names no string", [](HandBuilt& f) {
     CodeStream codes(2);
     for (int code : {4, 6, 0, 0, 0, 0, 0, 0, 0, 5}) codes.put(code);
     f.data = subBlocks(codes.bytes());
   });
-  add("a code beyond the next entry", PIC_OK, PIC_ERR_READ, [](HandBuilt& f) {
+  add("a code beyond the next entry", PIC_OK, PIC_ERR_READ, "LZW code that names no string", [](HandBuilt& f) {
     CodeStream codes(2);
     for (int code : {4, 0, 7, 0, 0, 0, 0, 0, 5}) codes.put(code);
     f.data = subBlocks(codes.bytes());
   });
-  add("image data ending with the image is enough; later blocks are not read", PIC_OK, PIC_OK,
+  add("image data ending with the image is enough; later blocks are not read", PIC_OK, PIC_OK, nullptr,
       [](HandBuilt& f) {
         f.terminator = false;
         f.trailer = false;
         f.data.push_back(0);
         append(f.data, {0x99, 0x99, 0x99});  // junk after the terminator
       });
-  add("end of file in an extension", PIC_ERR_FORMAT, PIC_ERR_FORMAT, [](HandBuilt& f) {
+  add("end of file in an extension", PIC_ERR_FORMAT, PIC_ERR_FORMAT, "data ends inside an extension", [](HandBuilt& f) {
     f.beforeImage = {0x21, 0xFE, 200, 'x'};  // a comment announcing 200 bytes
     f.endAfterBlocks = true;
   });
-  add("end of file before any image", PIC_ERR_READ, PIC_ERR_READ,
+  add("end of file before any image", PIC_ERR_READ, PIC_ERR_READ, "data ends before any image",
       [](HandBuilt& f) { f.endAfterBlocks = true; });
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Loaded loaded = loadBytes(c.file.bytes());
     EXPECT_EQ(c.info, loaded.info);
     EXPECT_EQ(c.load, loaded.load);
+    EXPECT_STREQ(c.reason, loaded.reason);
     if (c.load == PIC_OK) {
       EXPECT_EQ((std::vector<uint8_t>{0, 1, 2, 3}), rowOf(loaded.image, 0));
       EXPECT_EQ((std::vector<uint8_t>{3, 2, 1, 0}), rowOf(loaded.image, 1));
@@ -535,12 +540,13 @@ TEST(Gif, AnEndCodeStandsForOneMissingPixelNotForLinesAfterIt) {
     int height;
     std::vector<int> codes;  // code size 2: clear 4, end 5
     int load;
+    const char* reason;
   };
-  const Case cases[] = {{1, {4, 5}, PIC_OK},
-                        {2, {4, 1, 5}, PIC_OK},
-                        {2, {4, 5}, PIC_ERR_READ},
-                        {3, {4, 1, 5}, PIC_ERR_READ},
-                        {3, {4, 1, 2, 5}, PIC_OK}};
+  const Case cases[] = {{1, {4, 5}, PIC_OK, nullptr},
+                        {2, {4, 1, 5}, PIC_OK, nullptr},
+                        {2, {4, 5}, PIC_ERR_READ, "end code before the last row"},
+                        {3, {4, 1, 5}, PIC_ERR_READ, "end code before the last row"},
+                        {3, {4, 1, 2, 5}, PIC_OK, nullptr}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.height);
     CodeStream codes(2);
@@ -548,7 +554,9 @@ TEST(Gif, AnEndCodeStandsForOneMissingPixelNotForLinesAfterIt) {
     HandBuilt file = withCodes(codes);
     file.width = 1;
     file.height = c.height;
-    EXPECT_EQ(c.load, loadBytes(file.bytes()).load);
+    const Loaded loaded = loadBytes(file.bytes());
+    EXPECT_EQ(c.load, loaded.load);
+    EXPECT_STREQ(c.reason, loaded.reason);
   }
 }
 

@@ -96,32 +96,38 @@ bool takeTable(picInputWindow& window, int flags, picGifState* state) {
 int readHeader(picFile* file, picGifState* state) {
   picInputWindow& window = state->window;
   uint8_t screen[gifScreenSize];
-  if (!window.read(screen, gifScreenSize)) return PIC_ERR_READ;
+  if (!window.read(screen, gifScreenSize))
+    return picRefuse(PIC_ERR_READ, "data ends inside the screen descriptor");
   if ((screen[gifScreenFlags] & gifHasTable) && !takeTable(window, screen[gifScreenFlags], state))
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "data ends inside the colour table");
 
   for (;;) {
     const int introducer = window.get();
-    if (introducer < 0) return PIC_ERR_READ;  // the file ends before any image
+    if (introducer < 0) return picRefuse(PIC_ERR_READ, "data ends before any image");
     if (introducer == gifImage) break;
-    if (introducer != gifExtension || !skipExtension(window)) return PIC_ERR_FORMAT;
+    if (introducer != gifExtension) return picRefuse(PIC_ERR_FORMAT, "unknown block before the image");
+    if (!skipExtension(window)) return picRefuse(PIC_ERR_FORMAT, "data ends inside an extension");
   }
   uint8_t descriptor[gifDescriptorSize];
-  if (!window.read(descriptor, gifDescriptorSize)) return PIC_ERR_READ;
+  if (!window.read(descriptor, gifDescriptorSize))
+    return picRefuse(PIC_ERR_READ, "data ends inside the image descriptor");
   const int width = picGetLE16(descriptor + gifDescriptorWidth);
   const int height = picGetLE16(descriptor + gifDescriptorHeight);
   const int flags = descriptor[gifDescriptorFlags];
   state->interlaced = (flags & gifInterlaced) != 0;
-  if ((flags & gifHasTable) && !takeTable(window, flags, state)) return PIC_ERR_READ;
-  if (state->mapOffset == 0) return PIC_ERR_READ;
+  if ((flags & gifHasTable) && !takeTable(window, flags, state))
+    return picRefuse(PIC_ERR_READ, "data ends inside the colour table");
+  if (state->mapOffset == 0) return picRefuse(PIC_ERR_READ, "no colour table");
 
   const int codeSize = window.get();
-  if (codeSize < 0) return PIC_ERR_READ;
+  if (codeSize < 0) return picRefuse(PIC_ERR_READ, "data ends before the LZW code size");
   // Codes of codeSize bits reach 2^codeSize indices, whatever the table holds.
-  const int colours = codeSize <= 8 ? picColoursForIndices(state->tableColours, codeSize) : state->tableColours;
+  const int colours =
+      codeSize <= 8 ? picColoursForIndices(state->tableColours, codeSize) : state->tableColours;
   picDescribe(file, width, height, PIC_MAP, PIC_COMP_RLE, colours);
-  if (picCheckReadSize(width, height) != PIC_OK || !gifLzwStartDecoder(&state->decoder, codeSize))
-    return PIC_ERR_DATA;
+  if (picCheckReadSize(width, height) != PIC_OK) return PIC_ERR_DATA;
+  if (!gifLzwStartDecoder(&state->decoder, codeSize))
+    return picRefuse(PIC_ERR_DATA, "LZW code size outside 1 to 8");
   return PIC_OK;
 }
 
@@ -133,7 +139,9 @@ picFile* openRead(const char* fileName, int* status) {
       picBinRead(stream, signature, gifSignatureSize) == gifSignatureSize && !picBinError(stream);
   if (!complete || std::memcmp(signature, gifSignature, gifSignatureSize) != 0) {
     picBinClose(stream);
-    return picOpenResult(status, complete ? PIC_ERR_FORMAT : PIC_ERR_READ, nullptr);
+    // Not a GIF file: no reason. A file too short for a signature is a read error.
+    const int code = complete ? PIC_ERR_FORMAT : picRefuse(PIC_ERR_READ, "data ends inside the signature");
+    return picOpenResult(status, code, nullptr);
   }
 
   picFile* file = picNewFile();
@@ -155,8 +163,12 @@ picFile* openRead(const char* fileName, int* status) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (colourMode != PIC_MAP || width < 1 || height < 1 || width > gifMaxSide || height > gifMaxSide)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_MAP)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour maps only"), nullptr);
+  if (width < 1 || height < 1)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "a side of no pixels"), nullptr);
+  if (width > gifMaxSide || height > gifMaxSide)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "a side longer than 65535"), nullptr);
   picFile* file = picNewFile();
   auto* state = picNewState<picGifState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
@@ -219,7 +231,7 @@ int readMap(picFile* file, int32_t* map) {
   uint8_t table[gifTableBytes];
   if (!transferAt(state->file, state->mapOffset,
                   [&] { return picBinRead(state->file, table, 3 * entries) == 3 * entries; }))
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "the colour table cannot be read again");
   for (int i = 0; i < entries; ++i)
     map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
   picFillMissingColours(map, entries, file->colours);
@@ -275,7 +287,7 @@ int readLine(picFile* file, uint8_t* line) {
   picGifState* state = stateOf(file);
   advanceLine(file, state);
   // Data that ended on an earlier line has nothing for this one.
-  if (state->decoder.ended) return PIC_ERR_READ;
+  if (state->decoder.ended) return picRefuse(PIC_ERR_READ, "end code before the last row");
   const size_t width = size_t(file->width);
   size_t done = 0;
   while (done < width) {
@@ -291,15 +303,16 @@ int readLine(picFile* file, uint8_t* line) {
       case GifLzwResult::full:
         break;
       case GifLzwResult::needInput:
-        if (available == 0) return PIC_ERR_READ;  // the data ended inside the line
+        if (available == 0)
+          return picRefuse(PIC_ERR_READ, state->window.failed() ? "read error" : "data ends inside a row");
         break;
       case GifLzwResult::end:
         // An end code with one pixel to go still ends the line, which gets index 0.
-        if (width - done != 1) return PIC_ERR_READ;
+        if (width - done != 1) return picRefuse(PIC_ERR_READ, "end code inside a row");
         line[done++] = 0;
         break;
       case GifLzwResult::badCode:
-        return PIC_ERR_READ;
+        return picRefuse(PIC_ERR_READ, "LZW code that names no string");
     }
   }
   return PIC_OK;
