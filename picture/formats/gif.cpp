@@ -11,8 +11,10 @@
 // not read in place); lines are decoded straight into the caller's rows.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/formats/gif_lzw.h"
 
 namespace {
@@ -361,9 +363,28 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: a 2-entry table and an image claiming
+// width x height whose data holds a clear code and a pixel, then ends.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0};
+  picPutLE16(&b[6], uint32_t(width));
+  picPutLE16(&b[8], uint32_t(height));
+  b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});  // flags, background, aspect, 2-entry table
+  b.insert(b.end(), {gifImage, 0, 0, 0, 0, 0, 0, 0, 0});     // image descriptor: left, top, sides
+  picPutLE16(&b[b.size() - 4], uint32_t(width));
+  picPutLE16(&b[b.size() - 2], uint32_t(height));
+  b.insert(b.end(), {0, 2, 2, 0x4c, 0x01});  // flags, code size, a sub-block: clear, a pixel; no end
+  return b;
+}
+
 picDriver driver = {PIC_DRIVER_GIF, control, openRead,  openWrite, close,  readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace
 
 picDriver* picGifDriver(void) { return &driver; }
+
+extern const picFormatInfo picGifFormat = {
+    "gif", ".gif", picGifDriver, true, false, picMapWriter::keeps,
+    {{"lzw", PIC_COMP_LZW, "LZW", false}, {"none", PIC_COMP_NONE, "uncompressed 9-bit codes", false}},
+    minimalHeader};
