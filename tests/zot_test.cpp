@@ -95,21 +95,23 @@ TEST(Zot, RefusesWhatItCannotReadOrWrite) {
   struct Case {
     const char* text;
     int status;
+    const char* reason;
   };
   const Case cases[] = {
-      {"ZAT = IMAGE[\n0 = \"1 2 3\"]\n(1,1\n,0\n)", PIC_ERR_FORMAT},
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n", PIC_ERR_READ},            // no picture
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(1", PIC_ERR_READ},          // no height
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(0,1\n,0\n)", PIC_ERR_DATA},  // empty picture
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(99999,99999\n)", PIC_ERR_DATA},
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(9999999999,1\n)", PIC_ERR_DATA},  // ten digits, past an int
-      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(12345678901,1\n)", PIC_ERR_READ},  // 11 digits
-      {"ZOT (1,1\n,0\n)", PIC_ERR_DATA},                                  // no "=": -1 colours
+      {"ZAT = IMAGE[\n0 = \"1 2 3\"]\n(1,1\n,0\n)", PIC_ERR_FORMAT, nullptr},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n", PIC_ERR_READ, "data ends before the picture"},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(1", PIC_ERR_READ, "data ends inside a number"},  // no height
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(0,1\n,0\n)", PIC_ERR_DATA, "a side of no pixels"},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(99999,99999\n)", PIC_ERR_DATA, "sides too large for the library"},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(9999999999,1\n)", PIC_ERR_DATA, "sides too large for the library"},
+      {"ZOT = IMAGE[\n0 = \"1 2 3\"]\n(12345678901,1\n)", PIC_ERR_READ, "a number of more than ten digits"},
+      {"ZOT (1,1\n,0\n)", PIC_ERR_DATA, "no colour list"},  // no "=": -1 colours
   };
   for (const Case& c : cases) {
     const std::string path = writeText("bad.zot", c.text);
     int width;
     EXPECT_EQ(c.status, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr)) << c.text;
+    EXPECT_STREQ(c.reason, picLastReason()) << c.text;
     // A file that is plainly ZOT is still named, even when it cannot be loaded.
     int format = -1;
     if (c.status == PIC_ERR_DATA) {
@@ -121,6 +123,7 @@ TEST(Zot, RefusesWhatItCannotReadOrWrite) {
   for (int i = 0; i < 300; ++i) manyColours += std::to_string(i) + " = \"1 1 1\",";
   const std::string path = writeText("many.zot", manyColours + "](1,1\n,0\n)");
   EXPECT_EQ(PIC_ERR_DATA, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, nullptr));
+  EXPECT_STREQ("more than 256 colours", picLastReason());
   int format = -1;
   EXPECT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
   EXPECT_EQ(format, PIC_DRIVER_ZOT);
@@ -129,11 +132,15 @@ TEST(Zot, RefusesWhatItCannotReadOrWrite) {
 
   // A picture line with an 11-digit index, and one cut short.
   const std::string header = "ZOTImage = IMAGE[\n0 = \"1 2 3\"]\n(2,2\n";
-  for (const std::string& lines : {std::string(",0,12345678901\n,0,0\n)"), std::string(",0,0\n,0"),
-                                   std::string(",0,0\n,0,")}) {
+  const std::pair<const char*, const char*> badLines[] = {
+      {",0,12345678901\n,0,0\n)", "a number of more than ten digits"},
+      {",0,0\n,0", "data ends inside a number"},
+      {",0,0\n,0,", "data ends before a number"}};
+  for (const auto& [lines, reason] : badLines) {
     const std::string bad = writeText("lines.zot", header + lines);
     RgbImage rgb;
     EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(bad, &rgb)) << lines;
+    EXPECT_STREQ(reason, picLastReason()) << lines;
   }
 }
 

@@ -9,12 +9,11 @@
 // Reads and writes colour-mapped images of up to 256 colours; numbers are read
 // by their digits alone. Refuses true colour, and every compression code but
 // none and run-length (both write the same plain text).
-// Memory: the fixed state with its 4 KB text buffer; numbers go straight into
-// the caller's rows.
+// Memory: the fixed state and, for streams not read in place, a 4 KB
+// read-ahead block; numbers go straight into the caller's rows.
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "picture/core/driver_support.h"
@@ -26,60 +25,36 @@ const char zotHeader[] = "ZOTImage = IMAGE";
 const int zotMaxDigits = 10;
 const int zotChunk = 4096;
 
-// Reads the stream through a buffer of its own, one character at a time.
-struct TextReader {
-  picBinFile* stream;
-  uint8_t buffer[zotChunk];
-  int length;
-  int next;
-  bool failed;  // stream error or end of data
+// Records why the text cannot be read: every caller refuses with PIC_ERR_READ.
+bool unreadable(const char* reason) {
+  picRefuse(PIC_ERR_READ, reason);
+  return false;
+}
 
-  // The next character, or -1 at the end of the data or on a stream error.
-  int get() {
-    if (next == length) {
-      length = picBinReadAvailable(stream, buffer, zotChunk);
-      next = 0;
-      if (length <= 0 || picBinError(stream)) {
-        length = next = 0;
-        failed = true;
-        return -1;
-      }
-    }
-    return buffer[next++];
+// Skips non-digits, then takes up to ten digits; the character that ends the
+// number is consumed. False, the reason recorded, on more digits, an error, or
+// the end of the data.
+bool readNumber(picInputWindow& window, uint64_t* value) {
+  int c;
+  do {
+    c = window.get();
+    if (c < 0) return unreadable("data ends before a number");
+  } while (c < '0' || c > '9');
+  uint64_t result = 0;
+  int digits = 0;
+  for (; c >= '0' && c <= '9'; c = window.get()) {
+    if (++digits > zotMaxDigits) return unreadable("a number of more than ten digits");
+    result = result * 10 + uint64_t(c - '0');
   }
-
-  long tell() { return picBinTell(stream) - (length - next); }
-
-  void seek(long offset) {
-    length = next = 0;
-    failed = false;
-    picBinSeekSet(stream, int(offset));
-  }
-
-  // Skips non-digits, then takes up to ten digits; the character that ends the
-  // number is consumed. False on more digits, an error, or the end of the data.
-  bool number(uint64_t* value) {
-    int c;
-    do {
-      c = get();
-      if (c < 0) return false;
-    } while (c < '0' || c > '9');
-    uint64_t result = 0;
-    int digits = 0;
-    for (; c >= '0' && c <= '9'; c = get()) {
-      if (++digits > zotMaxDigits) return false;
-      result = result * 10 + uint64_t(c - '0');
-    }
-    if (c < 0) return false;
-    *value = result;
-    return true;
-  }
-};
+  if (c < 0) return unreadable("data ends inside a number");
+  *value = result;
+  return true;
+}
 
 struct ZotState {
-  TextReader reader;
+  picInputWindow window;
   picBinFile* stream;
-  long dataOffset;
+  int64_t dataOffset;
 };
 
 ZotState* stateOf(picFile* file) { return static_cast<ZotState*>(file->driverData); }
@@ -87,28 +62,30 @@ ZotState* stateOf(picFile* file) { return static_cast<ZotState*>(file->driverDat
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, ZotState* state, int* status, int code) {
   if (state && state->stream) picBinClose(state->stream);
-  std::free(state);
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
 
-void setFields(picFile* file, int width, int height, int colours) {
-  file->width = width;
-  file->height = height;
-  file->colourMode = PIC_MAP;
-  file->compression = PIC_COMP_NONE;
-  file->colours = colours;
+void describe(picFile* file, int width, int height, int colours) {
+  picDescribe(file, width, height, PIC_MAP, PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = height - 1;
 }
 
+// Reads from `offset` on: the window starts afresh there.
+bool readFrom(ZotState* state, int64_t offset) {
+  picBinSeekSet(state->stream, int(offset));
+  return state->window.start(state->stream, zotChunk);
+}
+
 // Counts the colour list's "=" up to the picture's "("; the header's own "="
 // is the one the count starts below zero for.
-bool countColours(TextReader& reader, int64_t* colours) {
+bool countColours(picInputWindow& window, int64_t* colours) {
   int64_t count = -1;
-  for (int c = reader.get(); c != '('; c = reader.get()) {
-    if (c < 0) return false;
+  for (int c = window.get(); c != '('; c = window.get()) {
+    if (c < 0) return unreadable("data ends before the picture");
     if (c == '=') ++count;
   }
   *colours = count;
@@ -117,46 +94,55 @@ bool countColours(TextReader& reader, int64_t* colours) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = static_cast<ZotState*>(std::calloc(1, sizeof(ZotState)));
+  auto* state = picNewState<ZotState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
-  TextReader& reader = state->reader;
-  reader.stream = state->stream;
+  picInputWindow& window = state->window;
+  if (!window.start(state->stream, zotChunk)) return release(file, state, status, PIC_ERR_OPEN);
 
-  char magic[3];
-  for (char& c : magic) c = char(reader.get());
-  if (reader.failed || std::memcmp(magic, zotMagic, 3) != 0)
+  const uint8_t* magic;
+  if (window.look(3, &magic) < 3 || std::memcmp(magic, zotMagic, 3) != 0)
     return release(file, state, status, PIC_ERR_FORMAT);
+  window.consume(3);
 
   int64_t colours;
   uint64_t width, height;
-  if (!countColours(reader, &colours) || !reader.number(&width) || !reader.number(&height))
+  if (!countColours(window, &colours) || !readNumber(window, &width) || !readNumber(window, &height))
     return release(file, state, status, PIC_ERR_READ);
-  state->dataOffset = reader.tell();
+  state->dataOffset = window.position();
   // Ten digits can pass an int; such a side is recorded as 0, which no
   // operation accepts, while the file is still recognised as ZOT.
   auto side = [](uint64_t value) { return value > uint64_t(INT_MAX) ? 0 : int(value); };
-  setFields(file, side(width), side(height), int(std::min<int64_t>(colours, INT_MAX)));
+  describe(file, side(width), side(height), int(std::min<int64_t>(colours, INT_MAX)));
   file->driverData = state;
-  const bool loadable = colours >= 0 && colours <= PIC_MAX_COLOURS &&
-                        picCheckReadSize(int64_t(width), int64_t(height)) == PIC_OK;
-  return picOpenResult(status, loadable ? PIC_OK : PIC_ERR_DATA, file);
+  int loadable = PIC_OK;
+  if (colours < 0)
+    loadable = picRefuse(PIC_ERR_DATA, "no colour list");
+  else if (colours > PIC_MAX_COLOURS)
+    loadable = picRefuse(PIC_ERR_DATA, "more than 256 colours");
+  else
+    loadable = picCheckReadSize(int64_t(width), int64_t(height));
+  return picOpenResult(status, loadable, file);
 }
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (colourMode != PIC_MAP || colours < 0 || colours > PIC_MAX_COLOURS)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  int refusal = PIC_OK;
+  if (colourMode != PIC_MAP)
+    refusal = picRefuse(PIC_ERR_DATA, "colour maps only");
+  else if (colours < 0 || colours > PIC_MAX_COLOURS)
+    refusal = picRefuse(PIC_ERR_DATA, "colour count outside 0 to 256");
+  else if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
+    refusal = picRefuse(PIC_ERR_COMPRESSION, "compression other than none or run-length");
+  if (refusal != PIC_OK) return picOpenResult(status, refusal, nullptr);
   picFile* file = picNewFile();
-  auto* state = static_cast<ZotState*>(std::calloc(1, sizeof(ZotState)));
+  auto* state = picNewState<ZotState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
 
-  setFields(file, width, height, colours);
+  describe(file, width, height, colours);
   picBinWrite(state->stream, zotHeader, int(sizeof zotHeader - 1));
   if (picBinError(state->stream)) return release(file, state, status, PIC_ERR_WRITE);
   file->driverData = state;
@@ -171,12 +157,13 @@ int close(picFile* file) {
 }
 
 int readMap(picFile* file, int32_t* map) {
-  TextReader& reader = stateOf(file)->reader;
-  reader.seek(0);
+  ZotState* state = stateOf(file);
+  picInputWindow& window = state->window;
+  if (!readFrom(state, 0)) return PIC_ERR_READ;
   for (int entry = 0; entry < file->colours; ++entry) {
     uint64_t index, red, green, blue;
-    if (!reader.number(&index) || !reader.number(&red) || !reader.number(&green) ||
-        !reader.number(&blue))
+    if (!readNumber(window, &index) || !readNumber(window, &red) || !readNumber(window, &green) ||
+        !readNumber(window, &blue))
       return PIC_ERR_READ;
     // An entry naming an index outside the map is ignored.
     if (index < uint64_t(file->colours)) map[index] = picEncodeColour(int(red), int(green), int(blue));
@@ -186,10 +173,10 @@ int readMap(picFile* file, int32_t* map) {
 
 int readLine(picFile* file, uint8_t* line) {
   ZotState* state = stateOf(file);
-  if (file->currentLine == file->height - 1) state->reader.seek(state->dataOffset);
+  if (file->currentLine == file->height - 1 && !readFrom(state, state->dataOffset)) return PIC_ERR_READ;
   for (int x = 0; x < file->width; ++x) {
     uint64_t index;
-    if (!state->reader.number(&index)) return PIC_ERR_READ;
+    if (!readNumber(state->window, &index)) return PIC_ERR_READ;
     line[x] = uint8_t(index);
   }
   --file->currentLine;
