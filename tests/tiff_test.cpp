@@ -241,19 +241,21 @@ TEST(Tiff, ReadsPeerFilesWithTheirPixelsOnDiskAndInMemory) {
 
 TEST(Tiff, RefusesUnsupportedLayoutsButDescribesThem) {
   const RgbImage source = makeTestImage(19, 11, 3);
-  const std::pair<const char*, const char*> layouts[] = {
-      {"sixteen-bit", "-type TrueColor -depth 16"},
-      {"grey-sixteen-bit", "-colorspace Gray -depth 16"},
-      {"separate-planes", "-type TrueColor -depth 8 -interlace Plane"},
-      {"float", "-define quantum:format=floating-point -depth 32 -compress LZW"},
-      {"rgba", "-depth 8 -alpha on -type TrueColorAlpha"},
-      {"palette-one-bit", "-depth 8 -colors 2 -type Palette"},
-      {"palette-two-bit", "-depth 8 -colors 4 -type Palette"},
-      {"tiled", "-type TrueColor -depth 8 -define tiff:tile-geometry=16x16"},
+  const struct {
+    const char *name, *options, *reason;
+  } layouts[] = {
+      {"sixteen-bit", "-type TrueColor -depth 16", "16-bit samples"},
+      {"grey-sixteen-bit", "-colorspace Gray -depth 16", "16-bit samples"},
+      {"separate-planes", "-type TrueColor -depth 8 -interlace Plane", "separate planes"},
+      {"float", "-define quantum:format=floating-point -depth 32 -compress LZW", "floating-point samples"},
+      {"rgba", "-depth 8 -alpha on -type TrueColorAlpha", "extra samples"},
+      {"palette-one-bit", "-depth 8 -colors 2 -type Palette", "palette depth other than 4 or 8 bits"},
+      {"palette-two-bit", "-depth 8 -colors 4 -type Palette", "palette depth other than 4 or 8 bits"},
+      {"tiled", "-type TrueColor -depth 8 -define tiff:tile-geometry=16x16", "tiles"},
   };
   for (const auto& layout : layouts) {
-    SCOPED_TRACE(layout.first);
-    const std::string path = peerFile(source, layout.second, std::string(layout.first) + ".tif");
+    SCOPED_TRACE(layout.name);
+    const std::string path = peerFile(source, layout.options, std::string(layout.name) + ".tif");
     int format = 0, width = 0, height = 0;
     ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
     EXPECT_EQ(PIC_DRIVER_TIFF, format & 0xff);
@@ -262,6 +264,7 @@ TEST(Tiff, RefusesUnsupportedLayoutsButDescribesThem) {
     EXPECT_EQ(11, height);
     RgbImage image;
     EXPECT_EQ(PIC_ERR_DATA, libraryLoadRGB(path, &image));
+    EXPECT_STREQ(layout.reason, picLastReason());
     EXPECT_EQ(PIC_ERR_DATA, memoryLoadRGB(readFileBytes(path), &image));
     int status = -99;
     picFile* file = picTiffDriver()->openRead(path.c_str(), &status);
@@ -631,27 +634,31 @@ TEST(Tiff, MalformedHeadersEndInAStatusSilently) {
     const char* name;
     std::vector<uint8_t> bytes;
     int status;  // the TIFF driver's answer; -1: any failure
+    const char* reason;  // the load's; null for a file that is not TIFF
   };
+  const char* const unreadable = "unreadable first directory";
   const Case cases[] = {
-      {"one-byte", {'I'}, PIC_ERR_FORMAT},
-      {"bad-magic", {'I', 'X', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT},
-      {"mixed-order", {'I', 'M', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT},
-      {"bad-version", badVersion, PIC_ERR_FORMAT},
-      {"header-only", {'I', 'I', 42, 0}, PIC_ERR_READ},  // cut: the rest may still arrive
-      {"no-directory", noDirectory, PIC_ERR_FORMAT},
-      {"directory-past-end", directoryPastEnd, PIC_ERR_READ},
-      {"huge-entry-count", hugeEntryCount, -1},
-      {"width-zero", simpleTiff(0, 1, 8, 1, 1, pixel), -1},
-      {"height-zero", simpleTiff(1, 0, 8, 1, 1, pixel), -1},
-      {"too-many-pixels", simpleTiff(70000, 70000, 8, 1, 1, pixel), -1},
-      {"row-too-wide", simpleTiff(0x7fffffff, 1, 8, 3, 2, pixel), -1},
-      {"bits-zero", simpleTiff(1, 1, 0, 1, 1, pixel), -1},
+      {"one-byte", {'I'}, PIC_ERR_FORMAT, nullptr},
+      {"bad-magic", {'I', 'X', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT, nullptr},
+      {"mixed-order", {'I', 'M', 42, 0, 8, 0, 0, 0}, PIC_ERR_FORMAT, nullptr},
+      {"bad-version", badVersion, PIC_ERR_FORMAT, nullptr},
+      {"header-only", {'I', 'I', 42, 0}, PIC_ERR_READ, "first directory past the end"},  // the rest may still arrive
+      {"no-directory", noDirectory, PIC_ERR_FORMAT, unreadable},
+      {"directory-past-end", directoryPastEnd, PIC_ERR_READ, "first directory past the end"},
+      {"huge-entry-count", hugeEntryCount, -1, unreadable},
+      {"width-zero", simpleTiff(0, 1, 8, 1, 1, pixel), -1, unreadable},
+      {"height-zero", simpleTiff(1, 0, 8, 1, 1, pixel), -1, unreadable},
+      {"too-many-pixels", simpleTiff(70000, 70000, 8, 1, 1, pixel), -1, "sides too large for the library"},
+      {"row-too-wide", simpleTiff(0x7fffffff, 1, 8, 3, 2, pixel), -1, "sides too large for the library"},
+      {"bits-zero", simpleTiff(1, 1, 0, 1, 1, pixel), -1, unreadable},
       {"strip-past-end",
-       simpleTiff(4, 4, 8, 1, 1, pixel, {}), -1},  // 16 pixels announced, 1 stored
-      {"signed-samples", simpleTiff(1, 1, 8, 1, 1, pixel, {shortEntry(tagSampleFormat, 2)}), PIC_ERR_DATA},
-      {"separate-planes", simpleTiff(1, 1, 8, 3, 2, {1, 2, 3}, {shortEntry(tagPlanar, 2)}), PIC_ERR_DATA},
+       simpleTiff(4, 4, 8, 1, 1, pixel, {}), -1, "strip data cut or damaged"},  // 16 pixels announced, 1 stored
+      {"signed-samples", simpleTiff(1, 1, 8, 1, 1, pixel, {shortEntry(tagSampleFormat, 2)}), PIC_ERR_DATA,
+       "samples not unsigned integers"},
+      {"separate-planes", simpleTiff(1, 1, 8, 3, 2, {1, 2, 3}, {shortEntry(tagPlanar, 2)}), PIC_ERR_DATA,
+       "separate planes"},
       {"unknown-compression",
-       simpleTiff(1, 1, 8, 1, 1, pixel, {}), -2},  // patched below
+       simpleTiff(1, 1, 8, 1, 1, pixel, {}), -2, "unknown compression"},  // patched below
   };
   // The buffer a memory name points at lives until the next call.
   static std::vector<uint8_t> memoryBytes;
@@ -679,8 +686,14 @@ TEST(Tiff, MalformedHeadersEndInAStatusSilently) {
     }
     const std::string path = writeTempFile(std::string("bad-") + c.name + ".tif", bytes);
     testing::internal::CaptureStderr();
+    picClearReason();
     const int status = driverOpenStatus(path);
+    const char* driverReason = picLastReason();
     const int load = loadUnlessHuge(path);
+    if (c.reason)
+      EXPECT_STREQ(c.reason, picLastReason());
+    else
+      EXPECT_EQ(nullptr, driverReason);  // not TIFF: nothing recorded (another driver may say why)
     const int memoryLoad = loadUnlessHuge(memoryName(bytes));
     picUseDiskFiles();
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
@@ -906,6 +919,7 @@ TEST(TiffLzw, HostileStripGivesTheLinesItHoldsThenAReadError) {
                                            simpleTiff(4, 3, 8, 1, 1, c.strip, {}, COMPRESSION_LZW));
     int status = PIC_OK;
     picDriver* driver = picTiffDriver();
+    picClearReason();
     picFile* open = driver->openRead(path.c_str(), &status);
     ASSERT_EQ(PIC_OK, status);
     uint8_t line[4];
@@ -915,6 +929,7 @@ TEST(TiffLzw, HostileStripGivesTheLinesItHoldsThenAReadError) {
     }
     if (c.linesRead < 3) {
       EXPECT_EQ(PIC_ERR_READ, driver->readLine(open, line));
+      EXPECT_STREQ("strip data cut or damaged", picLastReason());
     }
     driver->close(open);
   }

@@ -79,6 +79,17 @@ struct TiffLayout {
   int64_t lineSize;
 };
 
+// Why a layout is not read, or null for a supported one (the caller reports
+// PIC_ERR_DATA).
+const char* unsupportedLayout(uint16_t sampleFormat, uint16_t planarConfig, bool tiled, uint16_t bits) {
+  if (sampleFormat == SAMPLEFORMAT_IEEEFP) return "floating-point samples";
+  if (sampleFormat != SAMPLEFORMAT_UINT) return "samples not unsigned integers";
+  if (planarConfig != PLANARCONFIG_CONTIG) return "separate planes";
+  if (tiled) return "tiles";
+  if (bits == 16) return "16-bit samples";
+  return nullptr;
+}
+
 // The supported layouts; false for any other (the caller reports PIC_ERR_DATA).
 bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64_t width,
                     TiffLayout* layout) {
@@ -96,6 +107,18 @@ bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64
     return false;
   }
   return true;
+}
+
+// Why classifyLayout turned a layout down.
+const char* unsupportedKind(uint16_t samples, uint16_t photometric) {
+  const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+  const bool palette = photometric == PHOTOMETRIC_PALETTE, rgb = photometric == PHOTOMETRIC_RGB;
+  if (samples != 1 && samples != 3) return "extra samples";
+  if (!grey && !palette && !rgb) return "colour space other than grey, palette or RGB";
+  if ((samples == 3) != rgb) return "samples that do not fit the colour space";
+  if (palette) return "palette depth other than 4 or 8 bits";
+  if (grey) return "grey depth other than 1, 4 or 8 bits";
+  return "RGB depth other than 8 bits";
 }
 
 // Without a PhotometricInterpretation tag: three samples are RGB, anything
@@ -305,7 +328,9 @@ picFile* openRead(const char* fileName, int* status) {
     return release(file, state, status, PIC_ERR_FORMAT);
   state->tiff = tiffOpen(fileName, "r", state);
   if (!state->tiff)
-    return release(file, state, status, firstDirectoryPastEnd(state->stream) ? PIC_ERR_READ : PIC_ERR_FORMAT);
+    return release(file, state, status,
+                   firstDirectoryPastEnd(state->stream) ? picRefuse(PIC_ERR_READ, "first directory past the end")
+                                                        : picRefuse(PIC_ERR_FORMAT, "unreadable first directory"));
   TIFF* tiff = state->tiff;
 
   uint16_t compression = COMPRESSION_NONE;
@@ -323,9 +348,10 @@ picFile* openRead(const char* fileName, int* status) {
   reportResolution(fileName, tiff);
 
   TiffLayout layout = {samples >= 3 ? PIC_RGB : PIC_MAP, 0, 0};
-  const bool supported = sampleFormat == SAMPLEFORMAT_UINT && planarConfig == PLANARCONFIG_CONTIG &&
-                         !TIFFIsTiled(tiff) &&
-                         classifyLayout(bits, samples, state->photometric, width, &layout);
+  const char* unsupported = unsupportedLayout(sampleFormat, planarConfig, TIFFIsTiled(tiff), bits);
+  if (!unsupported && !classifyLayout(bits, samples, state->photometric, width, &layout))
+    unsupported = unsupportedKind(samples, state->photometric);
+  const bool supported = !unsupported;
   if (!supported && layout.colourMode == PIC_MAP) layout.colours = bits < 8 ? 1 << bits : 256;
   picDescribe(file, int(std::min<uint32_t>(width, INT_MAX)), int(std::min<uint32_t>(height, INT_MAX)),
               layout.colourMode, compressionCode(compression), layout.colours);
@@ -333,9 +359,10 @@ picFile* openRead(const char* fileName, int* status) {
   file->currentLine = file->height - 1;
   file->driverData = state;
 
-  if (!supported || picCheckReadSize(width, height, 3) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, file);
-  if (!TIFFIsCODECConfigured(compression)) return picOpenResult(status, PIC_ERR_COMPRESSION, file);
+  if (!supported) return picOpenResult(status, picRefuse(PIC_ERR_DATA, unsupported), file);
+  if (picCheckReadSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
+  if (!TIFFIsCODECConfigured(compression))
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "unknown compression"), file);
   if (!allocateLine(state, layout.lineSize)) return release(file, state, status, PIC_ERR_OPEN);
   return picOpenResult(status, PIC_OK, file);
 }
@@ -359,9 +386,10 @@ void writeResolution(const char* fileName, TIFF* tiff) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (colourMode != PIC_RGB && colourMode != PIC_MAP) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_RGB && colourMode != PIC_MAP)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "unknown colour mode"), nullptr);
   if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour count outside 0 to 256"), nullptr);
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
   picFile* file = picNewFile();
   auto* state = picNewState<TiffState>();
@@ -420,7 +448,7 @@ int readMap(picFile* file, int32_t* map) {
   // libtiff holds 1 << BitsPerSample entries, as many as `colours`.
   uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
   if (!TIFFGetField(state->tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "no colour map");
   // Some writers store 8-bit levels; a map without any value above 255 is one.
   bool eightBit = true;
   for (int i = 0; i < colours; ++i) eightBit = eightBit && (red[i] | green[i] | blue[i]) < 256;
@@ -561,8 +589,11 @@ const uint8_t* readScanline(picFile* file) {
   if (!state->stripsChecked) chooseStrips(file, state);
   if (state->stripBufferMissing) return nullptr;
   const uint32_t row = fileRow(file);
-  if (!state->stripBuffer)
-    return TIFFReadScanline(state->tiff, state->lineBuffer, row, 0) > 0 ? state->lineBuffer : nullptr;
+  if (!state->stripBuffer) {
+    if (TIFFReadScanline(state->tiff, state->lineBuffer, row, 0) > 0) return state->lineBuffer;
+    picRefuse(PIC_ERR_READ, "line data cut or damaged");
+    return nullptr;
+  }
   const uint32_t strip = row / state->rowsPerStrip;
   if (strip != state->bufferedStrip) {
     const uint32_t rows = std::min(state->rowsPerStrip, uint32_t(file->height) - strip * state->rowsPerStrip);
@@ -570,7 +601,10 @@ const uint8_t* readScanline(picFile* file) {
     state->bufferedStrip = strip;
   }
   const uint32_t lineInStrip = row - strip * state->rowsPerStrip;
-  if (lineInStrip >= state->bufferedLines) return nullptr;
+  if (lineInStrip >= state->bufferedLines) {
+    picRefuse(PIC_ERR_READ, "strip data cut or damaged");
+    return nullptr;
+  }
   return state->stripData + size_t(lineInStrip) * size_t(state->lineSize);
 }
 
