@@ -10,7 +10,7 @@
 // Writes binary files of maxval 255: P6 from true colour, P5 from a
 // colour-mapped image whose map is grey, P6 from any other map. Refuses
 // samples above maxval, and every compression code but PIC_COMP_NONE.
-// Memory: a 64 KB input buffer, and one line as 16-bit samples and as stored
+// Memory: a 64 KB read-ahead block for streams not read in place, and one line as 16-bit samples and as stored
 // bytes, allocated once the data could fill a line.
 #include <cstdio>
 #include <cstring>
@@ -26,6 +26,7 @@ enum PnmKind { plainBitmap = 1, plainGrey, plainColour, rawBitmap, rawGrey, rawC
 const int pnmMaxValue = 65535;
 const int pnmMaxDigits = 10;
 const int pnmChunk = 64 << 10;
+const int pnmBlankSpan = 64;  // looked at a time for blanks: a short look refills cheaply
 const int pnmWrittenMaxValue = 255;
 const int pnmHeaderRoom = 64;  // "P6\n" two 10-digit numbers "\n255\n"
 
@@ -35,103 +36,58 @@ bool plainKind(int kind) { return kind <= plainColour; }
 bool bitmapKind(int kind) { return kind == plainBitmap || kind == rawBitmap; }
 bool colourKind(int kind) { return kind == plainColour || kind == rawColour; }
 
-// Reads the stream through a buffer of its own, in big blocks.
-struct ByteReader {
-  picBinFile* stream;
-  uint8_t* buffer;  // pnmChunk bytes
-  int length;
-  int next;
+// Passes the rest of a comment's line.
+void skipComment(picInputWindow& window) {
+  for (int c = window.get(); c >= 0 && c != '\n' && c != '\r'; c = window.get()) {
+  }
+}
 
-  bool refill() {
-    length = picBinReadAvailable(stream, buffer, pnmChunk);
-    next = 0;
-    if (length > 0 && !picBinError(stream)) return true;
-    length = 0;
-    return false;
-  }
-  // The next byte without taking it, or -1 at the end of the data.
-  int peek() { return next < length || refill() ? buffer[next] : -1; }
-  int get() { return next < length || refill() ? buffer[next++] : -1; }
-  // The next n bytes where they lie in the buffer, topped up first when they
-  // are not all there; null, taking nothing, when n passes the buffer or the
-  // data ends first.
-  const uint8_t* take(size_t n) {
-    if (size_t(length - next) < n) {
-      if (n > size_t(pnmChunk)) return nullptr;
-      const int kept = length - next;
-      std::memmove(buffer, buffer + next, size_t(kept));
-      length = kept;
-      next = 0;
-      const int got = picBinReadAvailable(stream, buffer + kept, pnmChunk - kept);
-      if (got > 0 && !picBinError(stream)) length += got;
-      if (size_t(length) < n) return nullptr;
+// Skips blanks and comments (from "#" to the end of the line), a span at a time.
+void skipBlanks(picInputWindow& window) {
+  for (;;) {
+    const uint8_t* bytes;
+    const int shown = window.look(pnmBlankSpan, &bytes);
+    int blanks = 0;
+    while (blanks < shown && isBlank(bytes[blanks])) ++blanks;
+    window.consume(blanks);
+    if (blanks == shown) {
+      if (shown == 0) return;
+      continue;
     }
-    const uint8_t* at = buffer + next;
-    next += int(n);
-    return at;
+    if (bytes[blanks] != '#') return;
+    skipComment(window);
   }
-  // Copies n bytes; false when the data ends first.
-  bool read(uint8_t* target, size_t n) {
-    while (n > 0) {
-      if (next == length && !refill()) return false;
-      const size_t count = size_t(length - next) < n ? size_t(length - next) : n;
-      std::memcpy(target, buffer + next, count);
-      target += count;
-      next += int(count);
-      n -= count;
-    }
-    return true;
+}
+
+// A decimal number after blanks and comments. The character that ends it is
+// taken too (with the rest of the line when it starts a comment), as a
+// binary file's single blank before the samples. PIC_ERR_READ when the data
+// ends before a digit, PIC_ERR_DATA for anything but a number of ten digits
+// at most followed by a blank, a comment or the end of the data.
+int readNumber(picInputWindow& window, uint32_t* value) {
+  skipBlanks(window);
+  int c = window.get();
+  if (c < 0) return PIC_ERR_READ;
+  uint64_t result = 0;
+  int digits = 0;
+  for (; isDigit(c); c = window.get()) {
+    if (++digits > pnmMaxDigits) return PIC_ERR_DATA;
+    result = result * 10 + uint64_t(c - '0');
   }
-  // Bytes left in the data, this buffer's included.
-  int64_t remaining() {
-    return int64_t(picBinSize(stream)) - picBinTell(stream) + (length - next);
-  }
-  // Skips blanks and comments (from "#" to the end of the line).
-  void skipBlanks() {
-    for (int c = peek(); c >= 0; c = peek()) {
-      if (c == '#')
-        skipComment();
-      else if (isBlank(c))
-        ++next;
-      else
-        return;
-    }
-  }
-  void skipComment() {
-    for (int c = get(); c >= 0 && c != '\n' && c != '\r'; c = get()) {
-    }
-  }
-  // A decimal number after blanks and comments. The character that ends it is
-  // taken too (with the rest of the line when it starts a comment), as a
-  // binary file's single blank before the samples. PIC_ERR_READ when the data
-  // ends before a digit, PIC_ERR_DATA for anything but a number of ten digits
-  // at most followed by a blank, a comment or the end of the data.
-  int number(uint32_t* value) {
-    skipBlanks();
-    int c = get();
-    if (c < 0) return PIC_ERR_READ;
-    uint64_t result = 0;
-    int digits = 0;
-    for (; isDigit(c); c = get()) {
-      if (++digits > pnmMaxDigits) return PIC_ERR_DATA;
-      result = result * 10 + uint64_t(c - '0');
-    }
-    if (digits == 0 || result > INT32_MAX) return PIC_ERR_DATA;
-    if (c == '#') skipComment();
-    else if (c >= 0 && !isBlank(c)) return PIC_ERR_DATA;
-    *value = uint32_t(result);
-    return PIC_OK;
-  }
-};
+  if (digits == 0 || result > INT32_MAX) return PIC_ERR_DATA;
+  if (c == '#') skipComment(window);
+  else if (c >= 0 && !isBlank(c)) return PIC_ERR_DATA;
+  *value = uint32_t(result);
+  return PIC_OK;
+}
 
 struct PnmState {
   picBinFile* stream;
-  ByteReader reader;
+  picInputWindow window;
   int kind;
   int maxValue;
   int channels;  // 1 (PBM, PGM) or 3 (PPM)
   int rowBytes;  // of a binary row
-  std::unique_ptr<uint8_t[]> input;
   std::unique_ptr<uint8_t[]> row;       // a binary row as stored; for writing, a packed line
   std::unique_ptr<uint16_t[]> samples;  // one line's samples
   uint8_t scale[pnmMaxValue + 1];       // sample -> 0..255, rounded
@@ -145,7 +101,7 @@ PnmState* stateOf(picFile* file) { return static_cast<PnmState*>(file->driverDat
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, PnmState* state, int* status, int code) {
   if (state && state->stream) picBinClose(state->stream);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -170,11 +126,6 @@ bool unpackSamples(const uint8_t* source, size_t count, int maxValue, uint16_t* 
   return valid;
 }
 
-// A PBM row of `width` bits (set = black) as indices of the map black, white.
-void unpackBits(const uint8_t* source, int width, uint16_t* indices) {
-  for (int x = 0; x < width; ++x) indices[x] = uint16_t(1 - ((source[x >> 3] >> (7 - (x & 7))) & 1));
-}
-
 void fillScale(int maxValue, uint8_t* scale) {
   for (int v = 0; v <= maxValue; ++v) scale[v] = uint8_t((v * 255 + maxValue / 2) / maxValue);
 }
@@ -184,28 +135,31 @@ void fillScale(int maxValue, uint8_t* scale) {
 // Reads the header into the picFile; PIC_ERR_FORMAT when the magic is not a
 // netpbm one this driver reads.
 int readHeader(picFile* file, PnmState* state) {
-  ByteReader& reader = state->reader;
-  const int p = reader.get(), digit = reader.get();
-  if (p != 'P' || digit < '1' || digit > '6') return PIC_ERR_FORMAT;
-  const int after = reader.peek();
-  if (after != '#' && !isBlank(after)) return PIC_ERR_FORMAT;
-  state->kind = digit - '0';
+  picInputWindow& window = state->window;
+  const uint8_t* magic;
+  if (window.look(3, &magic) < 3 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6' ||
+      (magic[2] != '#' && !isBlank(magic[2])))
+    return PIC_ERR_FORMAT;
+  window.consume(2);
+  state->kind = magic[1] - '0';
   state->channels = colourKind(state->kind) ? 3 : 1;
-  file->colourMode = colourKind(state->kind) ? PIC_RGB : PIC_MAP;
-  file->compression = PIC_COMP_NONE;
-  file->planar = 0;
-  file->mapFirst = 1;
 
   uint32_t width = 0, height = 0, maxValue = 1;
-  int status = reader.number(&width);
-  if (status == PIC_OK) status = reader.number(&height);
-  if (status == PIC_OK && !bitmapKind(state->kind)) status = reader.number(&maxValue);
-  file->width = int32_t(width);
-  file->height = int32_t(height);
+  int status = readNumber(window, &width);
+  if (status == PIC_OK) status = readNumber(window, &height);
+  if (status == PIC_OK && !bitmapKind(state->kind)) status = readNumber(window, &maxValue);
+  const bool maxValueValid = maxValue >= 1 && maxValue <= pnmMaxValue;
+  // PBM and PGM have maxval + 1 levels (256 above 255), once the header is whole.
+  const int colours = status != PIC_OK || !maxValueValid || colourKind(state->kind) ? 0
+                      : maxValue > 255                                             ? 256
+                                                                                   : int(maxValue) + 1;
+  picDescribe(file, int32_t(width), int32_t(height), colourKind(state->kind) ? PIC_RGB : PIC_MAP, PIC_COMP_NONE,
+              colours);
+  file->planar = 0;
+  file->mapFirst = 1;
   file->currentLine = file->height - 1;
   if (status != PIC_OK) return status;
-  if (maxValue < 1 || maxValue > pnmMaxValue) return PIC_ERR_DATA;
-  file->colours = colourKind(state->kind) ? 0 : maxValue > 255 ? 256 : int(maxValue) + 1;
+  if (!maxValueValid) return PIC_ERR_DATA;
   // A line's samples are held as 16-bit values.
   if (picCheckReadSize(width, height, 2 * state->channels) != PIC_OK) return PIC_ERR_DATA;
   state->maxValue = int(maxValue);  // set only for a file that can be loaded
@@ -218,13 +172,11 @@ int readHeader(picFile* file, PnmState* state) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) PnmState();
+  auto* state = picNewState<PnmState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
-  state->input.reset(new (std::nothrow) uint8_t[pnmChunk]);
-  if (!state->input) return release(file, state, status, PIC_ERR_OPEN);
-  state->reader = {state->stream, state->input.get(), 0, 0};
+  if (!state->window.start(state->stream, pnmChunk)) return release(file, state, status, PIC_ERR_OPEN);
 
   const int headerStatus = readHeader(file, state);
   if (headerStatus != PIC_OK && headerStatus != PIC_ERR_DATA)
@@ -242,7 +194,7 @@ bool prepareLines(picFile* file, PnmState* state) {
   // A text sample takes a digit and, but for the last, a blank; a P1 pixel a digit.
   const int64_t leastBytes = plainKind(state->kind) ? (state->kind == plainBitmap ? samples : 2 * samples - 1)
                                                     : state->rowBytes;
-  if (state->reader.remaining() < leastBytes) return false;
+  if (int64_t(picBinSize(state->stream)) - state->window.position() < leastBytes) return false;
   state->samples.reset(new (std::nothrow) uint16_t[size_t(samples)]);
   if (!plainKind(state->kind)) state->row.reset(new (std::nothrow) uint8_t[size_t(state->rowBytes)]);
   return state->samples && (plainKind(state->kind) || state->row);
@@ -253,27 +205,22 @@ bool prepareLines(picFile* file, PnmState* state) {
 bool fetchLine(picFile* file) {
   PnmState* state = stateOf(file);
   if (state->writing || !prepareLines(file, state)) return false;
-  ByteReader& reader = state->reader;
+  picInputWindow& window = state->window;
   uint16_t* values = state->samples.get();
   const size_t count = size_t(file->width) * size_t(state->channels);
-  if (state->kind == rawBitmap) {
-    if (!reader.read(state->row.get(), size_t(state->rowBytes))) return false;
-    unpackBits(state->row.get(), file->width, values);
-    return true;
-  }
   if (!plainKind(state->kind))
-    return reader.read(state->row.get(), size_t(state->rowBytes)) &&
+    return window.read(state->row.get(), state->rowBytes) &&
            unpackSamples(state->row.get(), count, state->maxValue, values);
   for (size_t i = 0; i < count; ++i) {
     if (state->kind == plainBitmap) {
-      reader.skipBlanks();
-      const int c = reader.get();
+      skipBlanks(window);
+      const int c = window.get();
       if (c != '0' && c != '1') return false;
       values[i] = uint16_t('1' - c);
       continue;
     }
     uint32_t value;
-    if (reader.number(&value) != PIC_OK || value > uint32_t(state->maxValue)) return false;
+    if (readNumber(window, &value) != PIC_OK || value > uint32_t(state->maxValue)) return false;
     values[i] = uint16_t(value);
   }
   return true;
@@ -281,18 +228,24 @@ bool fetchLine(picFile* file) {
 
 // Binary grey or colour with maxval 255: the stored bytes are the samples the
 // caller gets, so the row is taken as it is, not widened and scaled back.
+// PBM's rows are taken as they are too, and unpacked straight into the line.
 bool storedAsDelivered(const PnmState* state) {
-  return (state->kind == rawGrey || state->kind == rawColour) && state->maxValue == 255;
+  return ((state->kind == rawGrey || state->kind == rawColour) && state->maxValue == 255) ||
+         state->kind == rawBitmap;
 }
 
-// The next binary row as stored: in the reader's buffer, or copied into
+// The next binary row as stored: where the window shows it, or copied into
 // state->row when it does not lie there whole; null when the data ends.
 const uint8_t* fetchStoredRow(picFile* file) {
   PnmState* state = stateOf(file);
   if (state->writing || !prepareLines(file, state)) return nullptr;
-  const size_t bytes = size_t(state->rowBytes);
-  if (const uint8_t* inPlace = state->reader.take(bytes)) return inPlace;
-  return state->reader.read(state->row.get(), bytes) ? state->row.get() : nullptr;
+  const int bytes = state->rowBytes;
+  const uint8_t* inPlace;
+  if (state->window.look(bytes, &inPlace) == bytes) {
+    state->window.consume(bytes);
+    return inPlace;
+  }
+  return state->window.read(state->row.get(), bytes) ? state->row.get() : nullptr;
 }
 
 int readMap(picFile* file, int32_t* map) {
@@ -311,7 +264,10 @@ int readLine(picFile* file, uint8_t* line) {
   if (storedAsDelivered(state)) {
     const uint8_t* stored = fetchStoredRow(file);
     if (!stored) return PIC_ERR_READ;
-    std::memcpy(line, stored, size_t(file->width));
+    if (state->kind == rawBitmap)
+      picUnpackIndices(stored, 1, file->width, true, line);  // a set bit is black, index 0
+    else
+      std::memcpy(line, stored, size_t(file->width));
     --file->currentLine;
     return PIC_OK;
   }
@@ -371,7 +327,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   if (compression != PIC_COMP_NONE) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) PnmState();
+  auto* state = picNewState<PnmState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->writing = true;
   state->row.reset(new (std::nothrow) uint8_t[size_t(width) * 3]);
@@ -379,11 +335,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->colours = colourMode == PIC_MAP ? colours : 0;
-  file->compression = PIC_COMP_NONE;
+  picDescribe(file, width, height, colourMode, PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = height - 1;
