@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
 #include "picture/core/picture.h"
 #include "support/format_peers.h"
@@ -308,23 +309,30 @@ TEST(Png, HostileAndMalformedFilesEndInAStatus) {
     const char* name;
     std::vector<uint8_t> bytes;
     int infoStatus, loadStatus;
+    const char* reason;  // the load's
   };
+  const char* const tooShort = "file too short for its picture";
+  const char* const cutImage = "image data cut or damaged";
+  const char* const cutChunks = "chunks before the image data cut or damaged";
+  const char* const cutHeader = "file ends inside the header";
   const Case cases[] = {
-      {"huge, in a tiny file", pngFile(100000, 100000, 8, 2, 0, {}, {0}), PIC_ERR_DATA, PIC_ERR_DATA},
-      {"2 G pixels, in a tiny file", pngFile(1000000, 2000, 8, 0, 0, {}, {0}), PIC_OK, PIC_ERR_READ},
-      {"wide, in a tiny file", pngFile(1000000, 1, 16, 6, 0, {}, {0}), PIC_OK, PIC_ERR_READ},
-      {"interlaced, 400 M pixels, data that ends", bigInterlaced, PIC_OK, PIC_ERR_READ},
-      {"no width", pngFile(0, 1, 8, 0, 0, {}, grey2x1), PIC_ERR_DATA, PIC_ERR_DATA},
-      {"RGB of 4 bits", pngFile(2, 1, 4, 2, 0, {}, grey2x1), PIC_OK, PIC_ERR_DATA},
-      {"header CRC damaged", badCrc, PIC_ERR_READ, PIC_ERR_READ},
-      {"palette missing", pngFile(2, 1, 8, 3, 0, {}, grey2x1), PIC_ERR_READ, PIC_ERR_READ},
-      {"image data short", pngFile(4, 3, 8, 0, 0, {}, {0, 1, 2, 3, 4, 0, 1}), PIC_OK, PIC_ERR_READ},
-      {"cut in the signature", firstBytes(palette, 5), PIC_ERR_READ, PIC_ERR_READ},
-      {"cut in IHDR", firstBytes(palette, 20), PIC_ERR_READ, PIC_ERR_READ},
-      {"cut in PLTE", firstBytes(palette, 45), PIC_ERR_READ, PIC_ERR_READ},
-      {"cut in IDAT", firstBytes(palette, palette.size() - 20), PIC_OK, PIC_ERR_READ},
+      {"huge, in a tiny file", pngFile(100000, 100000, 8, 2, 0, {}, {0}), PIC_ERR_DATA, PIC_ERR_DATA,
+       "sides too large for the library"},
+      {"2 G pixels, in a tiny file", pngFile(1000000, 2000, 8, 0, 0, {}, {0}), PIC_OK, PIC_ERR_READ, tooShort},
+      {"wide, in a tiny file", pngFile(1000000, 1, 16, 6, 0, {}, {0}), PIC_OK, PIC_ERR_READ, tooShort},
+      {"interlaced, 400 M pixels, data that ends", bigInterlaced, PIC_OK, PIC_ERR_READ, cutImage},
+      {"no width", pngFile(0, 1, 8, 0, 0, {}, grey2x1), PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels"},
+      {"RGB of 4 bits", pngFile(2, 1, 4, 2, 0, {}, grey2x1), PIC_OK, PIC_ERR_DATA,
+       "bit depth not allowed for the colour type"},
+      {"header CRC damaged", badCrc, PIC_ERR_READ, PIC_ERR_READ, cutChunks},
+      {"palette missing", pngFile(2, 1, 8, 3, 0, {}, grey2x1), PIC_ERR_READ, PIC_ERR_READ, cutChunks},
+      {"image data short", pngFile(4, 3, 8, 0, 0, {}, {0, 1, 2, 3, 4, 0, 1}), PIC_OK, PIC_ERR_READ, cutImage},
+      {"cut in the signature", firstBytes(palette, 5), PIC_ERR_READ, PIC_ERR_READ, cutHeader},
+      {"cut in IHDR", firstBytes(palette, 20), PIC_ERR_READ, PIC_ERR_READ, cutHeader},
+      {"cut in PLTE", firstBytes(palette, 45), PIC_ERR_READ, PIC_ERR_READ, cutChunks},
+      {"cut in IDAT", firstBytes(palette, palette.size() - 20), PIC_OK, PIC_ERR_READ, cutImage},
       {"cut after IHDR, too short for its picture", firstBytes(pngFile(1000, 1000, 8, 2, 0, {}, {0}), 45),
-       PIC_OK, PIC_ERR_READ},
+       PIC_OK, PIC_ERR_READ, tooShort},
   };
   const long before = peakResidentMegabytes();
   picSetPixelLimit(0);  // the guards below the pixel limit, which limits_test covers
@@ -335,9 +343,12 @@ TEST(Png, HostileAndMalformedFilesEndInAStatus) {
     uint8_t planes[3 * 16] = {};
     if (c.loadStatus != PIC_ERR_READ) {
       EXPECT_EQ(c.loadStatus, picLoadRGB(path.c_str(), planes, planes + 16, planes + 32));
+      EXPECT_STREQ(c.reason, picLastReason());
       continue;
     }
+    picClearReason();
     EXPECT_EQ(c.loadStatus, loadThroughDriver(path));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
   picSetPixelLimit(PIC_DEFAULT_PIXEL_LIMIT);
   EXPECT_LT(peakResidentMegabytes() - before, 64);

@@ -132,25 +132,27 @@ void flushData(png_structp) {}
 // refuse.
 int decodeHeader(const uint8_t* bytes, int length, PngHeader* header) {
   if (length <= 0 || std::memcmp(bytes, pngSignature, size_t(length < 8 ? length : 8)) != 0) return PIC_ERR_FORMAT;
-  if (length < pngIhdrEnd) return PIC_ERR_READ;
-  if (picGetBE32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0) return PIC_ERR_DATA;
+  if (length < pngIhdrEnd) return picRefuse(PIC_ERR_READ, "file ends inside the header");
+  if (picGetBE32(bytes + 8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0)
+    return picRefuse(PIC_ERR_DATA, "first chunk not a 13-byte IHDR");
   *header = {picGetBE32(bytes + 16), picGetBE32(bytes + 20), bytes[24], bytes[25], bytes[28]};
   const int depth = header->depth;
+  const char* const badDepth = "bit depth not allowed for the colour type";
   switch (header->colourType) {
     case PNG_COLOR_TYPE_GRAY:
-      if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return PIC_ERR_DATA;
+      if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return picRefuse(PIC_ERR_DATA, badDepth);
       break;
     case PNG_COLOR_TYPE_PALETTE:
-      if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return PIC_ERR_DATA;
+      if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return picRefuse(PIC_ERR_DATA, badDepth);
       break;
     case PNG_COLOR_TYPE_RGB:
     case PNG_COLOR_TYPE_GRAY_ALPHA:
     case PNG_COLOR_TYPE_RGB_ALPHA:
-      if (depth != 8 && depth != 16) return PIC_ERR_DATA;
+      if (depth != 8 && depth != 16) return picRefuse(PIC_ERR_DATA, badDepth);
       break;
-    default: return PIC_ERR_DATA;
+    default: return picRefuse(PIC_ERR_DATA, "unknown colour type");
   }
-  return header->interlace > 1 ? PIC_ERR_DATA : PIC_OK;
+  return header->interlace > 1 ? picRefuse(PIC_ERR_DATA, "unknown interlace method") : PIC_OK;
 }
 
 // A pHYs field from a resolution in the callback's unit: rounded, held to
@@ -179,12 +181,12 @@ bool readsAsMap(const PngHeader& header) {
 // than the file's deflate data can hold (each line is stored with a filter
 // byte before it): the data ends early.
 int checkSizes(const PngHeader& header, int64_t fileSize) {
-  if (header.width == 0 || header.height == 0 || header.width > pngMaxSide || header.height > pngMaxSide)
-    return PIC_ERR_DATA;
+  if (header.width == 0 || header.height == 0) return picRefuse(PIC_ERR_DATA, "a side of no pixels");
+  if (header.width > pngMaxSide || header.height > pngMaxSide) return picRefuse(PIC_ERR_DATA, "a side over 2^20 pixels");
   if (picCheckReadSize(header.width, header.height, 8) != PIC_OK) return PIC_ERR_DATA;
   const int64_t bits = int64_t(header.width) * header.depth * samplesPerPixel(header.colourType);
   const int64_t stored = int64_t(header.height) * (1 + (bits + 7) / 8);
-  if (stored > fileSize * pngMaxDeflateRatio) return PIC_ERR_READ;
+  if (stored > fileSize * pngMaxDeflateRatio) return picRefuse(PIC_ERR_READ, "file too short for its picture");
   return PIC_OK;
 }
 
@@ -369,14 +371,15 @@ picFile* openRead(const char* fileName, int* status) {
   if (sizes != PIC_OK && sizes != PIC_ERR_READ) return picOpenResult(status, PIC_ERR_DATA, file);
   if (state->broken) return picOpenResult(status, PIC_OK, file);
 
-  if (!guardedReadInfo(state, &header)) return release(file, state, status, PIC_ERR_READ);
+  if (!guardedReadInfo(state, &header))
+    return release(file, state, status, picRefuse(PIC_ERR_READ, "chunks before the image data cut or damaged"));
   reportResolution(fileName, state);
   state->channels = mapped ? 1 : 3;
   if (state->lineBytes != size_t(file->width) * size_t(state->channels))
-    return release(file, state, status, PIC_ERR_DATA);
+    return release(file, state, status, picRefuse(PIC_ERR_DATA, "decoded line of an unexpected size"));
   if (mapped) {
     file->colours = buildMap(state, header);
-    if (file->colours == 0) return release(file, state, status, PIC_ERR_DATA);
+    if (file->colours == 0) return release(file, state, status, picRefuse(PIC_ERR_DATA, "no palette of 1 to 256 entries"));
   }
   // An interlaced image is decoded whole at the first line, a plain one line by line.
   if (!state->interlaced) {
@@ -404,11 +407,13 @@ const uint8_t* nextLine(picFile* file) {
   if (state->interlaced) {
     if (state->linesRead == 0 && !decodeInterlaced(file, state)) {
       state->broken = true;
+      picRefuse(PIC_ERR_READ, "image data cut or damaged");
       return nullptr;
     }
     line = state->rowPointers[state->linesRead];
   } else if (!guardedReadLine(state, state->lines, state->linesRead + 1 == file->height)) {
     state->broken = true;
+    picRefuse(PIC_ERR_READ, "image data cut or damaged");
     return nullptr;
   }
   ++state->linesRead;
@@ -418,11 +423,12 @@ const uint8_t* nextLine(picFile* file) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
-      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "unknown colour mode"), nullptr);
+  if (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour count outside 1 to 256"), nullptr);
   if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "compression other than deflate"), nullptr);
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
 
   picFile* file = picNewFile();
