@@ -199,20 +199,24 @@ TEST(Pnm, MalformedFilesEndInAStatus) {
     const char* name;
     std::string text;
     int infoStatus, loadStatus;
+    const char* reason;  // after the load
   };
+  const char* const maxval = "maxval outside 1 to 65535";
+  const char* const sample = "a sample above maxval";
   const Case cases[] = {
-      {"PAM is another format", "P7\nWIDTH 1\n", PIC_ERR_FORMAT, PIC_ERR_FORMAT},
-      {"no blank after the magic", "P61 1 255\n\x01\x02\x03", PIC_ERR_FORMAT, PIC_ERR_FORMAT},
-      {"maxval 0", "P5 1 1 0\n\x00", PIC_OK, PIC_ERR_DATA},
-      {"maxval 65536", "P5 1 1 65536\n\x00\x00", PIC_OK, PIC_ERR_DATA},
-      {"no width", "P6 0 1 255\n", PIC_ERR_DATA, PIC_ERR_DATA},
-      {"eleven-digit width", "P6 10000000000 1 255\n", PIC_ERR_DATA, PIC_ERR_DATA},
-      {"width times height beyond 31 bits", "P5 100000 100000 255\n", PIC_ERR_DATA, PIC_ERR_DATA},
-      {"a letter in the header", "P5 2 x 255\n", PIC_ERR_DATA, PIC_ERR_DATA},
-      {"header ends before maxval", "P5 2 1", PIC_ERR_READ, PIC_ERR_READ},
-      {"sample above maxval", "P5 2 1 100\n\x01\x65", PIC_OK, PIC_ERR_READ},
-      {"text sample above maxval", "P2 2 1 9 1 10", PIC_OK, PIC_ERR_READ},
-      {"P1 with another digit", "P1 2 1 0 2", PIC_OK, PIC_ERR_READ},
+      {"PAM is another format", "P7\nWIDTH 1\n", PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
+      {"no blank after the magic", "P61 1 255\n\x01\x02\x03", PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
+      {"maxval 0", "P5 1 1 0\n\x00", PIC_OK, PIC_ERR_DATA, maxval},
+      {"maxval 65536", "P5 1 1 65536\n\x00\x00", PIC_OK, PIC_ERR_DATA, maxval},
+      {"no width", "P6 0 1 255\n", PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels"},
+      {"eleven-digit width", "P6 10000000000 1 255\n", PIC_ERR_DATA, PIC_ERR_DATA, "a number of more than ten digits"},
+      {"width times height beyond 31 bits", "P5 100000 100000 255\n", PIC_ERR_DATA, PIC_ERR_DATA,
+       "sides too large for the library"},
+      {"a letter in the header", "P5 2 x 255\n", PIC_ERR_DATA, PIC_ERR_DATA, "not a number"},
+      {"header ends before maxval", "P5 2 1", PIC_ERR_READ, PIC_ERR_READ, "data ends before a number"},
+      {"sample above maxval", "P5 2 1 100\n\x01\x65", PIC_OK, PIC_ERR_READ, sample},
+      {"text sample above maxval", "P2 2 1 9 1 10", PIC_OK, PIC_ERR_READ, sample},
+      {"P1 with another digit", "P1 2 1 0 2", PIC_OK, PIC_ERR_READ, "a P1 pixel other than 0 or 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -220,6 +224,7 @@ TEST(Pnm, MalformedFilesEndInAStatus) {
     EXPECT_EQ(c.infoStatus, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, nullptr));
     RgbImage image;
     EXPECT_EQ(c.loadStatus, loadOverSentinel(bytesOf(c.text), 4, 4, &image));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
 }
 

@@ -10,8 +10,9 @@
 // Writes binary files of maxval 255: P6 from true colour, P5 from a
 // colour-mapped image whose map is grey, P6 from any other map. Refuses
 // samples above maxval, and every compression code but PIC_COMP_NONE.
-// Memory: a 64 KB read-ahead block for streams not read in place, and one line as 16-bit samples and as stored
-// bytes, allocated once the data could fill a line.
+// Memory: a 64 KB read-ahead block for streams not read in place, and one
+// line as 16-bit samples and as stored bytes, allocated once the data could
+// fill a line.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -63,20 +64,22 @@ void skipBlanks(picInputWindow& window) {
 // taken too (with the rest of the line when it starts a comment), as a
 // binary file's single blank before the samples. PIC_ERR_READ when the data
 // ends before a digit, PIC_ERR_DATA for anything but a number of ten digits
-// at most followed by a blank, a comment or the end of the data.
+// at most followed by a blank, a comment or the end of the data; every caller
+// refuses the file then, so the reason is recorded here.
 int readNumber(picInputWindow& window, uint32_t* value) {
   skipBlanks(window);
   int c = window.get();
-  if (c < 0) return PIC_ERR_READ;
+  if (c < 0) return picRefuse(PIC_ERR_READ, "data ends before a number");
   uint64_t result = 0;
   int digits = 0;
   for (; isDigit(c); c = window.get()) {
-    if (++digits > pnmMaxDigits) return PIC_ERR_DATA;
+    if (++digits > pnmMaxDigits) return picRefuse(PIC_ERR_DATA, "a number of more than ten digits");
     result = result * 10 + uint64_t(c - '0');
   }
-  if (digits == 0 || result > INT32_MAX) return PIC_ERR_DATA;
+  if (digits == 0) return picRefuse(PIC_ERR_DATA, "not a number");
+  if (result > INT32_MAX) return picRefuse(PIC_ERR_DATA, "a number past 2^31 - 1");
   if (c == '#') skipComment(window);
-  else if (c >= 0 && !isBlank(c)) return PIC_ERR_DATA;
+  else if (c >= 0 && !isBlank(c)) return picRefuse(PIC_ERR_DATA, "no blank after a number");
   *value = uint32_t(result);
   return PIC_OK;
 }
@@ -132,6 +135,12 @@ void fillScale(int maxValue, uint8_t* scale) {
 
 // ---- Reading.
 
+// Records why a line cannot be read: the line readers return PIC_ERR_READ.
+bool unreadable(const char* reason) {
+  picRefuse(PIC_ERR_READ, reason);
+  return false;
+}
+
 // Reads the header into the picFile; PIC_ERR_FORMAT when the magic is not a
 // netpbm one this driver reads.
 int readHeader(picFile* file, PnmState* state) {
@@ -153,13 +162,13 @@ int readHeader(picFile* file, PnmState* state) {
   const int colours = status != PIC_OK || !maxValueValid || colourKind(state->kind) ? 0
                       : maxValue > 255                                             ? 256
                                                                                    : int(maxValue) + 1;
-  picDescribe(file, int32_t(width), int32_t(height), colourKind(state->kind) ? PIC_RGB : PIC_MAP, PIC_COMP_NONE,
-              colours);
+  const int mode = colourKind(state->kind) ? PIC_RGB : PIC_MAP;
+  picDescribe(file, int32_t(width), int32_t(height), mode, PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = file->height - 1;
   if (status != PIC_OK) return status;
-  if (!maxValueValid) return PIC_ERR_DATA;
+  if (!maxValueValid) return picRefuse(PIC_ERR_DATA, "maxval outside 1 to 65535");
   // A line's samples are held as 16-bit values.
   if (picCheckReadSize(width, height, 2 * state->channels) != PIC_OK) return PIC_ERR_DATA;
   state->maxValue = int(maxValue);  // set only for a file that can be loaded
@@ -189,12 +198,13 @@ picFile* openRead(const char* fileName, int* status) {
 // line, so that a header alone never costs its line length in memory.
 bool prepareLines(picFile* file, PnmState* state) {
   if (state->samples) return true;
-  if (state->maxValue == 0) return false;  // described only
+  if (state->maxValue == 0) return unreadable("a header that cannot be loaded");  // described only
   const int64_t samples = int64_t(file->width) * state->channels;
   // A text sample takes a digit and, but for the last, a blank; a P1 pixel a digit.
   const int64_t leastBytes = plainKind(state->kind) ? (state->kind == plainBitmap ? samples : 2 * samples - 1)
                                                     : state->rowBytes;
-  if (int64_t(picBinSize(state->stream)) - state->window.position() < leastBytes) return false;
+  if (int64_t(picBinSize(state->stream)) - state->window.position() < leastBytes)
+    return unreadable("data ends before the first row");
   state->samples.reset(new (std::nothrow) uint16_t[size_t(samples)]);
   if (!plainKind(state->kind)) state->row.reset(new (std::nothrow) uint8_t[size_t(state->rowBytes)]);
   return state->samples && (plainKind(state->kind) || state->row);
@@ -208,19 +218,23 @@ bool fetchLine(picFile* file) {
   picInputWindow& window = state->window;
   uint16_t* values = state->samples.get();
   const size_t count = size_t(file->width) * size_t(state->channels);
-  if (!plainKind(state->kind))
-    return window.read(state->row.get(), state->rowBytes) &&
-           unpackSamples(state->row.get(), count, state->maxValue, values);
+  if (!plainKind(state->kind)) {
+    if (!window.read(state->row.get(), state->rowBytes)) return unreadable("data ends inside a row");
+    return unpackSamples(state->row.get(), count, state->maxValue, values) ||
+           unreadable("a sample above maxval");
+  }
   for (size_t i = 0; i < count; ++i) {
     if (state->kind == plainBitmap) {
       skipBlanks(window);
       const int c = window.get();
-      if (c != '0' && c != '1') return false;
+      if (c < 0) return unreadable("data ends inside a row");
+      if (c != '0' && c != '1') return unreadable("a P1 pixel other than 0 or 1");
       values[i] = uint16_t('1' - c);
       continue;
     }
     uint32_t value;
-    if (readNumber(window, &value) != PIC_OK || value > uint32_t(state->maxValue)) return false;
+    if (readNumber(window, &value) != PIC_OK) return false;
+    if (value > uint32_t(state->maxValue)) return unreadable("a sample above maxval");
     values[i] = uint16_t(value);
   }
   return true;
@@ -245,7 +259,9 @@ const uint8_t* fetchStoredRow(picFile* file) {
     state->window.consume(bytes);
     return inPlace;
   }
-  return state->window.read(state->row.get(), bytes) ? state->row.get() : nullptr;
+  if (state->window.read(state->row.get(), bytes)) return state->row.get();
+  unreadable("data ends inside a row");
+  return nullptr;
 }
 
 int readMap(picFile* file, int32_t* map) {
@@ -321,11 +337,16 @@ bool writeHeader(picFile* file, PnmState* state, bool grey) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
-      (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS)))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  if (compression != PIC_COMP_NONE) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
-  if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  int refusal = PIC_OK;
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    refusal = picRefuse(PIC_ERR_DATA, "unknown colour mode");
+  else if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
+    refusal = picRefuse(PIC_ERR_DATA, "colour count outside 0 to 256");
+  else if (compression != PIC_COMP_NONE)
+    refusal = picRefuse(PIC_ERR_COMPRESSION, "compression other than none");
+  else
+    refusal = picCheckImageSize(width, height, 3);
+  if (refusal != PIC_OK) return picOpenResult(status, refusal, nullptr);
   picFile* file = picNewFile();
   auto* state = picNewState<PnmState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
