@@ -86,13 +86,16 @@ struct Opened {
   int status = -99;
   bool hasFile = false;
   int width = 0, height = 0, colourMode = -1, colours = -1, compression = -1, currentLine = -1;
+  const char* reason = nullptr;  // the refusal's, as picLastReason gives it
 };
 
 Opened openWithDriver(const Bytes& bytes) {
   const std::string path = tempPath("open.bmp");
   writeFileBytes(path, bytes);
   Opened result;
+  picClearReason();
   picFile* file = picBmpDriver()->openRead(path.c_str(), &result.status);
+  result.reason = picLastReason();
   if (file) {
     result.hasFile = true;
     result.width = file->width;
@@ -114,30 +117,32 @@ TEST(Bmp, OpenReadAnswersEveryHeaderWithTheRightStatus) {
     std::function<void(BmpFields&)> change;
     int status;
     bool hasFile;
+    const char* reason;
   };
+  const char* const depth = "bits per pixel not 1, 4, 8, 16, 24 or 32";
   const Case cases[] = {
-      {"plain 24-bit", [](BmpFields&) {}, PIC_OK, true},
-      {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_OK, true},
-      {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_OK, true},
-      {"100-byte header", [](BmpFields& s) { s.headerSize = 100; }, PIC_ERR_FORMAT, false},
-      {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false},
-      {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_ERR_DATA, true},
-      {"0 bits per pixel", [](BmpFields& s) { s.bitCount = 0; }, PIC_ERR_DATA, true},
-      {"48 bits per pixel", [](BmpFields& s) { s.bitCount = 48; }, PIC_ERR_DATA, true},
-      {"masks with 8 bits", [](BmpFields& s) { s.bitCount = 8; s.compression = 3; }, PIC_ERR_DATA, true},
-      {"masks with 24 bits", [](BmpFields& s) { s.compression = 3; }, PIC_ERR_DATA, true},
-      {"4-bit run-length", [](BmpFields& s) { s.bitCount = 4; s.compression = 2; }, PIC_ERR_COMPRESSION, true},
-      {"8-bit code on 4 bits", [](BmpFields& s) { s.bitCount = 4; s.compression = 1; }, PIC_ERR_COMPRESSION, true},
-      {"8-bit code on 24 bits", [](BmpFields& s) { s.compression = 1; }, PIC_ERR_COMPRESSION, true},
-      {"embedded JPEG", [](BmpFields& s) { s.compression = 4; }, PIC_ERR_COMPRESSION, true},
-      {"width 0", [](BmpFields& s) { s.width = 0; }, PIC_ERR_DATA, true},
-      {"negative width", [](BmpFields& s) { s.width = -5; }, PIC_ERR_DATA, true},
-      {"height 0", [](BmpFields& s) { s.height = 0; }, PIC_ERR_DATA, true},
-      {"most negative height", [](BmpFields& s) { s.height = INT32_MIN; }, PIC_ERR_DATA, true},
-      {"row size past an int", [](BmpFields& s) { s.width = 0x7fffffff; s.height = 1; s.bitCount = 32; }, PIC_ERR_DATA, true},
-      {"row size of 3 GB", [](BmpFields& s) { s.width = 0x40000000; s.height = 1; }, PIC_ERR_DATA, true},
-      {"pixel count past an int", [](BmpFields& s) { s.width = 70000; s.height = 70000; s.bitCount = 8; }, PIC_ERR_DATA, true},
-      {"OS/2 width 0", [](BmpFields& s) { s.headerSize = 12; s.width = 0; }, PIC_ERR_DATA, true},
+      {"plain 24-bit", [](BmpFields&) {}, PIC_OK, true, nullptr},
+      {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_OK, true, nullptr},
+      {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_OK, true, nullptr},
+      {"100-byte header", [](BmpFields& s) { s.headerSize = 100; }, PIC_ERR_FORMAT, false, "unknown information header size"},
+      {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false, "unknown information header size"},
+      {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_ERR_DATA, true, depth},
+      {"0 bits per pixel", [](BmpFields& s) { s.bitCount = 0; }, PIC_ERR_DATA, true, depth},
+      {"48 bits per pixel", [](BmpFields& s) { s.bitCount = 48; }, PIC_ERR_DATA, true, depth},
+      {"masks with 8 bits", [](BmpFields& s) { s.bitCount = 8; s.compression = 3; }, PIC_ERR_DATA, true, "colour masks on other than 16 or 32 bits"},
+      {"masks with 24 bits", [](BmpFields& s) { s.compression = 3; }, PIC_ERR_DATA, true, "colour masks on other than 16 or 32 bits"},
+      {"4-bit run-length", [](BmpFields& s) { s.bitCount = 4; s.compression = 2; }, PIC_ERR_COMPRESSION, true, "4-bit run-length"},
+      {"8-bit code on 4 bits", [](BmpFields& s) { s.bitCount = 4; s.compression = 1; }, PIC_ERR_COMPRESSION, true, "8-bit run-length code on other pixels"},
+      {"8-bit code on 24 bits", [](BmpFields& s) { s.compression = 1; }, PIC_ERR_COMPRESSION, true, "8-bit run-length code on other pixels"},
+      {"embedded JPEG", [](BmpFields& s) { s.compression = 4; }, PIC_ERR_COMPRESSION, true, "unknown compression"},
+      {"width 0", [](BmpFields& s) { s.width = 0; }, PIC_ERR_DATA, true, "width not positive"},
+      {"negative width", [](BmpFields& s) { s.width = -5; }, PIC_ERR_DATA, true, "width not positive"},
+      {"height 0", [](BmpFields& s) { s.height = 0; }, PIC_ERR_DATA, true, "height 0"},
+      {"most negative height", [](BmpFields& s) { s.height = INT32_MIN; }, PIC_ERR_DATA, true, "height past 2^31 - 1"},
+      {"row size past an int", [](BmpFields& s) { s.width = 0x7fffffff; s.height = 1; s.bitCount = 32; }, PIC_ERR_DATA, true, "rows past 2 GB"},
+      {"row size of 3 GB", [](BmpFields& s) { s.width = 0x40000000; s.height = 1; }, PIC_ERR_DATA, true, "rows past 2 GB"},
+      {"pixel count past an int", [](BmpFields& s) { s.width = 70000; s.height = 70000; s.bitCount = 8; }, PIC_ERR_DATA, true, "sides too large for the library"},
+      {"OS/2 width 0", [](BmpFields& s) { s.headerSize = 12; s.width = 0; }, PIC_ERR_DATA, true, "width not positive"},
   };
   for (const Case& c : cases) {
     BmpFields fields;
@@ -145,6 +150,7 @@ TEST(Bmp, OpenReadAnswersEveryHeaderWithTheRightStatus) {
     const Opened opened = openWithDriver(buildBmp(fields));
     EXPECT_EQ(c.status, opened.status) << c.name;
     EXPECT_EQ(c.hasFile, opened.hasFile) << c.name;
+    EXPECT_STREQ(c.reason, opened.reason) << c.name;
   }
 }
 
@@ -154,16 +160,22 @@ TEST(Bmp, ShortAndForeignFilesEndInReadOrFormat) {
     const char* name;
     Bytes bytes;
     int status;
+    const char* reason;  // none for another format's file: the drivers after this one try it
   };
+  const char* const cut = "file ends inside the header";
   const Case cases[] = {
-      {"empty", {}, PIC_ERR_READ},
-      {"one byte of signature", {'B'}, PIC_ERR_READ},
-      {"signature only", {'B', 'M'}, PIC_ERR_READ},
-      {"header cut short", Bytes(valid.begin(), valid.begin() + 30), PIC_ERR_READ},
-      {"other letters", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, PIC_ERR_FORMAT},
-      {"lower-case bm", {'b', 'm', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0}, PIC_ERR_FORMAT},
+      {"empty", {}, PIC_ERR_READ, cut},
+      {"one byte of signature", {'B'}, PIC_ERR_READ, cut},
+      {"signature only", {'B', 'M'}, PIC_ERR_READ, cut},
+      {"header cut short", Bytes(valid.begin(), valid.begin() + 30), PIC_ERR_READ, cut},
+      {"other letters", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, PIC_ERR_FORMAT, nullptr},
+      {"lower-case bm", {'b', 'm', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0}, PIC_ERR_FORMAT, nullptr},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.status, openWithDriver(c.bytes).status) << c.name;
+  for (const Case& c : cases) {
+    const Opened opened = openWithDriver(c.bytes);
+    EXPECT_EQ(c.status, opened.status) << c.name;
+    EXPECT_STREQ(c.reason, opened.reason) << c.name;
+  }
 
   int status = -99;
   EXPECT_EQ(nullptr, picBmpDriver()->openRead(tempPath("missing/none.bmp").c_str(), &status));
@@ -540,18 +552,20 @@ TEST(Bmp, WriterRefusesWhatItCannotWriteAndCreatesNothing) {
     const char* name;
     std::function<int(const char*)> save;
     int status;
+    const char* reason;
   };
   const Case cases[] = {
-      {"RGB with the second code", [&](const char* p) { return picSaveRGB(1, 1, PIC_DRIVER_BMP | PIC_COMP_LZW, pixel, pixel, pixel, p); }, PIC_ERR_COMPRESSION},
-      {"unknown code", [&](const char* p) { return picSaveMap(1, 1, PIC_DRIVER_BMP | 0x300, pixel, 1, map, p); }, PIC_ERR_COMPRESSION},
-      {"map without colours", [&](const char* p) { return picSaveMap(1, 1, PIC_DRIVER_BMP, pixel, 0, map, p); }, PIC_ERR_DATA},
-      {"rows past an int", [&](const char* p) { return picSaveRGB(0x40000000, 1, PIC_DRIVER_BMP, pixel, pixel, pixel, p); }, PIC_ERR_DATA},
-      {"run-length rows past an int", [&](const char* p) { return picSaveMap(0x40000000, 1, PIC_DRIVER_BMP | PIC_COMP_RLE, pixel, 1, map, p); }, PIC_ERR_DATA},
-      {"file past 4 GB", [&](const char* p) { return picSaveRGB(40000, 40000, PIC_DRIVER_BMP, pixel, pixel, pixel, p); }, PIC_ERR_DATA},
+      {"RGB with the second code", [&](const char* p) { return picSaveRGB(1, 1, PIC_DRIVER_BMP | PIC_COMP_LZW, pixel, pixel, pixel, p); }, PIC_ERR_COMPRESSION, "a compression the writer does not make"},
+      {"unknown code", [&](const char* p) { return picSaveMap(1, 1, PIC_DRIVER_BMP | 0x300, pixel, 1, map, p); }, PIC_ERR_COMPRESSION, "a compression the writer does not make"},
+      {"map without colours", [&](const char* p) { return picSaveMap(1, 1, PIC_DRIVER_BMP, pixel, 0, map, p); }, PIC_ERR_DATA, "map of no colours or over 256"},
+      {"rows past an int", [&](const char* p) { return picSaveRGB(0x40000000, 1, PIC_DRIVER_BMP, pixel, pixel, pixel, p); }, PIC_ERR_DATA, "rows past 2 GB or file past 4 GB"},
+      {"run-length rows past an int", [&](const char* p) { return picSaveMap(0x40000000, 1, PIC_DRIVER_BMP | PIC_COMP_RLE, pixel, 1, map, p); }, PIC_ERR_DATA, "rows past 2 GB or file past 4 GB"},
+      {"file past 4 GB", [&](const char* p) { return picSaveRGB(40000, 40000, PIC_DRIVER_BMP, pixel, pixel, pixel, p); }, PIC_ERR_DATA, "rows past 2 GB or file past 4 GB"},
   };
   for (const Case& c : cases) {
     const std::string path = tempPath(std::string("refused-") + std::to_string(&c - cases) + ".bmp");
     EXPECT_EQ(c.status, c.save(path.c_str())) << c.name;
+    EXPECT_STREQ(c.reason, picLastReason()) << c.name;
     EXPECT_TRUE(readFileBytes(path).empty()) << c.name;
   }
   int status = -99;
@@ -856,6 +870,7 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
   struct Case {
     const char* name;
     std::function<void(Bytes&)> damage;
+    const char* reason;
   };
   BmpFields fields;
   fields.bitCount = 8;
@@ -864,10 +879,10 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
   fields.palette = greyishPalette(256);
   fields.pixels = Bytes(8, 1);
   const Case cases[] = {
-      {"data offset past the end", [](Bytes& b) { b[10] = 0xff; b[11] = 0xff; }},
-      {"data offset past an int", [](Bytes& b) { b[13] = 0x90; }},
-      {"data offset at the last byte", [](Bytes& b) { put32(b, 0); uint32_t at = uint32_t(b.size() - 5); b.resize(b.size() - 4); b[10] = uint8_t(at); b[11] = uint8_t(at >> 8); }},
-      {"palette cut", [](Bytes& b) { b.resize(200); }},
+      {"data offset past the end", [](Bytes& b) { b[10] = 0xff; b[11] = 0xff; }, "data offset past the end of the file"},
+      {"data offset past an int", [](Bytes& b) { b[13] = 0x90; }, "data offset past the end of the file"},
+      {"data offset at the last byte", [](Bytes& b) { put32(b, 0); uint32_t at = uint32_t(b.size() - 5); b.resize(b.size() - 4); b[10] = uint8_t(at); b[11] = uint8_t(at >> 8); }, "rows past the end of the file"},
+      {"palette cut", [](Bytes& b) { b.resize(200); }, "palette past the end of the file"},
   };
   for (const Case& c : cases) {
     Bytes bytes = buildBmp(fields);
@@ -877,6 +892,7 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
     const std::string path = tempPath("hostile.bmp");
     writeFileBytes(path, bytes);
     EXPECT_EQ(PIC_ERR_READ, libraryLoadRGB(path, &image)) << c.name << " (disk)";
+    EXPECT_STREQ(c.reason, picLastReason()) << c.name;
   }
 }
 

@@ -29,7 +29,7 @@ const int coreHeaderSize = 12;
 const int headerSizeField = 14;  // offset of the information header's size
 const int maskOffset = 54;
 
-enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpBitFields = 3 };
+enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpRle4 = 2, bmpBitFields = 3 };
 
 // The writer's palette entry count for true colour: four zero bytes.
 const int rgbPaddingEntries = 1;
@@ -68,7 +68,7 @@ BmpState* stateOf(picFile* file) { return static_cast<BmpState*>(file->driverDat
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, BmpState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -107,19 +107,6 @@ uint8_t component(uint32_t value, uint32_t mask, int shift) {
   const uint64_t top = mask >> shift;
   if (top == 0) return 0;
   return uint8_t(uint64_t((value & mask) >> shift) * 255 / top);
-}
-
-void unpackIndices(const uint8_t* stored, int bitCount, uint8_t* line, int width) {
-  switch (bitCount) {
-    case 1:
-      for (int x = 0; x < width; ++x) line[x] = (stored[x >> 3] >> (7 - (x & 7))) & 1;
-      break;
-    case 4:
-      for (int x = 0; x < width; ++x) line[x] = (stored[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0f;
-      break;
-    default:
-      std::memcpy(line, stored, size_t(width));
-  }
 }
 
 void convertRgbRow(const BmpState* state, const uint8_t* stored, int width, uint8_t* red,
@@ -199,57 +186,45 @@ void decodeHeader(const uint8_t* bytes, BmpHeader* header) {
 // Fills the picFile from the header; returns the status of the open.
 int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   const int64_t height = header.height < 0 ? -header.height : header.height;
-  file->width = header.width > 0 && header.width <= INT32_MAX ? int32_t(header.width) : 0;
-  file->height = height <= INT32_MAX ? int32_t(height) : 0;
+  const uint16_t bits = header.bitCount;
+  const bool mapped = bits == 1 || bits == 4 || bits == 8;
+  const bool knownDepth = mapped || bits == 16 || bits == 24 || bits == 32;
+  // A colours-used field of 0, or one the depth cannot use, means all of them.
+  if (mapped)
+    state->paletteEntries = header.coloursUsed != 0 && header.coloursUsed < (1u << bits) ? int(header.coloursUsed)
+                                                                                          : 1 << bits;
+  // Compressions the reader refuses are named as the second code.
+  int compression = PIC_COMP_NONE;
+  if (knownDepth && header.compression == bmpRle8)
+    compression = bits == 8 ? PIC_COMP_RLE : PIC_COMP_LZW;
+  else if (knownDepth && header.compression != bmpUncompressed && header.compression != bmpBitFields)
+    compression = PIC_COMP_LZW;
+  picDescribe(file, header.width > 0 && header.width <= INT32_MAX ? int32_t(header.width) : 0,
+              height <= INT32_MAX ? int32_t(height) : 0, mapped ? PIC_MAP : PIC_RGB, compression,
+              mapped ? picColoursForIndices(state->paletteEntries, bits) : 0);
   file->planar = 0;
   file->mapFirst = 1;
-  state->bitCount = header.bitCount;
+  state->bitCount = bits;
   state->dataOffset = header.dataOffset;
   state->coreHeader = header.coreHeader;
   state->topDown = header.height < 0;
   state->compression = header.compression;
 
-  switch (header.bitCount) {
-    case 1: case 4: case 8:
-      file->colourMode = PIC_MAP;
-      // A colours-used field of 0, or one the depth cannot use, means all of them.
-      state->paletteEntries = header.coloursUsed != 0 && header.coloursUsed < (1u << header.bitCount)
-                                  ? int(header.coloursUsed)
-                                  : 1 << header.bitCount;
-      file->colours = picColoursForIndices(state->paletteEntries, header.bitCount);
-      break;
-    case 16: case 24: case 32:
-      file->colourMode = PIC_RGB;
-      file->colours = 0;
-      break;
-    default:
-      file->colourMode = PIC_RGB;
-      return PIC_ERR_DATA;
-  }
-
-  switch (header.compression) {
-    case bmpUncompressed:
-      break;
-    case bmpRle8:
-      if (header.bitCount != 8) {
-        file->compression = PIC_COMP_LZW;
-        return PIC_ERR_COMPRESSION;
-      }
-      file->compression = PIC_COMP_RLE;
-      break;
-    case bmpBitFields:
-      if (header.bitCount != 16 && header.bitCount != 32) return PIC_ERR_DATA;
-      break;
-    default:
-      file->compression = PIC_COMP_LZW;
-      return PIC_ERR_COMPRESSION;
-  }
+  if (!knownDepth) return picRefuse(PIC_ERR_DATA, "bits per pixel not 1, 4, 8, 16, 24 or 32");
+  if (header.compression == bmpRle8 && bits != 8)
+    return picRefuse(PIC_ERR_COMPRESSION, "8-bit run-length code on other pixels");
+  if (header.compression == bmpBitFields && bits != 16 && bits != 32)
+    return picRefuse(PIC_ERR_DATA, "colour masks on other than 16 or 32 bits");
+  if (compression == PIC_COMP_LZW)
+    return picRefuse(PIC_ERR_COMPRESSION, header.compression == bmpRle4 ? "4-bit run-length" : "unknown compression");
 
   // Sizes: a positive width, a line count, rows and images an int holds.
-  const int64_t lineSize = rowBytes(header.width, header.bitCount);
-  if (header.width <= 0 || height == 0 || height > INT32_MAX || lineSize > INT32_MAX ||
-      picCheckReadSize(header.width, height) != PIC_OK)
-    return PIC_ERR_DATA;
+  const int64_t lineSize = rowBytes(header.width, bits);
+  if (header.width <= 0) return picRefuse(PIC_ERR_DATA, "width not positive");
+  if (height == 0) return picRefuse(PIC_ERR_DATA, "height 0");
+  if (height > INT32_MAX) return picRefuse(PIC_ERR_DATA, "height past 2^31 - 1");
+  if (lineSize > INT32_MAX) return picRefuse(PIC_ERR_DATA, "rows past 2 GB");
+  if (picCheckReadSize(header.width, height) != PIC_OK) return PIC_ERR_DATA;
   state->lineSize = int(lineSize);
   file->currentLine = state->topDown ? file->height - 1 : 0;
   return PIC_OK;
@@ -257,22 +232,24 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) BmpState;
+  auto* state = picNewState<BmpState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
 
   uint8_t bytes[fileHeaderSize + infoHeaderSize];
-  if (!readExactly(state->file, bytes, 2)) return release(file, state, status, PIC_ERR_READ);
+  if (!readExactly(state->file, bytes, 2))
+    return release(file, state, status, picRefuse(PIC_ERR_READ, "file ends inside the header"));
   if (std::memcmp(bytes, bmpSignature, 2) != 0) return release(file, state, status, PIC_ERR_FORMAT);
   if (!readExactly(state->file, bytes + 2, headerSizeField + 4 - 2))
-    return release(file, state, status, PIC_ERR_READ);
+    return release(file, state, status, picRefuse(PIC_ERR_READ, "file ends inside the header"));
   const uint32_t headerSize = picGetLE32(bytes + headerSizeField);
-  if (!knownHeaderSize(headerSize)) return release(file, state, status, PIC_ERR_FORMAT);
+  if (!knownHeaderSize(headerSize))
+    return release(file, state, status, picRefuse(PIC_ERR_FORMAT, "unknown information header size"));
   // Longer headers begin like the 40-byte one; their tails are not needed.
   const int used = int(std::min<uint32_t>(headerSize, infoHeaderSize));
   if (!readExactly(state->file, bytes + headerSizeField + 4, used - 4))
-    return release(file, state, status, PIC_ERR_READ);
+    return release(file, state, status, picRefuse(PIC_ERR_READ, "file ends inside the header"));
   state->paletteOffset = fileHeaderSize + headerSize;
 
   BmpHeader header;
@@ -330,34 +307,31 @@ bool writeHeader(const char* fileName, const picFile* file, BmpState* state) {
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
   // A colour-mapped bitmap needs at least one palette entry to mean anything.
-  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
-      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)) ||
-      picCheckImageSize(width, height) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour mode neither map nor RGB"), nullptr);
+  if (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "map of no colours or over 256"), nullptr);
+  if (picCheckImageSize(width, height) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
   uint32_t stored;
   if (compression == PIC_COMP_NONE)
     stored = bmpUncompressed;
   else if (compression == PIC_COMP_RLE || (compression == PIC_COMP_LZW && colourMode == PIC_MAP))
     stored = colourMode == PIC_MAP ? bmpRle8 : bmpUncompressed;
   else
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "a compression the writer does not make"), nullptr);
 
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) BmpState;
+  auto* state = picNewState<BmpState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->writing = true;
   state->compression = stored;
   state->bitCount = colourMode == PIC_MAP ? 8 : 24;
   if (!layoutForWrite(width, height, colourMode, colours, stored == bmpRle8, state))
-    return release(file, state, status, PIC_ERR_DATA);
+    return release(file, state, status, picRefuse(PIC_ERR_DATA, "rows past 2 GB or file past 4 GB"));
   state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = compression;
-  file->colours = colourMode == PIC_MAP ? colours : 0;
+  picDescribe(file, width, height, colourMode, compression, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = 0;
@@ -393,7 +367,7 @@ int readMap(picFile* file, int32_t* map) {
   const int entries = std::min(state->paletteEntries, PIC_MAX_COLOURS);
   picBinSeekSet(state->file, int(state->paletteOffset));
   if (picBinError(state->file) || !readExactly(state->file, palette, entries * entrySize))
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "palette past the end of the file");
   for (int i = 0; i < entries; ++i) {
     const uint8_t* entry = palette + i * entrySize;
     map[i] = picEncodeColour(entry[2], entry[1], entry[0]);
@@ -410,16 +384,23 @@ int writeMap(picFile* file, const int32_t* map) {
   return writeExactly(state->file, palette, 4 * file->colours) ? PIC_OK : PIC_ERR_WRITE;
 }
 
+// A refusal of startRows, whose caller returns PIC_ERR_READ.
+bool refuseRows(const char* reason) {
+  picRefuse(PIC_ERR_READ, reason);
+  return false;
+}
+
 // Before the first row: the masks, the row buffer or the run-length data, and
 // the position of the rows. Nothing is allocated until the file has shown it
-// holds what the header promises.
+// holds what the header promises. False when it does not.
 bool startRows(picFile* file, BmpState* state) {
   picBinFile* stream = state->file;
   if (state->bitCount == 16 || state->bitCount == 32) {
     if (state->compression == bmpBitFields) {
       uint8_t masks[12];
       picBinSeekSet(stream, maskOffset);
-      if (picBinError(stream) || !readExactly(stream, masks, sizeof masks)) return false;
+      if (picBinError(stream) || !readExactly(stream, masks, sizeof masks))
+        return refuseRows("colour masks past the end of the file");
       setMasks(state, picGetLE32(masks), picGetLE32(masks + 4), picGetLE32(masks + 8));
     } else if (state->bitCount == 16) {
       setMasks(state, 0x7c00, 0x03e0, 0x001f);
@@ -429,20 +410,21 @@ bool startRows(picFile* file, BmpState* state) {
   }
   const long fileSize = picBinSize(stream);
   if (state->dataOffset > uint32_t(INT32_MAX) || fileSize < 0 || state->dataOffset >= fileSize)
-    return false;
+    return refuseRows("data offset past the end of the file");
   picBinSeekSet(stream, int(state->dataOffset));
-  if (picBinError(stream)) return false;
+  if (picBinError(stream)) return refuseRows("data offset past the end of the file");
 
   if (state->compression == bmpRle8) {
     const int64_t available = int64_t(fileSize) - state->dataOffset;
-    if (available > INT32_MAX) return false;
+    if (available > INT32_MAX) return refuseRows("run-length data past 2 GB");
     state->rleData.reset(new (std::nothrow) uint8_t[size_t(available)]);
     if (!state->rleData) return false;
     const int got = picBinReadAvailable(stream, state->rleData.get(), int(available));
-    if (got <= 0 || picBinError(stream)) return false;
+    if (got <= 0 || picBinError(stream)) return refuseRows("run-length data unreadable");
     state->rleSize = size_t(got);
   } else {
-    if (int64_t(state->dataOffset) + int64_t(state->lineSize) * file->height > fileSize) return false;
+    if (int64_t(state->dataOffset) + int64_t(state->lineSize) * file->height > fileSize)
+      return refuseRows("rows past the end of the file");
     if (!state->rows.start(state->lineSize, file->height)) return false;
   }
   state->rowsStarted = true;
@@ -457,11 +439,11 @@ int readLine(picFile* file, uint8_t* line) {
   if (state->compression == bmpRle8) {
     if (!picBmpDecodeRle8Row(state->rleData.get(), state->rleSize, &state->rleCursor, line,
                              file->width))
-      return PIC_ERR_READ;
+      return picRefuse(PIC_ERR_READ, "run-length data ends inside a row");
   } else {
     const uint8_t* stored = state->rows.next(state->file);
-    if (!stored) return PIC_ERR_READ;
-    unpackIndices(stored, state->bitCount, line, file->width);
+    if (!stored) return picRefuse(PIC_ERR_READ, "data ends inside a row");
+    picUnpackIndices(stored, state->bitCount, file->width, false, line);
   }
   stepLine(file, state);
   return PIC_OK;
@@ -490,7 +472,7 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   BmpState* state = stateOf(file);
   if (!state->rowsStarted && !startRows(file, state)) return PIC_ERR_READ;
   const uint8_t* stored = state->rows.next(state->file);
-  if (!stored) return PIC_ERR_READ;
+  if (!stored) return picRefuse(PIC_ERR_READ, "data ends inside a row");
   convertRgbRow(state, stored, file->width, red, green, blue);
   stepLine(file, state);
   return PIC_OK;
