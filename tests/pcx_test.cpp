@@ -452,6 +452,7 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
     std::vector<uint8_t> bytes;
     int infoStatus;  // picImageInfo
     int loadStatus;  // picLoadRGB
+    const char* reason;  // picLastReason after the load; none for a file of another format
   };
   auto withBody = [](std::vector<uint8_t> bytes, size_t body) {
     bytes.resize(bytes.size() + body, 0);
@@ -468,24 +469,28 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
   flipped[4] = 5;  // xmin beyond xmax
   std::vector<uint8_t> shortHeader = pcxHeader(5, 0, 8, 2, 1, 1, 2);
   shortHeader.resize(60);
+  const char* const layout = "plane layout the reader does not unpack";
+  const char* const shortRows = "bytes per line below the width";
   const Case cases[] = {
-      {"first byte not 10", notManufacturer, PIC_ERR_FORMAT, PIC_ERR_FORMAT},
-      {"implausible header", otherFormat, PIC_ERR_FORMAT, PIC_ERR_FORMAT},
-      {"2 bits per pixel", withBody(pcxHeader(5, 0, 2, 4, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA},
-      {"8 bits in 2 planes", withBody(pcxHeader(5, 0, 8, 4, 1, 2, 4), 8), PIC_OK, PIC_ERR_DATA},
-      {"no planes", withBody(pcxHeader(5, 0, 8, 4, 1, 0, 4), 8), PIC_OK, PIC_ERR_DATA},
+      {"first byte not 10", notManufacturer, PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
+      {"implausible header", otherFormat, PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
+      {"2 bits per pixel", withBody(pcxHeader(5, 0, 2, 4, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA, layout},
+      {"8 bits in 2 planes", withBody(pcxHeader(5, 0, 8, 4, 1, 2, 4), 8), PIC_OK, PIC_ERR_DATA, layout},
+      {"no planes", withBody(pcxHeader(5, 0, 8, 4, 1, 0, 4), 8), PIC_OK, PIC_ERR_DATA, layout},
       {"bytes per line below the width", withBody(pcxHeader(5, 0, 8, 40, 2, 3, 2), 12), PIC_OK,
-       PIC_ERR_DATA},
-      {"1-bit row too short", withBody(pcxHeader(5, 0, 1, 17, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA},
+       PIC_ERR_DATA, shortRows},
+      {"1-bit row too short", withBody(pcxHeader(5, 0, 1, 17, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA, shortRows},
       {"packed 4-bit row too short", withBody(pcxHeader(5, 0, 4, 5, 1, 1, 2), 2), PIC_OK,
-       PIC_ERR_DATA},
-      {"xmin beyond xmax", flipped, PIC_ERR_DATA, PIC_ERR_DATA},
-      {"end palette marker wrong", badMarker, PIC_OK, PIC_ERR_READ},
-      {"8-bit without end palette", withBody(pcxHeader(5, 0, 8, 2, 1, 1, 2), 2), PIC_OK, PIC_ERR_READ},
-      {"header cut short", shortHeader, PIC_ERR_READ, PIC_ERR_READ},
-      {"rows missing", withBody(pcxHeader(5, 0, 8, 2, 9, 3, 2), 5), PIC_OK, PIC_ERR_READ},
+       PIC_ERR_DATA, shortRows},
+      {"xmin beyond xmax", flipped, PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels"},
+      {"end palette marker wrong", badMarker, PIC_OK, PIC_ERR_READ, "no marker before the palette at the end"},
+      {"8-bit without end palette", withBody(pcxHeader(5, 0, 8, 2, 1, 1, 2), 2), PIC_OK, PIC_ERR_READ,
+       "no room for the palette at the end"},
+      {"header cut short", shortHeader, PIC_ERR_READ, PIC_ERR_READ, "file ends inside the header"},
+      {"rows missing", withBody(pcxHeader(5, 0, 8, 2, 9, 3, 2), 5), PIC_OK, PIC_ERR_READ,
+       "data ends inside a row"},
       {"run-length rows missing", plus(pcxHeader(5, 1, 8, 200, 9, 3, 200), {0xff}),
-       PIC_OK, PIC_ERR_READ},
+       PIC_OK, PIC_ERR_READ, "run-length data ends inside a row"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -494,6 +499,7 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
     EXPECT_EQ(c.infoStatus, picImageInfo(path.c_str(), &width, nullptr, nullptr, nullptr));
     std::vector<uint8_t> planes(3 * 64 * 64);
     EXPECT_EQ(c.loadStatus, picLoadRGB(path.c_str(), planes.data(), planes.data() + 4096, planes.data() + 8192));
+    EXPECT_STREQ(c.reason, picLastReason());
     RgbImage fromMemory;
     const int memoryStatus = memoryLoadRGB(c.bytes, &fromMemory);
     EXPECT_EQ(c.infoStatus == PIC_OK ? c.loadStatus : c.infoStatus, memoryStatus);

@@ -77,7 +77,7 @@ std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, PcxState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -139,9 +139,11 @@ void unpackIndices(const PcxState& state, const uint8_t* row, int width, uint8_t
 // for a PCX header that ends early.
 int readHeader(picBinFile* file, uint8_t* bytes) {
   const int got = picBinReadAvailable(file, bytes, pcxHeaderSize);
-  if (picBinError(file) || got < 4) return got > 0 && bytes[0] != pcxManufacturer ? PIC_ERR_FORMAT : PIC_ERR_READ;
+  if (picBinError(file) || got < 4)
+    return got > 0 && bytes[0] != pcxManufacturer ? PIC_ERR_FORMAT
+                                                  : picRefuse(PIC_ERR_READ, "file ends inside the header");
   if (!plausibleStart(bytes)) return PIC_ERR_FORMAT;
-  return got == pcxHeaderSize ? PIC_OK : PIC_ERR_READ;
+  return got == pcxHeaderSize ? PIC_OK : picRefuse(PIC_ERR_READ, "file ends inside the header");
 }
 
 // Fills the picFile and state from a header; PIC_ERR_DATA for an image the
@@ -156,25 +158,24 @@ int describe(const PcxHeader& header, picFile* file, PcxState* state) {
   state->lineSize = header.bytesPerLine * header.planes;
   std::memcpy(state->headerPalette, header.palette, pcxHeaderPaletteSize);
 
-  file->width = header.xmax - header.xmin + 1;
-  file->height = header.ymax - header.ymin + 1;
-  file->colourMode = state->bitsTotal <= 8 ? PIC_MAP : PIC_RGB;
-  file->compression = state->encoded ? PIC_COMP_RLE : PIC_COMP_NONE;
-  file->colours = coloursOfLayout(header.bitsPerPixel, header.planes);
+  picDescribe(file, header.xmax - header.xmin + 1, header.ymax - header.ymin + 1,
+              state->bitsTotal <= 8 ? PIC_MAP : PIC_RGB, state->encoded ? PIC_COMP_RLE : PIC_COMP_NONE,
+              coloursOfLayout(header.bitsPerPixel, header.planes));
   file->planar = 0;
   file->mapFirst = 0;
   file->currentLine = file->height - 1;
 
   const bool known = file->colours != 0 || isTrueColourLayout(header.bitsPerPixel, header.planes);
-  if (!known || picCheckReadSize(file->width, file->height) != PIC_OK) return PIC_ERR_DATA;
+  if (!known) return picRefuse(PIC_ERR_DATA, "plane layout the reader does not unpack");
+  if (picCheckReadSize(file->width, file->height) != PIC_OK) return PIC_ERR_DATA;
   const int64_t neededBytes = (int64_t(file->width) * header.bitsPerPixel + 7) / 8;
-  if (header.bytesPerLine < neededBytes) return PIC_ERR_DATA;
+  if (header.bytesPerLine < neededBytes) return picRefuse(PIC_ERR_DATA, "bytes per line below the width");
   return PIC_OK;
 }
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) PcxState();
+  auto* state = picNewState<PcxState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
@@ -216,21 +217,19 @@ void resolutionToWrite(const char* fileName, uint8_t* header) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (colourMode != PIC_MAP && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour mode neither map nor RGB"), nullptr);
+  if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
   // Even bytes per line must fit 16 bits, so the widest row is one short of it.
-  if (picCheckImageSize(width, height, 3) != PIC_OK || width > pcxMaxSide - 1 || height > pcxMaxSide + 1)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (width > pcxMaxSide - 1 || height > pcxMaxSide + 1)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "sides past the header's 16-bit fields"), nullptr);
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) PcxState();
+  auto* state = picNewState<PcxState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = compression;
-  file->colours = colourMode == PIC_MAP ? colours : 0;
+  picDescribe(file, width, height, colourMode, compression, colours);
   file->planar = 0;
   file->mapFirst = 0;
   file->currentLine = height - 1;
@@ -276,12 +275,13 @@ int readEndPalette(picBinFile* stream, uint8_t* palette) {
   const long size = picBinSize(stream);
   // The file layer seeks with int offsets.
   if (size < pcxHeaderSize + 1 + pcxEndPaletteSize || size - 1 - pcxEndPaletteSize > INT32_MAX)
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "no room for the palette at the end");
   uint8_t bytes[1 + pcxEndPaletteSize];
   picBinSeekSet(stream, int(size - 1 - pcxEndPaletteSize));
   if (picBinError(stream) || picBinRead(stream, bytes, int(sizeof bytes)) != int(sizeof bytes) ||
-      picBinError(stream) || bytes[0] != pcxEndPaletteMarker)
-    return PIC_ERR_READ;
+      picBinError(stream))
+    return picRefuse(PIC_ERR_READ, "palette at the end unreadable");
+  if (bytes[0] != pcxEndPaletteMarker) return picRefuse(PIC_ERR_READ, "no marker before the palette at the end");
   std::memcpy(palette, bytes + 1, pcxEndPaletteSize);
   return PIC_OK;
 }
@@ -321,11 +321,13 @@ int readRow(picFile* file) {
   picInputWindow& input = state->input;
   if (file->currentLine == file->height - 1) {
     picBinSeekSet(state->file, pcxHeaderSize);
-    if (picBinError(state->file) || !input.start(state->file, pcxInputBlock)) return PIC_ERR_READ;
+    if (picBinError(state->file)) return picRefuse(PIC_ERR_READ, "rows past the end of the file");
+    if (!input.start(state->file, pcxInputBlock)) return PIC_ERR_READ;
   }
   uint8_t* row = state->lineBuffer.get();
   const size_t rowSize = size_t(state->lineSize);
-  if (!state->encoded) return input.read(row, state->lineSize) ? PIC_OK : PIC_ERR_READ;
+  if (!state->encoded)
+    return input.read(row, state->lineSize) ? PIC_OK : picRefuse(PIC_ERR_READ, "data ends inside a row");
 
   size_t produced = 0;
   for (;;) {
@@ -334,7 +336,7 @@ int readRow(picFile* file) {
     input.consume(int(picPcxUnpackRuns(bytes, size_t(shown), row, rowSize, &produced)));
     if (produced == rowSize) return PIC_OK;
     // A short look showed all the data left (a count byte may wait for its value).
-    if (shown < pcxInputLook) return PIC_ERR_READ;
+    if (shown < pcxInputLook) return picRefuse(PIC_ERR_READ, "run-length data ends inside a row");
   }
 }
 
