@@ -345,6 +345,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
     std::vector<uint8_t> bytes;
     int infoStatus;  // picImageInfo
     int loadStatus;  // picLoadRGB
+    const char* reason;  // picLastReason after the load; none for a file of another format
   };
   const std::vector<uint8_t> none;
   std::vector<uint8_t> littleEndian = sunFile(1, 1, 8, 1, 0, none, {0, 0});
@@ -355,22 +356,26 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
   shortMap.resize(40);
   std::vector<uint8_t> bigMap = sunFile(2, 1, 8, 1, 1, std::vector<uint8_t>(771, 1), {0, 0});
   std::vector<uint8_t> bigMapRgb = sunFile(2, 1, 24, 1, 1, std::vector<uint8_t>(771, 1), {0, 0});
+  const char* const tooLarge = "sides too large for the library";
+  const char* const runsEnd = "run-length data ends inside a line";
   const Case cases[] = {
-      {"magic written little-endian", littleEndian, PIC_ERR_FORMAT, PIC_ERR_FORMAT},
-      {"4-bit", sunFile(2, 1, 4, 1, 0, none, {0, 0}), PIC_OK, PIC_ERR_DATA},
-      {"map above 768 bytes", bigMap, PIC_OK, PIC_ERR_DATA},
-      {"true colour with a map above 768 bytes", bigMapRgb, PIC_OK, PIC_ERR_DATA},
-      {"width beyond 31 bits", sunFile(0x80000000u, 1, 8, 1, 0, none, {0, 0}), PIC_ERR_DATA, PIC_ERR_DATA},
-      {"line size overflowing", sunFile(0x7fffffffu, 1, 32, 1, 0, none, {0, 0}), PIC_OK, PIC_ERR_DATA},
+      {"magic written little-endian", littleEndian, PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
+      {"4-bit", sunFile(2, 1, 4, 1, 0, none, {0, 0}), PIC_OK, PIC_ERR_DATA, "bits per pixel not 1, 8, 24 or 32"},
+      {"map above 768 bytes", bigMap, PIC_OK, PIC_ERR_DATA, "map longer than 768 bytes"},
+      {"true colour with a map above 768 bytes", bigMapRgb, PIC_OK, PIC_ERR_DATA, "map longer than 768 bytes"},
+      {"width beyond 31 bits", sunFile(0x80000000u, 1, 8, 1, 0, none, {0, 0}), PIC_ERR_DATA, PIC_ERR_DATA,
+       "sides past 2^31 - 1"},
+      {"line size overflowing", sunFile(0x7fffffffu, 1, 32, 1, 0, none, {0, 0}), PIC_OK, PIC_ERR_DATA, tooLarge},
       {"width times height overflowing", sunFile(0x10000, 0x10000, 8, 1, 0, none, {0, 0}), PIC_ERR_DATA,
-       PIC_ERR_DATA},
-      {"no width", sunFile(0, 1, 8, 1, 0, none, {0, 0}), PIC_ERR_DATA, PIC_ERR_DATA},
-      {"header cut short", shortHeader, PIC_ERR_READ, PIC_ERR_READ},
-      {"map cut short", shortMap, PIC_OK, PIC_ERR_READ},
-      {"lines missing", sunFile(4, 9, 24, 1, 0, none, {1, 2, 3}), PIC_OK, PIC_ERR_READ},
+       PIC_ERR_DATA, tooLarge},
+      {"no width", sunFile(0, 1, 8, 1, 0, none, {0, 0}), PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels"},
+      {"header cut short", shortHeader, PIC_ERR_READ, PIC_ERR_READ, "file ends inside the header"},
+      {"map cut short", shortMap, PIC_OK, PIC_ERR_READ, "map past the end of the file"},
+      {"lines missing", sunFile(4, 9, 24, 1, 0, none, {1, 2, 3}), PIC_OK, PIC_ERR_READ, "too little data for a line"},
       {"run-length stream ends in an escape", sunFile(4, 1, 8, 2, 0, none, {1, 0x80, 0x05}), PIC_OK,
-       PIC_ERR_READ},
-      {"run-length stream ends early", sunFile(4, 3, 8, 2, 0, none, {0x80, 0x05, 1}), PIC_OK, PIC_ERR_READ},
+       PIC_ERR_READ, runsEnd},
+      {"run-length stream ends early", sunFile(4, 3, 8, 2, 0, none, {0x80, 0x05, 1}), PIC_OK, PIC_ERR_READ,
+       runsEnd},
   };
   picSetPixelLimit(0);  // the guards below the pixel limit, which limits_test covers
   for (const Case& c : cases) {
@@ -381,6 +386,7 @@ TEST(SunRaster, MalformedHeadersEndInAStatus) {
     std::vector<uint8_t> planes(3 * 64 * 64);
     EXPECT_EQ(c.loadStatus,
               picLoadRGB(path.c_str(), planes.data(), planes.data() + 4096, planes.data() + 8192));
+    EXPECT_STREQ(c.reason, picLastReason());
     EXPECT_EQ(c.loadStatus, loadFromMemory(c.bytes, &planes));
   }
   picSetPixelLimit(PIC_DEFAULT_PIXEL_LIMIT);

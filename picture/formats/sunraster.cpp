@@ -68,7 +68,7 @@ std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, SunState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -124,39 +124,38 @@ size_t unpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, s
 // for a Sun raster header that ends early.
 int readHeader(picBinFile* file, uint8_t* bytes) {
   const int got = picBinReadAvailable(file, bytes, sunHeaderSize);
-  if (picBinError(file) || got < 0) return PIC_ERR_READ;
+  if (picBinError(file) || got < 0) return picRefuse(PIC_ERR_READ, "header unreadable");
   uint8_t magic[4];
   picPutBE32(magic, sunMagic);
   if (std::memcmp(bytes, magic, size_t(got < 4 ? got : 4)) != 0) return PIC_ERR_FORMAT;
-  return got == sunHeaderSize ? PIC_OK : PIC_ERR_READ;
+  return got == sunHeaderSize ? PIC_OK : picRefuse(PIC_ERR_READ, "file ends inside the header");
 }
 
 // Fills the picFile and state from a header; PIC_ERR_DATA for an image the
 // reader cannot load.
 int describe(const SunHeader& header, picFile* file, SunState* state) {
   const bool sizeFits = header.width <= INT32_MAX && header.height <= INT32_MAX;
-  file->width = sizeFits ? int32_t(header.width) : 0;
-  file->height = sizeFits ? int32_t(header.height) : 0;
-  file->colourMode = header.depth <= 8 ? PIC_MAP : PIC_RGB;
+  const bool depthKnown = supportedDepth(header.depth);
+  const bool mapFits = header.mapLength <= sunMaxMapBytes;
+  const bool ownMap = depthKnown && mapFits && header.depth <= 8 && header.mapType != sunMapNone;
+  if (ownMap) state->mapEntries = int(header.mapLength / 3);
+  const int colours = ownMap ? picColoursForIndices(state->mapEntries, int(header.depth))
+                      : header.depth == 1 ? 2 : header.depth == 8 ? 256 : 0;
+  picDescribe(file, sizeFits ? int32_t(header.width) : 0, sizeFits ? int32_t(header.height) : 0,
+              header.depth <= 8 ? PIC_MAP : PIC_RGB,
+              depthKnown && header.type == sunTypeRunLength ? PIC_COMP_RLE : PIC_COMP_NONE,
+              depthKnown && mapFits ? colours : 0);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = file->height - 1;
-  if (!supportedDepth(header.depth)) return PIC_ERR_DATA;
+  if (!depthKnown) return picRefuse(PIC_ERR_DATA, "bits per pixel not 1, 8, 24 or 32");
 
   state->depth = int(header.depth);
   state->type = header.type;
   state->mapType = header.mapType;
   state->mapLength = header.mapLength;
-  file->compression = header.type == sunTypeRunLength ? PIC_COMP_RLE : PIC_COMP_NONE;
-  file->colours = header.depth == 1 ? 2 : header.depth == 8 ? 256 : 0;
-  if (header.mapLength > sunMaxMapBytes) {
-    file->colours = 0;
-    return PIC_ERR_DATA;
-  }
-  if (header.depth <= 8 && header.mapType != sunMapNone) {
-    state->mapEntries = int(header.mapLength / 3);
-    file->colours = picColoursForIndices(state->mapEntries, state->depth);
-  }
+  if (!mapFits) return picRefuse(PIC_ERR_DATA, "map longer than 768 bytes");
+  if (!sizeFits) return picRefuse(PIC_ERR_DATA, "sides past 2^31 - 1");
   if (picCheckReadSize(file->width, file->height, 4) != PIC_OK) return PIC_ERR_DATA;
   state->lineLength = int(lineLengthOf(file->width, state->depth));
   return PIC_OK;
@@ -164,7 +163,7 @@ int describe(const SunHeader& header, picFile* file, SunState* state) {
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) SunState();
+  auto* state = picNewState<SunState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
@@ -179,26 +178,24 @@ picFile* openRead(const char* fileName, int* status) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if ((colourMode != PIC_MAP && colourMode != PIC_RGB) ||
-      (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS)))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour mode neither map nor RGB"), nullptr);
+  if (colourMode == PIC_MAP && (colours < 1 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "map of no colours or over 256"), nullptr);
   if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE)
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "a compression the writer does not make"), nullptr);
   const int depth = colourMode == PIC_MAP ? 8 : 24;
   const int64_t lineLength = lineLengthOf(width, depth);
-  if (picCheckImageSize(width, height, 4) != PIC_OK || lineLength * height > int64_t(UINT32_MAX))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (picCheckImageSize(width, height, 4) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (lineLength * height > int64_t(UINT32_MAX))
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "data past 4 GB"), nullptr);
   picFile* file = picNewFile();
-  auto* state = new (std::nothrow) SunState();
+  auto* state = picNewState<SunState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->file = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->colours = colourMode == PIC_MAP ? colours : 0;
-  file->compression = PIC_COMP_NONE;
+  picDescribe(file, width, height, colourMode, PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = height - 1;
@@ -249,7 +246,7 @@ int readMap(picFile* file, int32_t* map) {
   picBinSeekSet(state->file, sunHeaderSize);
   if (picBinError(state->file) || (size > 0 && picBinRead(state->file, bytes, size) != size) ||
       picBinError(state->file))
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "map past the end of the file");
   for (int i = 0; i < entries; ++i) {
     if (state->mapType == sunMapTriplets)
       map[i] = picEncodeColour(bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
@@ -269,13 +266,13 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
   if (file->currentLine == file->height - 1) {
     picBinSeekSet(stream, int(sunHeaderSize + state->mapLength));
     state->run = {0, 0};
-    if (picBinError(stream)) return PIC_ERR_READ;
+    if (picBinError(stream)) return picRefuse(PIC_ERR_READ, "map past the end of the file");
     // The line buffer waits until the data is known to hold a line, so that a
     // header alone never costs its line length in memory.
     if (!state->lineBuffer) {
       const int64_t stored = int64_t(picBinSize(stream)) - picBinTell(stream);
       const int64_t expansion = state->type == sunTypeRunLength ? sunMaxRunPerByte : 1;
-      if (stored * expansion < state->lineLength) return PIC_ERR_READ;
+      if (stored * expansion < state->lineLength) return picRefuse(PIC_ERR_READ, "too little data for a line");
       state->lineBuffer = allocateBytes(size_t(state->lineLength));
     }
     const bool started = state->type == sunTypeRunLength ? state->input.start(stream, sunInputBlock)
@@ -287,7 +284,7 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
   *stored = line;
   if (state->type != sunTypeRunLength) {
     *stored = state->rows.next(stream);
-    return *stored ? PIC_OK : PIC_ERR_READ;
+    return *stored ? PIC_OK : picRefuse(PIC_ERR_READ, "data ends inside a line");
   }
 
   const size_t length = size_t(state->lineLength);
@@ -298,7 +295,7 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
     state->input.consume(int(unpackRuns(bytes, size_t(shown), line, length, &state->run, &produced)));
     if (produced == length) return PIC_OK;
     // A short look showed all the data left (an escape may wait for its count or value).
-    if (shown < sunInputLook) return PIC_ERR_READ;
+    if (shown < sunInputLook) return picRefuse(PIC_ERR_READ, "run-length data ends inside a line");
   }
 }
 
