@@ -584,38 +584,39 @@ TEST(Targa, RefusesKindsTheLineCodeDoesNotHandleAtOpen) {
     const char* what;
     TgaHeader header;
     int infoStatus;  // the library cannot describe a map of more than 256 entries
+    const char* reason;
   };
   std::vector<Case> cases;
-  auto add = [&](const char* what, TgaHeader h) {
-    cases.push_back({what, h, h.mapFirst + h.mapLength > 256 ? PIC_ERR_DATA : PIC_OK});
+  auto add = [&](const char* what, TgaHeader h, const char* reason) {
+    cases.push_back({what, h, h.mapFirst + h.mapLength > 256 ? PIC_ERR_DATA : PIC_OK, reason});
   };
   TgaHeader h = mapped;
   h.mapLength = 257;
-  add("more than 256 entries", h);
+  add("more than 256 entries", h, "colour map past 256 entries");
   h = mapped;
   h.mapFirst = 200;
   h.mapLength = 100;
-  add("entries beyond 256", h);
+  add("entries beyond 256", h, "colour map past 256 entries");
   h = mapped;
   h.mapEntryBits = 8;
-  add("8-bit map entries", h);
+  add("8-bit map entries", h, "map entries of other than 15, 16, 24 or 32 bits");
   h = mapped;
   h.mapLength = 0;
-  add("an empty map", h);
+  add("an empty map", h, "an empty colour map");
   h = mapped;
   h.depth = 16;
-  add("16-bit indices", h);
+  add("16-bit indices", h, "indices of other than 1, 4 or 8 bits");
   h = mapped;
   h.imageType = 9;
   h.depth = 4;
-  add("run-length 4-bit indices", h);
+  add("run-length 4-bit indices", h, "run-length indices or grey of other than 8 bits");
   h = TgaHeader{};
   h.depth = 8;
-  add("8-bit true colour", h);
+  add("8-bit true colour", h, "true colour of other than 15, 16, 24 or 32 bits");
   h = TgaHeader{};
   h.imageType = 3;
   h.depth = 16;
-  add("16-bit grey", h);
+  add("16-bit grey", h, "grey of other than 1, 4 or 8 bits");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<uint8_t> bytes = buildHeader(c.header);
@@ -629,6 +630,7 @@ TEST(Targa, RefusesKindsTheLineCodeDoesNotHandleAtOpen) {
     }
     RgbImage image;
     EXPECT_EQ(PIC_ERR_DATA, libraryLoadRGB(path, &image));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
 }
 

@@ -197,7 +197,7 @@ int readRunLine(picInputWindow& window, RunCarry& carry, int pixelBytes, uint8_t
                                      out + size_t(done) * size_t(pixelBytes), pixels - done, &produced)));
     done += produced;
     // A short look showed all the data left: what it could not finish never will be.
-    if (done < pixels && shown < runLook) return PIC_ERR_READ;
+    if (done < pixels && shown < runLook) return picRefuse(PIC_ERR_READ, "run-length data ends inside a line");
   }
   return PIC_OK;
 }
@@ -227,26 +227,34 @@ TargaState* stateOf(picFile* file) { return static_cast<TargaState*>(file->drive
 
 picFile* release(picFile* file, TargaState* state, int* status, int code) {
   if (state && state->stream) picBinClose(state->stream);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
 
-// Whether the line code handles the image's depth, and its map if it uses one.
-bool isSupported(const TargaState& s) {
+// Why the line code does not handle the image's depth, or its map if it uses
+// one; null when it does.
+const char* unsupported(const TargaState& s) {
   const int type = baseType(s.imageType);
-  if (type == typeTrueColour) return s.depth == 15 || s.depth == 16 || s.depth == 24 || s.depth == 32;
-  const bool depthOk = isRunLength(s.imageType) ? s.depth == 8 : (s.depth == 1 || s.depth == 4 || s.depth == 8);
-  if (type == typeGrey) return depthOk;
-  return depthOk && s.mapLength > 0 && s.mapFirst + s.mapLength <= PIC_MAX_COLOURS &&
-         isMapEntrySize(s.mapEntryBits);
+  if (type == typeTrueColour)
+    return s.depth == 15 || s.depth == 16 || s.depth == 24 || s.depth == 32
+               ? nullptr
+               : "true colour of other than 15, 16, 24 or 32 bits";
+  if (isRunLength(s.imageType) && s.depth != 8) return "run-length indices or grey of other than 8 bits";
+  if (s.depth != 1 && s.depth != 4 && s.depth != 8)
+    return type == typeGrey ? "grey of other than 1, 4 or 8 bits" : "indices of other than 1, 4 or 8 bits";
+  if (type == typeGrey) return nullptr;
+  if (s.mapLength == 0) return "an empty colour map";
+  if (s.mapFirst + s.mapLength > PIC_MAX_COLOURS) return "colour map past 256 entries";
+  if (!isMapEntrySize(s.mapEntryBits)) return "map entries of other than 15, 16, 24 or 32 bits";
+  return nullptr;
 }
 
 // ---- Operations ---------------------------------------------------------
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  TargaState* state = new (std::nothrow) TargaState();
+  TargaState* state = picNewState<TargaState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
@@ -278,20 +286,19 @@ picFile* openRead(const char* fileName, int* status) {
   state->mapOffset = long(mapOffset);
   state->dataOffset = long(dataOffset);
 
-  file->width = width;
-  file->height = height;
-  file->colourMode = type == typeTrueColour ? PIC_RGB : PIC_MAP;
-  file->compression = isRunLength(state->imageType) ? PIC_COMP_RLE : PIC_COMP_NONE;
+  int colours = 0;
   if (type == typeMapped)
-    file->colours = picColoursForIndices(state->mapFirst + state->mapLength, state->depth);
+    colours = picColoursForIndices(state->mapFirst + state->mapLength, state->depth);
   else if (type == typeGrey)
-    file->colours = state->depth <= 8 ? 1 << state->depth : PIC_MAX_COLOURS;
+    colours = state->depth <= 8 ? 1 << state->depth : PIC_MAX_COLOURS;
+  picDescribe(file, width, height, type == typeTrueColour ? PIC_RGB : PIC_MAP,
+              isRunLength(state->imageType) ? PIC_COMP_RLE : PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->currentLine = state->topFirst ? height - 1 : 0;
   file->driverData = state;
-  if (!isSupported(*state) || picCheckReadSize(width, height, pixelBytes) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, file);
+  if (const char* reason = unsupported(*state)) return picOpenResult(status, picRefuse(PIC_ERR_DATA, reason), file);
+  if (picCheckReadSize(width, height, pixelBytes) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
 
   state->lineBytes = int(lineBytesFor(width, state->depth));
   state->line.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(pixelBytes)]);
@@ -302,15 +309,17 @@ picFile* openRead(const char* fileName, int* status) {
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
   const bool mapped = colourMode == PIC_MAP;
-  if (!mapped && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (!mapped && colourMode != PIC_RGB)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour mode neither map nor RGB"), nullptr);
   // 16-bit header fields; a map needs at least one entry.
-  if (width <= 0 || height <= 0 || width > tgaMaxSide || height > tgaMaxSide ||
-      (mapped && (colours < 1 || colours > PIC_MAX_COLOURS)))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+  if (width <= 0 || height <= 0 || width > tgaMaxSide || height > tgaMaxSide)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "sides past the header's 16-bit fields"), nullptr);
+  if (mapped && (colours < 1 || colours > PIC_MAX_COLOURS))
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "map of no colours or over 256"), nullptr);
   if (compression != PIC_COMP_NONE && compression != PIC_COMP_RLE && compression != PIC_COMP_LZW)
-    return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "a compression the writer does not make"), nullptr);
   picFile* file = picNewFile();
-  TargaState* state = new (std::nothrow) TargaState();
+  TargaState* state = picNewState<TargaState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
@@ -320,11 +329,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   state->imageType = (mapped ? typeMapped : typeTrueColour) + (runLength ? 8 : 0);
   state->lineBytes = width * (state->depth / 8);
   state->topFirst = true;
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->compression = compression;
-  file->colours = mapped ? colours : 0;
+  picDescribe(file, width, height, colourMode, compression, colours);
   file->planar = 0;
   file->mapFirst = 1;
   file->planeOrder[0] = 2;
@@ -376,7 +381,7 @@ int readMap(picFile* file, int32_t* map) {
   const int bytes = state->mapLength * entryBytes;
   picBinSeekSet(state->stream, int(state->mapOffset));
   if (picBinRead(state->stream, entries.get(), bytes) != bytes || picBinError(state->stream))
-    return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "colour map past the end of the file");
   // Indices count from the map's first entry; entries below it and past the map are black.
   picFillMissingColours(map, 0, std::min(state->mapFirst, colours));
   for (int i = 0; i < state->mapLength && state->mapFirst + i < colours; ++i)
@@ -413,7 +418,7 @@ int readPixels(picFile* file, const uint8_t** pixels) {
   if (isRunLength(state->imageType))
     return readRunLine(state->runs, state->carry, bytesFor(state->depth), state->line.get(), file->width);
   *pixels = state->rows.next(state->stream);
-  return *pixels ? PIC_OK : PIC_ERR_READ;
+  return *pixels ? PIC_OK : picRefuse(PIC_ERR_READ, "data ends inside a line");
 }
 
 int readLine(picFile* file, uint8_t* line) {
