@@ -301,21 +301,22 @@ TEST(Sgi, DescribesEachKindOfImage) {
     uint32_t kind;
     int dimension, ySize, zSize, bytesPerSample, storage;
     int status, height, mode, colours;
+    const char* reason;  // after the load
   };
   const Case cases[] = {
-      {0, 1, 5, 1, 1, 0, PIC_OK, 1, PIC_MAP, 256},  // one line whatever y size says
-      {0, 2, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256},
-      {0, 3, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256},
-      {0, 3, 2, 3, 1, 0, PIC_OK, 2, PIC_RGB, 0},
-      {0, 3, 2, 4, 1, 0, PIC_OK, 2, PIC_RGB, 0},
-      {1, 3, 2, 3, 1, 0, PIC_OK, 2, PIC_MAP, 256},
-      {2, 2, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256},
+      {0, 1, 5, 1, 1, 0, PIC_OK, 1, PIC_MAP, 256, nullptr},  // one line whatever y size says
+      {0, 2, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256, nullptr},
+      {0, 3, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256, nullptr},
+      {0, 3, 2, 3, 1, 0, PIC_OK, 2, PIC_RGB, 0, nullptr},
+      {0, 3, 2, 4, 1, 0, PIC_OK, 2, PIC_RGB, 0, nullptr},
+      {1, 3, 2, 3, 1, 0, PIC_OK, 2, PIC_MAP, 256, nullptr},
+      {2, 2, 2, 1, 1, 0, PIC_OK, 2, PIC_MAP, 256, nullptr},
       // Refused, yet described:
-      {3, 2, 2, 1, 1, 0, PIC_ERR_DATA, 2, PIC_MAP, 256},
-      {0, 3, 2, 2, 1, 0, PIC_ERR_DATA, 2, PIC_MAP, 256},
-      {0, 4, 2, 3, 1, 0, PIC_ERR_DATA, 2, PIC_RGB, 0},
-      {0, 3, 2, 3, 3, 0, PIC_ERR_DATA, 2, PIC_RGB, 0},
-      {0, 3, 2, 3, 1, 2, PIC_ERR_COMPRESSION, 2, PIC_RGB, 0},
+      {3, 2, 2, 1, 1, 0, PIC_ERR_DATA, 2, PIC_MAP, 256, "colour map kind other than normal, dithered or screen"},
+      {0, 3, 2, 2, 1, 0, PIC_ERR_DATA, 2, PIC_MAP, 256, "channel count other than 1, 3 or 4"},
+      {0, 4, 2, 3, 1, 0, PIC_ERR_DATA, 2, PIC_RGB, 0, "dimension outside 1 to 3"},
+      {0, 3, 2, 3, 3, 0, PIC_ERR_DATA, 2, PIC_RGB, 0, "samples of other than 1 or 2 bytes"},
+      {0, 3, 2, 3, 1, 2, PIC_ERR_COMPRESSION, 2, PIC_RGB, 0, "storage other than verbatim or run-length"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << c.kind << " dim " << c.dimension << " z "
@@ -337,6 +338,7 @@ TEST(Sgi, DescribesEachKindOfImage) {
     EXPECT_EQ(c.colours, colours);
     RgbImage image;
     EXPECT_EQ(c.status, loadBytes(bytes, &image));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
 }
 
@@ -371,19 +373,24 @@ TEST(Sgi, MalformedRunLengthRowsFailWithReadError) {
   struct Case {
     const char* what;
     std::vector<uint8_t> row;
+    const char* reason;
   };
+  const char* const endsEarly = "packed row ends before the row is full";
+  const char* const passes = "run passes the row";
+  const char* const endsInRun = "packed row ends inside a run";
   const Case cases[] = {
-      {"ends before the row is full", {2, 7, 0}},
-      {"a packet passes the row", {5, 7, 0}},
-      {"a literal packet passes the row", {0x85, 1, 2, 3, 4, 5, 0}},
-      {"the data ends inside a literal packet", {0x84, 1, 2}},
-      {"the data ends before the repeated sample", {4}},
-      {"an empty row", {}},
+      {"ends before the row is full", {2, 7, 0}, endsEarly},
+      {"a packet passes the row", {5, 7, 0}, passes},
+      {"a literal packet passes the row", {0x85, 1, 2, 3, 4, 5, 0}, passes},
+      {"the data ends inside a literal packet", {0x84, 1, 2}, endsInRun},
+      {"the data ends before the repeated sample", {4}, endsInRun},
+      {"an empty row", {}, endsEarly},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RgbImage image;
     EXPECT_EQ(PIC_ERR_READ, loadBytes(buildRunLength(h, {c.row}), &image));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
   // A correct row for comparison.
   RgbImage image;
@@ -400,13 +407,16 @@ TEST(Sgi, HostileTablesAreRefusedWithoutHugeAllocations) {
   struct Case {
     const char* what;
     uint32_t offset, length;
+    const char* reason;
   };
+  const char* const pastTheEnd = "packed row past the end of the file";
+  const char* const tooLong = "packed row longer than any writer makes";
   const Case cases[] = {
-      {"offset past the end", 100000, 3},
-      {"length past the end", 520, 1000},
-      {"huge length", 520, 0xffffffffu},
-      {"offset and length wrap", 0xfffffff0u, 0x20},
-      {"offset beyond any int", 0x90000000u, 3},
+      {"offset past the end", 100000, 3, pastTheEnd},
+      {"length past the end", 520, 1000, tooLong},
+      {"huge length", 520, 0xffffffffu, tooLong},
+      {"offset and length wrap", 0xfffffff0u, 0x20, tooLong},
+      {"offset beyond any int", 0x90000000u, 3, pastTheEnd},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -415,7 +425,9 @@ TEST(Sgi, HostileTablesAreRefusedWithoutHugeAllocations) {
     putBE32(bytes, 516, c.length);
     RgbImage image;
     EXPECT_EQ(PIC_ERR_READ, loadBytes(bytes, &image));
+    EXPECT_STREQ(c.reason, picLastReason());
     EXPECT_EQ(PIC_ERR_READ, memoryLoadRGB(bytes, &image));
+    EXPECT_STREQ(c.reason, picLastReason());
   }
   // Tables of 3 * 65535 entries claimed by a file of a few hundred bytes, and a
   // verbatim file far shorter than its size claims: described, never loaded.

@@ -95,40 +95,49 @@ void unpackWords(const uint8_t* bytes, int count, uint16_t* samples) {
   for (int i = 0; i < count; ++i) samples[i] = picGetBE16(bytes + 2 * i);
 }
 
+// Why a packed row cannot be expanded.
+const char* const rowEndsEarly = "packed row ends before the row is full";  // or a count of 0 ends it
+const char* const runPassesRow = "run passes the row";
+const char* const rowEndsInRun = "packed row ends inside a run";
+
 // Expands one run-length row of `width` 2-byte samples from `packed` of
-// `length` bytes. False when the row ends before `width` samples, a packet
-// passes the row, or the data runs out inside a packet.
-bool expandWordRow(const uint8_t* packed, size_t length, uint16_t* out, int width) {
+// `length` bytes. Null when it fills the row, else why not: the row ends
+// before `width` samples, a packet passes the row, or the data runs out
+// inside a packet.
+const char* expandWordRow(const uint8_t* packed, size_t length, uint16_t* out, int width) {
   size_t at = 0;
   int x = 0;
   while (x < width) {
-    if (at + 2 > length) return false;
+    if (at + 2 > length) return rowEndsEarly;
     const unsigned head = picGetBE16(packed + at);
     const unsigned count = head & 0x7f;
     at += 2;
-    if (count == 0 || count > unsigned(width - x)) return false;
+    if (count == 0) return rowEndsEarly;
+    if (count > unsigned(width - x)) return runPassesRow;
     if (head & 0x80) {
-      if (count * 2 > length - at) return false;
+      if (count * 2 > length - at) return rowEndsInRun;
       for (unsigned i = 0; i < count; ++i, at += 2) out[x++] = uint16_t(picGetBE16(packed + at));
     } else {
-      if (at + 2 > length) return false;
+      if (at + 2 > length) return rowEndsInRun;
       const uint16_t value = uint16_t(picGetBE16(packed + at));
       at += 2;
       for (unsigned i = 0; i < count; ++i) out[x++] = value;
     }
   }
-  return true;
+  return nullptr;
 }
 
 // The same for 1-byte samples, a whole packet at a time.
-bool expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, int width) {
+const char* expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, int width) {
   size_t at = 0;
   unsigned left = unsigned(width);
   while (left > 0) {
-    if (at >= length) return false;
+    if (at >= length) return rowEndsEarly;
     const unsigned count = packed[at] & 0x7f;
     const bool literal = (packed[at++] & 0x80) != 0;
-    if (count == 0 || count > left || (literal ? count : 1) > length - at) return false;
+    if (count == 0) return rowEndsEarly;
+    if (count > left) return runPassesRow;
+    if ((literal ? count : 1) > length - at) return rowEndsInRun;
     if (literal) {
       std::memcpy(out, packed + at, count);
       at += count;
@@ -138,7 +147,7 @@ bool expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, int width
     out += count;
     left -= count;
   }
-  return true;
+  return nullptr;
 }
 
 // Entry i of the map of a dithered file: a 3-3-2 colour cube.
@@ -152,24 +161,28 @@ struct Classification {
   int status;
   int colourMode;
   int colours;
+  const char* reason;  // why the kind is not read, for PIC_ERR_DATA
 };
 
 Classification classify(uint32_t kind, int dimension, int channels) {
-  if (kind == kindDithered || kind == kindScreen) return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS};
+  if (kind == kindDithered || kind == kindScreen) return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS, nullptr};
   const int guessedMode = channels >= 3 ? PIC_RGB : PIC_MAP;
   const int guessedColours = guessedMode == PIC_MAP ? PIC_MAX_COLOURS : 0;
-  if (kind != kindNormal) return {PIC_ERR_DATA, guessedMode, guessedColours};
+  if (kind != kindNormal)
+    return {PIC_ERR_DATA, guessedMode, guessedColours,
+            "colour map kind other than normal, dithered or screen"};
   if (dimension == 1 || dimension == 2 || (dimension == 3 && channels == 1))
-    return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS};
-  if (dimension == 3 && (channels == 3 || channels == 4)) return {PIC_OK, PIC_RGB, 0};
-  return {PIC_ERR_DATA, guessedMode, guessedColours};
+    return {PIC_OK, PIC_MAP, PIC_MAX_COLOURS, nullptr};
+  if (dimension == 3 && (channels == 3 || channels == 4)) return {PIC_OK, PIC_RGB, 0, nullptr};
+  return {PIC_ERR_DATA, guessedMode, guessedColours,
+          dimension == 3 ? "channel count other than 1, 3 or 4" : "dimension outside 1 to 3"};
 }
 
 // ---- Operations ---------------------------------------------------------
 
 picFile* release(picFile* file, SgiState* state, int* status, int code) {
   if (state && state->stream) picBinClose(state->stream);
-  delete state;
+  picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
@@ -205,12 +218,13 @@ int readTables(SgiState* state, int64_t rows, int64_t channels, int channelsUsed
     picBinSeekSet(state->stream, int(lengthsStart));
     picBinRead32(state->stream, state->rowLengths.get(), int(entries));
   }
-  return picBinError(state->stream) ? PIC_ERR_READ : PIC_OK;
+  if (picBinError(state->stream)) return picRefuse(PIC_ERR_READ, "the run-length tables cannot be read");
+  return PIC_OK;
 }
 
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
-  SgiState* state = new (std::nothrow) SgiState();
+  auto* state = picNewState<SgiState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
@@ -220,7 +234,7 @@ picFile* openRead(const char* fileName, int* status) {
     return release(file, state, status, PIC_ERR_FORMAT);
   if (picBinRead(state->stream, header + 2, sgiHeaderSize - 2) != sgiHeaderSize - 2 ||
       picBinError(state->stream))
-    return release(file, state, status, PIC_ERR_READ);
+    return release(file, state, status, picRefuse(PIC_ERR_READ, "data ends inside the header"));
 
   state->storage = header[offStorage];
   state->bytesPerSample = header[offBytesPerSample];
@@ -235,19 +249,16 @@ picFile* openRead(const char* fileName, int* status) {
   state->fileSize = picBinSize(state->stream);
 
   const Classification kind = classify(state->colourMapKind, dimension, zSize);
-  file->width = width;
-  file->height = dimension == 1 ? 1 : ySize;
-  file->colourMode = kind.colourMode;
-  file->colours = kind.colours;
-  file->compression = state->storage == storageRunLength ? PIC_COMP_RLE : PIC_COMP_NONE;
+  picDescribe(file, width, dimension == 1 ? 1 : ySize, kind.colourMode,
+              state->storage == storageRunLength ? PIC_COMP_RLE : PIC_COMP_NONE, kind.colours);
   setCommonFields(file);
   file->driverData = state;
 
-  int refusal = kind.status;
+  int refusal = kind.status == PIC_OK ? PIC_OK : picRefuse(kind.status, kind.reason);
   if (refusal == PIC_OK && state->storage != storageVerbatim && state->storage != storageRunLength)
-    refusal = PIC_ERR_COMPRESSION;
+    refusal = picRefuse(PIC_ERR_COMPRESSION, "storage other than verbatim or run-length");
   if (refusal == PIC_OK && (state->bytesPerSample < 1 || state->bytesPerSample > 2))
-    refusal = PIC_ERR_DATA;
+    refusal = picRefuse(PIC_ERR_DATA, "samples of other than 1 or 2 bytes");
   if (refusal == PIC_OK)
     refusal = picCheckReadSize(file->width, file->height, state->bytesPerSample);
   if (refusal != PIC_OK) return picOpenResult(status, refusal, file);
@@ -271,23 +282,24 @@ picFile* openRead(const char* fileName, int* status) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (colourMode != PIC_MAP && colourMode != PIC_RGB) return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  // The header holds 16-bit sizes; larger images cannot be described.
-  if (width <= 0 || height <= 0 || width > sgiMaxSide || height > sgiMaxSide)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
-  if (compression == PIC_COMP_LZW) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  int refusal = PIC_OK;
+  if (colourMode != PIC_MAP && colourMode != PIC_RGB)
+    refusal = picRefuse(PIC_ERR_DATA, "unknown colour mode");
+  else if (width <= 0 || height <= 0)
+    refusal = picRefuse(PIC_ERR_DATA, "a side of no pixels");
+  else if (width > sgiMaxSide || height > sgiMaxSide)  // the header holds 16-bit sizes
+    refusal = picRefuse(PIC_ERR_DATA, "a side longer than 65535");
+  else if (compression == PIC_COMP_LZW)
+    refusal = picRefuse(PIC_ERR_COMPRESSION, "LZW");
+  if (refusal != PIC_OK) return picOpenResult(status, refusal, nullptr);
   picFile* file = picNewFile();
-  SgiState* state = new (std::nothrow) SgiState();
+  auto* state = picNewState<SgiState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_BIG_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
 
   const bool mapped = colourMode == PIC_MAP;
-  file->width = width;
-  file->height = height;
-  file->colourMode = colourMode;
-  file->colours = mapped ? colours : 0;
-  file->compression = PIC_COMP_NONE;
+  picDescribe(file, width, height, colourMode, PIC_COMP_NONE, colours);
   setCommonFields(file);
   state->storage = storageVerbatim;
   state->bytesPerSample = 1;
@@ -340,18 +352,24 @@ void advance(picFile* file) {
 int readPackedRow(picFile* file, uint8_t* line) {
   SgiState* state = stateOf(file);
   const int64_t entry = file->currentLine + int64_t(state->plane) * state->tableRows;
-  if (entry >= state->tableEntries) return PIC_ERR_READ;
+  if (entry >= state->tableEntries)
+    return picRefuse(PIC_ERR_READ, "the run-length tables end before this row");
   const uint32_t offset = state->rowOffsets[size_t(entry)];
   const uint32_t length = state->rowLengths[size_t(entry)];
-  if (length > uint32_t(state->maxPackedRow) || offset > uint32_t(INT32_MAX)) return PIC_ERR_READ;
-  if (state->fileSize >= 0 && int64_t(offset) + length > state->fileSize) return PIC_ERR_READ;
+  if (length > uint32_t(state->maxPackedRow))
+    return picRefuse(PIC_ERR_READ, "packed row longer than any writer makes");
+  if (offset > uint32_t(INT32_MAX) || (state->fileSize >= 0 && int64_t(offset) + length > state->fileSize))
+    return picRefuse(PIC_ERR_READ, "packed row past the end of the file");
   picBinSeekSet(state->stream, int(offset));
   if (picBinRead(state->stream, state->rowBuffer.get(), int(length)) != int(length) ||
       picBinError(state->stream))
-    return PIC_ERR_READ;
-  if (state->bytesPerSample == 1)
-    return expandByteRow(state->rowBuffer.get(), length, line, file->width) ? PIC_OK : PIC_ERR_READ;
-  if (!expandWordRow(state->rowBuffer.get(), length, state->samples.get(), file->width)) return PIC_ERR_READ;
+    return picRefuse(PIC_ERR_READ, "data ends inside a packed row");
+  if (state->bytesPerSample == 1) {
+    const char* bad = expandByteRow(state->rowBuffer.get(), length, line, file->width);
+    return bad ? picRefuse(PIC_ERR_READ, bad) : PIC_OK;
+  }
+  if (const char* bad = expandWordRow(state->rowBuffer.get(), length, state->samples.get(), file->width))
+    return picRefuse(PIC_ERR_READ, bad);
   scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
   return PIC_OK;
 }
@@ -365,7 +383,7 @@ int readVerbatimRow(picFile* file, uint8_t* line) {
     row = state->rowBuffer.get();
     if (picBinRead(state->stream, state->rowBuffer.get(), state->rowBytes) != state->rowBytes ||
         picBinError(state->stream))
-      return PIC_ERR_READ;
+      return picRefuse(PIC_ERR_READ, "data ends inside a row");
   }
   if (state->bytesPerSample == 1) {
     std::memcpy(line, row, size_t(file->width));
