@@ -448,11 +448,12 @@ TEST(Jpeg, CutFileGivesTheLinesItsDataCompletesThenAReadError) {
       const char* where;
       size_t length;
       int status;
+      const char* reason;
     };
-    const Cut cuts[] = {{"inside the header", scan - 20, PIC_ERR_FORMAT},
-                        {"inside the scans", (scan + whole.size()) / 2, PIC_ERR_READ},
-                        {"inside the last scan", whole.size() - 12, PIC_ERR_READ},
-                        {"end marker missing", whole.size() - 2, PIC_OK}};
+    const Cut cuts[] = {{"inside the header", scan - 20, PIC_ERR_FORMAT, "header cut or damaged"},
+                        {"inside the scans", (scan + whole.size()) / 2, PIC_ERR_READ, "data ends before the line"},
+                        {"inside the last scan", whole.size() - 12, PIC_ERR_READ, "data ends before the line"},
+                        {"end marker missing", whole.size() - 2, PIC_OK, nullptr}};
     for (const Cut& cut : cuts) {
       SCOPED_TRACE(std::string(kind) + ", " + cut.where);
       const std::vector<uint8_t> bytes(whole.begin(), whole.begin() + long(cut.length));
@@ -461,7 +462,9 @@ TEST(Jpeg, CutFileGivesTheLinesItsDataCompletesThenAReadError) {
                                                       : 0;
       int fromDisk = -2, fromMemory = -2;
       testing::internal::CaptureStderr();
+      picClearReason();
       const int diskLines = linesGiven(writeTempFile("cut.jpg", bytes), full, &fromDisk);
+      EXPECT_STREQ(cut.reason, picLastReason());
       const int memoryLines = linesGivenFromMemory(bytes, full, &fromMemory);
       EXPECT_EQ("", testing::internal::GetCapturedStderr());  // libjpeg's warnings stay silent
       EXPECT_EQ(cut.status, fromDisk);
@@ -527,21 +530,25 @@ TEST(Jpeg, EmptyAndForeignFilesAreTurnedAway) {
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
+    const char* reason;  // null for a file that is not JPEG: nothing recorded
   };
+  const char* const badHeader = "header cut or damaged";
   const Case cases[] = {
-      {"empty", {}},
-      {"one byte", {0xFF}},
-      {"text", {'h', 'e', 'l', 'l', 'o', '\n'}},
-      {"bitmap", {'B', 'M', 0x3A, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0}},
-      {"start marker only", {0xFF, 0xD8}},
-      {"start then end", {0xFF, 0xD8, 0xFF, 0xD9}},
-      {"bad frame", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9}},
+      {"empty", {}, nullptr},
+      {"one byte", {0xFF}, nullptr},
+      {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, nullptr},
+      {"bitmap", {'B', 'M', 0x3A, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0}, nullptr},
+      {"start marker only", {0xFF, 0xD8}, badHeader},
+      {"start then end", {0xFF, 0xD8, 0xFF, 0xD9}, badHeader},
+      {"bad frame", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9}, badHeader},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int status = -2;
+    picClearReason();
     EXPECT_EQ(nullptr, jpeg()->openRead(writeTempFile("foreign", c.bytes).c_str(), &status));
     EXPECT_EQ(PIC_ERR_FORMAT, status);
+    EXPECT_STREQ(c.reason, picLastReason());
     if (c.bytes.empty()) continue;  // an empty buffer cannot be named in memory
     std::vector<uint8_t> copy = c.bytes;
     char name[64];
@@ -745,23 +752,27 @@ TEST(Jpeg, WritingRefusesWhatItCannotWrite) {
   struct Case {
     const char* name;
     int width, height, mode, colours, status;
+    const char* reason;
   };
+  const char* const tooLarge = "a side over 65500 pixels";
   const Case cases[] = {
-      {"no compression", 8, 8, PIC_MAP, 2, PIC_ERR_COMPRESSION},
-      {"colours above 256", 8, 8, PIC_MAP, 257, PIC_ERR_DATA},
-      {"negative colours", 8, 8, PIC_MAP, -1, PIC_ERR_DATA},
-      {"unknown colour mode", 8, 8, 2, 0, PIC_ERR_DATA},
-      {"wider than JPEG allows", 65501, 1, PIC_RGB, 0, PIC_ERR_WRITE},
-      {"taller than JPEG allows", 1, 65501, PIC_RGB, 0, PIC_ERR_WRITE},
-      {"wider than JPEG allows, and huge", 65501, 100000, PIC_MAP, 2, PIC_ERR_WRITE},
+      {"no compression", 8, 8, PIC_MAP, 2, PIC_ERR_COMPRESSION, "no uncompressed JPEG"},
+      {"colours above 256", 8, 8, PIC_MAP, 257, PIC_ERR_DATA, "colour count outside 0 to 256"},
+      {"negative colours", 8, 8, PIC_MAP, -1, PIC_ERR_DATA, "colour count outside 0 to 256"},
+      {"unknown colour mode", 8, 8, 2, 0, PIC_ERR_DATA, "unknown colour mode"},
+      {"wider than JPEG allows", 65501, 1, PIC_RGB, 0, PIC_ERR_WRITE, tooLarge},
+      {"taller than JPEG allows", 1, 65501, PIC_RGB, 0, PIC_ERR_WRITE, tooLarge},
+      {"wider than JPEG allows, and huge", 65501, 100000, PIC_MAP, 2, PIC_ERR_WRITE, tooLarge},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string name = tempPath(std::string("refused-") + c.name);
     int status = -2;
     const int compression = c.status == PIC_ERR_COMPRESSION ? PIC_COMP_NONE : PIC_COMP_RLE;
+    picClearReason();
     EXPECT_EQ(nullptr, jpeg()->openWrite(name.c_str(), c.width, c.height, c.mode, compression, c.colours, &status));
     EXPECT_EQ(c.status, status);
+    EXPECT_STREQ(c.reason, picLastReason());
     EXPECT_FALSE(fileExists(name));
   }
 }

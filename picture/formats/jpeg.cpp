@@ -329,16 +329,16 @@ bool guardedReadHeader(JpegState* state) {
 int guardedStartDecompress(JpegState* state, J_COLOR_SPACE outColourSpace) {
   if (setjmp(state->errors.recoveryPoint)) {
     const int error = state->errors.manager.msg_code;
-    const bool guarded = state->errors.guardStopped || error == JERR_OUT_OF_MEMORY ||
-                         error == JERR_NO_BACKING_STORE;
-    if (guarded) return PIC_ERR_DATA;
+    if (state->errors.guardStopped) return picRefuse(PIC_ERR_DATA, "too many scans for the picture");
+    if (error == JERR_OUT_OF_MEMORY || error == JERR_NO_BACKING_STORE)
+      return picRefuse(PIC_ERR_DATA, "coefficients over the memory cap");
     state->stripFailed = sourceOf(&state->decompressor)->ended;
-    return state->stripFailed ? PIC_OK : PIC_ERR_FORMAT;
+    return state->stripFailed ? PIC_OK : picRefuse(PIC_ERR_FORMAT, "damaged data before the first lines");
   }
   state->decompressor.out_color_space = outColourSpace;
   if (jpeg_has_multiple_scans(&state->decompressor))
     state->decompressor.mem->max_memory_to_use = multiScanMemory(picBinSize(state->file));
-  return jpeg_start_decompress(&state->decompressor) ? PIC_OK : PIC_ERR_READ;
+  return jpeg_start_decompress(&state->decompressor) ? PIC_OK : picRefuse(PIC_ERR_READ, "data ends before the first lines");
 }
 
 // Decodes the next strip of lines. The rows decoded before a failure, and
@@ -518,13 +518,20 @@ void allocateStrip(JpegState* state) {
   state->stripCapacity = jpegStripLines;
 }
 
+// Null, for a line decoding failed before: the data ran out, or libjpeg
+// stopped on damaged data.
+const JSAMPLE* noLine(JpegState* state) {
+  picRefuse(PIC_ERR_READ, sourceOf(&state->decompressor)->ended ? "data ends before the line" : "damaged scan data");
+  return nullptr;
+}
+
 // The next decoded line, or null when decoding failed before it.
 const JSAMPLE* nextScanline(JpegState* state) {
   if (state->stripCapacity == 0) allocateStrip(state);
   if (state->stripNext == state->stripHeld) {
-    if (state->stripFailed) return nullptr;
+    if (state->stripFailed) return noLine(state);
     guardedReadStrip(state);
-    if (state->stripHeld == 0) return nullptr;
+    if (state->stripHeld == 0) return noLine(state);
   }
   return state->stripRows[state->stripNext++];
 }
@@ -539,7 +546,8 @@ picFile* openRead(const char* fileName, int* status) {
   state->input = new (std::nothrow) picInputWindow();
   if (!state->input || !state->input->start(state->file, jpegBufferSize))
     return release(file, state, status, PIC_ERR_OPEN);
-  if (!guardedReadHeader(state)) return release(file, state, status, PIC_ERR_FORMAT);
+  if (!guardedReadHeader(state))
+    return release(file, state, status, picRefuse(PIC_ERR_FORMAT, "header cut or damaged"));
 
   const jpeg_decompress_struct& decompressor = state->decompressor;
   state->fileColourSpace = decompressor.jpeg_color_space;
@@ -553,8 +561,10 @@ picFile* openRead(const char* fileName, int* status) {
   reportResolution(fileName, decompressor);
 
   // Described but not loadable: close destroys the decompressor unstarted.
-  if (outColourSpace == JCS_UNKNOWN || picCheckReadSize(file->width, file->height, 4) != PIC_OK)
-    return picOpenResult(status, PIC_ERR_DATA, file);
+  if (outColourSpace == JCS_UNKNOWN)
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour space other than grey, YCbCr, RGB, CMYK or YCCK"),
+                         file);
+  if (picCheckReadSize(file->width, file->height, 4) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
 
   const int started = guardedStartDecompress(state, outColourSpace);
   // Too big to load: described all the same; close only destroys the decompressor.
@@ -567,15 +577,16 @@ picFile* openRead(const char* fileName, int* status) {
 
 picFile* openWrite(const char* fileName, int width, int height, int colourMode, int compression,
                    int colours, int* status) {
-  if (compression == PIC_COMP_NONE) return picOpenResult(status, PIC_ERR_COMPRESSION, nullptr);
+  if (compression == PIC_COMP_NONE)
+    return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "no uncompressed JPEG"), nullptr);
   if (colourMode != PIC_RGB && colourMode != PIC_MAP)
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "unknown colour mode"), nullptr);
   if (colourMode == PIC_MAP && (colours < 0 || colours > PIC_MAX_COLOURS))
-    return picOpenResult(status, PIC_ERR_DATA, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_DATA, "colour count outside 0 to 256"), nullptr);
   // libjpeg's set-up would fail on these sides: a write failure, found before
   // the file is created or a line allocated.
   if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
-    return picOpenResult(status, PIC_ERR_WRITE, nullptr);
+    return picOpenResult(status, picRefuse(PIC_ERR_WRITE, "a side over 65500 pixels"), nullptr);
   if (picCheckImageSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, nullptr);
 
   picFile* file = picNewFile();
