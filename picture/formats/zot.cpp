@@ -15,8 +15,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -245,9 +248,21 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: a two-colour map and a picture claiming
+// width x height whose indices end after three.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  const std::string text = std::string(zotHeader) + "[\n0 = \"0 0 0\",\n1 = \"255 255 255\"]\n(" +
+                           std::to_string(width) + "," + std::to_string(height) + "\n,0,1,0";
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 picDriver driver = {PIC_DRIVER_ZOT, control, openRead,  openWrite, close, readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace
 
 picDriver* picZotDriver(void) { return &driver; }
+
+extern const picFormatInfo picZotFormat = {
+    "zot", ".zot", picZotDriver, true, false, picMapWriter::keeps, {{"none", PIC_COMP_NONE, "text", false}},
+    minimalHeader};
