@@ -17,9 +17,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -415,9 +418,20 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: a P6 header claiming width x height whose
+// samples end after two pixels.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  const std::string text = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\nabcdef";
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 picDriver driver = {0,        control,  openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
 picDriver* picPnmDriver(void) { return &driver; }
+
+extern const picFormatInfo picPnmFormat = {
+    "pnm", ".ppm .pgm .pbm .pnm", picPnmDriver, false, true, picMapWriter::keeps,
+    {{"none", PIC_COMP_NONE, "uncompressed", false}}, minimalHeader};
