@@ -20,8 +20,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -411,9 +413,28 @@ int writeLine(picFile* file, const uint8_t* line) {
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: the header of a verbatim three-channel file
+// claiming width x height, and no samples.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> header(sgiHeaderSize, 0);
+  picPutBE16(&header[0], sgiMagic);
+  header[offStorage] = storageVerbatim;
+  header[offBytesPerSample] = 1;
+  picPutBE16(&header[offDimension], 3);
+  picPutBE16(&header[offXSize], uint32_t(width));
+  picPutBE16(&header[offYSize], uint32_t(height));
+  picPutBE16(&header[offZSize], 3);
+  picPutBE32(&header[offMaximum], 255);
+  return header;
+}
+
 picDriver driver = {PIC_DRIVER_SGI, control, openRead,  openWrite, close, readMap,
                     writeMap, readLine, writeLine, nullptr,   nullptr};
 
 }  // namespace
 
 picDriver* picSgiDriver(void) { return &driver; }
+
+extern const picFormatInfo picSgiFormat = {
+    "sgi", ".rgb .sgi .bw", picSgiDriver, true, true, picMapWriter::indicesAsGrey,
+    {{"none", PIC_COMP_NONE, "uncompressed", false}}, minimalHeader};
