@@ -18,6 +18,7 @@
 #include <new>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/formats/bmp_rle.h"
 
 namespace {
@@ -489,9 +490,28 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: a 24-bit header claiming width x height and
+// no rows at all.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> b(fileHeaderSize + infoHeaderSize, 0);
+  std::memcpy(b.data(), bmpSignature, 2);
+  picPutLE32(&b[10], fileHeaderSize + infoHeaderSize);  // data offset
+  picPutLE32(&b[headerSizeField], infoHeaderSize);
+  picPutLE32(&b[18], uint32_t(width));
+  picPutLE32(&b[22], uint32_t(height));
+  picPutLE16(&b[26], 1);   // planes
+  picPutLE16(&b[28], 24);  // bits per pixel; uncompressed
+  return b;
+}
+
 picDriver driver = {PIC_DRIVER_BMP, control, openRead,    openWrite,   close, readMap,
                     writeMap, readLine,  writeLine,   readRGBLine, writeRGBLine};
 
 }  // namespace
 
 picDriver* picBmpDriver(void) { return &driver; }
+
+extern const picFormatInfo picBmpFormat = {
+    "bmp", ".bmp", picBmpDriver, true, true, picMapWriter::keeps,
+    {{"none", PIC_COMP_NONE, "uncompressed", false}, {"rle", PIC_COMP_RLE, "RLE8, colour maps only", true}},
+    minimalHeader};
