@@ -18,6 +18,7 @@
 #include <new>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/formats/pcx_runs.h"
 
 namespace {
@@ -410,9 +411,28 @@ int writeMap(picFile* file, const int32_t* map) {
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: an uncompressed 24-bit header claiming
+// width x height and no rows at all.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> b(pcxHeaderSize, 0);
+  b[0] = pcxManufacturer;
+  b[1] = pcxWrittenVersion;
+  b[3] = 8;  // bits per pixel per plane; not encoded
+  picPutLE16(&b[8], uint32_t(width - 1));    // xmax
+  picPutLE16(&b[10], uint32_t(height - 1));  // ymax
+  b[pcxPlanesOffset] = 3;
+  picPutLE16(&b[pcxBytesPerLineOffset], uint32_t(width));
+  return b;
+}
+
 picDriver driver = {PIC_DRIVER_PCX, control, openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
 picDriver* picPcxDriver(void) { return &driver; }
+
+extern const picFormatInfo picPcxFormat = {
+    "pcx", ".pcx", picPcxDriver, true, true, picMapWriter::keeps,
+    {{"rle", PIC_COMP_RLE, "run-length", false}, {"none", PIC_COMP_NONE, "uncompressed", false}},
+    minimalHeader};
