@@ -17,6 +17,7 @@
 #include <new>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -356,9 +357,25 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: a standard 24-bit header without a map
+// claiming width x height, and no lines at all.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> b(sunHeaderSize, 0);
+  picPutBE32(&b[0], sunMagic);
+  picPutBE32(&b[4], uint32_t(width));
+  picPutBE32(&b[8], uint32_t(height));
+  picPutBE32(&b[12], 24);  // depth; length 0
+  picPutBE32(&b[20], sunTypeStandard);
+  return b;
+}
+
 picDriver driver = {PIC_DRIVER_SUN, control, openRead,  openWrite,   close,       readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
 picDriver* picSunDriver(void) { return &driver; }
+
+extern const picFormatInfo picSunFormat = {
+    "sun", ".ras .sun", picSunDriver, true, true, picMapWriter::keeps,
+    {{"none", PIC_COMP_NONE, "uncompressed", false}}, minimalHeader};
