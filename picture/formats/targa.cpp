@@ -21,6 +21,7 @@
 #include <new>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -473,9 +474,26 @@ int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const 
 
 int control(void*, int) { return 0; }
 
+// For tests of the size checks: an uncompressed 24-bit header, top line
+// first, claiming width x height, and no lines at all.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> b(tgaHeaderSize, 0);
+  b[offImageType] = typeTrueColour;
+  picPutLE16(&b[offWidth], uint32_t(width));
+  picPutLE16(&b[offHeight], uint32_t(height));
+  b[offDepth] = 24;
+  b[offDescriptor] = descriptorTopFirst;
+  return b;
+}
+
 picDriver driver = {PIC_DRIVER_TARGA, control, openRead,  openWrite, close,      readMap,
                     writeMap, readLine, writeLine, readRGBLine, writeRGBLine};
 
 }  // namespace
 
 picDriver* picTargaDriver(void) { return &driver; }
+
+extern const picFormatInfo picTargaFormat = {
+    "tga", ".tga", picTargaDriver, true, true, picMapWriter::keeps,
+    {{"none", PIC_COMP_NONE, "uncompressed", false}, {"rle", PIC_COMP_RLE, "run-length", false}},
+    minimalHeader};
