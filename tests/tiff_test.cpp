@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/core/picture.h"
 #include "picture/formats/tiff_lzw.h"
 #include "support/image_peer.h"
+
+extern const picFormatInfo picTiffFormat;
 
 namespace {
 
@@ -970,6 +973,17 @@ TEST(Tiff, SavedInputsEndInAStatus) {
     EXPECT_TRUE(status >= PIC_OK && status <= PIC_ERR_COMPRESSION) << status;
     EXPECT_EQ(status, libraryLoadRGB(entry.path().string(), &image));
   }
+}
+
+// ---- The descriptor beside the driver -------------------------------------
+
+TEST(Tiff, DescriptorNamesTheDriverAndItsMinimalHeaderIsDescribedAtItsSize) {
+  EXPECT_EQ(picTiffDriver(), picTiffFormat.driver());
+  const std::string path = writeTempFile("minimal.tif", picTiffFormat.minimalHeader(300, 200));
+  int width = 0, height = 0;
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+  EXPECT_EQ(300, width);
+  EXPECT_EQ(200, height);
 }
 
 }  // namespace

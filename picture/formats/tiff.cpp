@@ -23,8 +23,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/formats/tiff_lzw.h"
 
 namespace {
@@ -655,3 +657,39 @@ picDriver driver = {PIC_DRIVER_TIFF, control, openRead,  openWrite,   close,    
 }  // namespace
 
 picDriver* picTiffDriver(void) { return &driver; }
+
+namespace {
+
+// A little-endian file of one uncompressed 8-bit grey strip claiming width x
+// height, whose data ends after four bytes: nine directory entries, then the pixels.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  const int entries = 9, directory = 8, dataOffset = directory + 2 + 12 * entries + 4;
+  const uint32_t pixels = int64_t(width) * height > 0xffffffffLL ? 0xffffffffu : uint32_t(width) * uint32_t(height);
+  const uint32_t fields[entries][3] = {  // tag, type (3 short, 4 long), value
+      {TIFFTAG_IMAGEWIDTH, 4, uint32_t(width)}, {TIFFTAG_IMAGELENGTH, 4, uint32_t(height)},
+      {TIFFTAG_BITSPERSAMPLE, 3, 8},           {TIFFTAG_COMPRESSION, 3, COMPRESSION_NONE},
+      {TIFFTAG_PHOTOMETRIC, 3, PHOTOMETRIC_MINISBLACK}, {TIFFTAG_STRIPOFFSETS, 4, uint32_t(dataOffset)},
+      {TIFFTAG_SAMPLESPERPIXEL, 3, 1},         {TIFFTAG_ROWSPERSTRIP, 4, uint32_t(height)},
+      {TIFFTAG_STRIPBYTECOUNTS, 4, pixels}};
+  std::vector<uint8_t> bytes(size_t(dataOffset) + 4, 0);  // the next directory's offset stays 0
+  std::memcpy(bytes.data(), tiffMagics[0], 4);
+  picPutLE32(&bytes[4], directory);
+  picPutLE16(&bytes[directory], entries);
+  for (int i = 0; i < entries; ++i) {
+    uint8_t* entry = &bytes[size_t(directory + 2 + 12 * i)];
+    picPutLE16(entry, fields[i][0]);
+    picPutLE16(entry + 2, fields[i][1]);
+    picPutLE32(entry + 4, 1);  // one value, held in the entry (a short in its first half)
+    picPutLE32(entry + 8, fields[i][2]);
+  }
+  bytes[dataOffset] = bytes[dataOffset + 2] = 0x81;  // four pixels (as PackBits, two runs of 128)
+  return bytes;
+}
+
+}  // namespace
+
+extern const picFormatInfo picTiffFormat = {
+    "tiff", ".tif .tiff", picTiffDriver, true, true, picMapWriter::keeps,
+    {{"lzw", PIC_COMP_LZW, "LZW", false}, {"rle", PIC_COMP_RLE, "PackBits", false},
+     {"none", PIC_COMP_NONE, "uncompressed", false}},
+    minimalHeader};
