@@ -14,8 +14,11 @@
 #include <jpeglib.h>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 #include "picture/core/picture.h"
 #include "support/image_peer.h"
+
+extern const picFormatInfo picJpegFormat;
 
 namespace {
 
@@ -970,6 +973,17 @@ TEST(Jpeg, SavedHostileInputsEndInAStatus) {
     if (status == PIC_OK && int64_t(file->width) * file->height <= (1 << 22)) readLines(file, file->height);
     jpeg()->close(file);
   }
+}
+
+// ---- The descriptor beside the driver -------------------------------------
+
+TEST(Jpeg, DescriptorNamesTheDriverAndItsMinimalHeaderIsDescribedAtItsSize) {
+  EXPECT_EQ(picJpegDriver(), picJpegFormat.driver());
+  const std::string path = writeTempFile("minimal.jpg", picJpegFormat.minimalHeader(300, 200));
+  int width = 0, height = 0;
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+  EXPECT_EQ(300, width);
+  EXPECT_EQ(200, height);
 }
 
 }  // namespace

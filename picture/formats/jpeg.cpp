@@ -35,7 +35,10 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include <vector>
+
 #include "picture/core/driver_support.h"
+#include "picture/core/format_info.h"
 
 namespace {
 
@@ -712,3 +715,29 @@ picDriver driver = {PIC_DRIVER_JPEG, control, openRead,  openWrite,   close,    
 }  // namespace
 
 picDriver* picJpegDriver(void) { return &driver; }
+
+namespace {
+
+// A baseline greyscale file claiming width x height: a quantisation table of
+// ones, the frame, one-code Huffman tables and the scan header, then 16 zero
+// bytes of scan data, and the file ends.
+std::vector<uint8_t> minimalHeader(int width, int height) {
+  std::vector<uint8_t> bytes = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+  bytes.insert(bytes.end(), 64, 1);
+  bytes.insert(bytes.end(), {0xFF, 0xC0, 0, 11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
+                             uint8_t(width), 1, 1, 0x11, 0});  // one component, 1x1, table 0
+  for (uint8_t tableClass : {0x00, 0x10}) {  // DC and AC table 0: one 1-bit code, for symbol 0
+    bytes.insert(bytes.end(), {0xFF, 0xC4, 0, 20, tableClass, 1});
+    bytes.insert(bytes.end(), 16, 0);
+  }
+  bytes.insert(bytes.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 63, 0});
+  bytes.insert(bytes.end(), 16, 0);
+  return bytes;
+}
+
+}  // namespace
+
+extern const picFormatInfo picJpegFormat = {
+    "jpeg", ".jpg .jpeg", picJpegDriver, true, true, picMapWriter::greyLevels,
+    {{"rle", PIC_COMP_RLE, "its own, lossy: see --quality", false}},
+    minimalHeader};
