@@ -11,8 +11,11 @@
 
 #include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
+#include "picture/core/format_info.h"
 #include "picture/core/picture.h"
 #include "support/format_peers.h"
+
+extern const picFormatInfo picPngFormat;
 
 namespace {
 
@@ -390,6 +393,18 @@ TEST(Png, TruncatedFilesKeepTheirCompleteRows) {
 TEST(Png, SavedInputsEndInAStatus) {
   pngFormat();
   expectSavedInputsEndInAStatus(std::string(SOLSYS_TEST_DATA) + "/png");
+}
+
+// ---- The descriptor beside the driver -------------------------------------
+
+TEST(Png, DescriptorNamesTheDriverAndItsMinimalHeaderIsDescribedAtItsSize) {
+  pngFormat();
+  EXPECT_EQ(picPngDriver(), picPngFormat.driver());
+  const std::string path = writeTempFile("minimal.png", picPngFormat.minimalHeader(300, 200));
+  int width = 0, height = 0;
+  EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
+  EXPECT_EQ(300, width);
+  EXPECT_EQ(200, height);
 }
 
 }  // namespace
