@@ -477,17 +477,23 @@ TEST(Sgi, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
     size_t length;
     int status;
     const char *red, *green, *blue;  // rows from the bottom: + loaded, . untouched
+    const char* reason;
   };
+  const char* const cutRow = "data ends inside a row";
+  const char* const pastTheEnd = "packed row past the end of the file";
   const Case cases[] = {
-      {"verbatim, whole", &verbatim, 572, PIC_OK, "++++", "++++", "++++"},
-      {"verbatim, last byte missing", &verbatim, 571, PIC_ERR_READ, "++++", "++++", "+++."},
-      {"verbatim, cut in red row 2", &verbatim, 512 + 2 * 5 + 3, PIC_ERR_READ, "++..", "....", "...."},
-      {"verbatim, header only", &verbatim, 512, PIC_ERR_READ, "....", "....", "...."},
-      {"run-length, whole", &runLength, 692, PIC_OK, "++++", "++++", "++++"},
-      {"run-length, last byte missing", &runLength, 691, PIC_ERR_READ, "++++", "++++", "+++."},
-      {"run-length, cut in green row 1", &runLength, 608 + 5 * 7 + 3, PIC_ERR_READ, "++++", "+...", "...."},
-      {"run-length, cut in the lengths", &runLength, 560 + 4 * 2 + 1, PIC_ERR_READ, "....", "....", "...."},
-      {"run-length, header only", &runLength, 512, PIC_ERR_READ, "....", "....", "...."},
+      {"verbatim, whole", &verbatim, 572, PIC_OK, "++++", "++++", "++++", nullptr},
+      {"verbatim, last byte missing", &verbatim, 571, PIC_ERR_READ, "++++", "++++", "+++.", cutRow},
+      {"verbatim, cut in red row 2", &verbatim, 512 + 2 * 5 + 3, PIC_ERR_READ, "++..", "....", "....", cutRow},
+      {"verbatim, header only", &verbatim, 512, PIC_ERR_READ, "....", "....", "....", cutRow},
+      {"run-length, whole", &runLength, 692, PIC_OK, "++++", "++++", "++++", nullptr},
+      {"run-length, last byte missing", &runLength, 691, PIC_ERR_READ, "++++", "++++", "+++.", pastTheEnd},
+      {"run-length, cut in green row 1", &runLength, 608 + 5 * 7 + 3, PIC_ERR_READ, "++++", "+...", "....",
+       pastTheEnd},
+      {"run-length, cut in the lengths", &runLength, 560 + 4 * 2 + 1, PIC_ERR_READ, "....", "....", "....",
+       pastTheEnd},
+      {"run-length, header only", &runLength, 512, PIC_ERR_READ, "....", "....", "....",
+       "the run-length tables end before this row"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -500,6 +506,7 @@ TEST(Sgi, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
     EXPECT_EQ(4, height);
     const RowsLoaded loaded = loadRowsOf(path, source);
     EXPECT_EQ(c.status, loaded.status);
+    EXPECT_STREQ(c.reason, picLastReason());
     EXPECT_EQ(c.red, loaded.red);
     EXPECT_EQ(c.green, loaded.green);
     EXPECT_EQ(c.blue, loaded.blue);

@@ -30,7 +30,6 @@ enum PnmKind { plainBitmap = 1, plainGrey, plainColour, rawBitmap, rawGrey, rawC
 const int pnmMaxValue = 65535;
 const int pnmMaxDigits = 10;
 const int pnmChunk = 64 << 10;
-const int pnmBlankSpan = 64;  // looked at a time for blanks: a short look refills cheaply
 const int pnmWrittenMaxValue = 255;
 const int pnmHeaderRoom = 64;  // "P6\n" two 10-digit numbers "\n255\n"
 
@@ -46,20 +45,15 @@ void skipComment(picInputWindow& window) {
   }
 }
 
-// Skips blanks and comments (from "#" to the end of the line), a span at a time.
-void skipBlanks(picInputWindow& window) {
+// Takes blanks and comments (from "#" to the end of the line) and the
+// character after them: returned, or -1 at the end of the data.
+int afterBlanks(picInputWindow& window) {
   for (;;) {
-    const uint8_t* bytes;
-    const int shown = window.look(pnmBlankSpan, &bytes);
-    int blanks = 0;
-    while (blanks < shown && isBlank(bytes[blanks])) ++blanks;
-    window.consume(blanks);
-    if (blanks == shown) {
-      if (shown == 0) return;
-      continue;
-    }
-    if (bytes[blanks] != '#') return;
-    skipComment(window);
+    const int c = window.get();
+    if (c == '#')
+      skipComment(window);
+    else if (!isBlank(c))
+      return c;
   }
 }
 
@@ -70,8 +64,7 @@ void skipBlanks(picInputWindow& window) {
 // at most followed by a blank, a comment or the end of the data; every caller
 // refuses the file then, so the reason is recorded here.
 int readNumber(picInputWindow& window, uint32_t* value) {
-  skipBlanks(window);
-  int c = window.get();
+  int c = afterBlanks(window);
   if (c < 0) return picRefuse(PIC_ERR_READ, "data ends before a number");
   uint64_t result = 0;
   int digits = 0;
@@ -228,8 +221,7 @@ bool fetchLine(picFile* file) {
   }
   for (size_t i = 0; i < count; ++i) {
     if (state->kind == plainBitmap) {
-      skipBlanks(window);
-      const int c = window.get();
+      const int c = afterBlanks(window);
       if (c < 0) return unreadable("data ends inside a row");
       if (c != '0' && c != '1') return unreadable("a P1 pixel other than 0 or 1");
       values[i] = uint16_t('1' - c);
