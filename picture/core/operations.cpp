@@ -100,6 +100,7 @@ int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
     image->close();
     if (status == PIC_OK) return picRefuse(PIC_ERR_DATA, "the driver gave no open file");
     if (status != PIC_ERR_FORMAT) return status;
+    picClearReason();  // not this driver's file: its reason is no cause of the outcome
   }
   image->driver = nullptr;
   return PIC_ERR_FORMAT;
