@@ -136,6 +136,7 @@ TEST(Pcx, RefusesWhatTheWriterCannotMake) {
   const std::string path = tempPath("refused.pcx");
   std::vector<uint8_t> wide(65535, 0);
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(65535, 1, pcxFormat, wide.data(), 1, map, path.c_str()));
+  EXPECT_STREQ("sides past the header's 16-bit fields", picLastReason());
 }
 
 // PCX has one compression: every compression code asks for run-length rows.

@@ -130,9 +130,11 @@ TEST(SunRaster, RefusesWhatTheWriterCannotMake) {
   for (int compression : {int(PIC_COMP_LZW), 0x300, 0xff00}) {
     EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveMap(1, 1, sunFormat | compression, pixel, 1, map, path.c_str()));
     EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(1, 1, sunFormat | compression, pixel, pixel, pixel, path.c_str()));
+    EXPECT_STREQ("a compression the writer does not make", picLastReason());
   }
   // A map type 1 with no entries is a header other readers refuse.
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(1, 1, sunFormat, pixel, 0, map, path.c_str()));
+  EXPECT_STREQ("map of no colours or over 256", picLastReason());
 }
 
 TEST(SunRaster, PeersDecodeOurFilesWithTheSamePixels) {

@@ -332,9 +332,12 @@ TEST(Targa, WriterRefusesWhatTheFormatCannotHold) {
   std::vector<uint8_t> plane(70000, 0);
   const int32_t map[1] = {0};
   EXPECT_EQ(PIC_ERR_DATA, picSaveRGB(70000, 1, tgaFormat, plane.data(), plane.data(), plane.data(), path.c_str()));
+  EXPECT_STREQ("sides past the header's 16-bit fields", picLastReason());
   EXPECT_EQ(PIC_ERR_DATA, picSaveMap(2, 2, tgaFormat, plane.data(), 0, map, path.c_str()));
+  EXPECT_STREQ("map of no colours or over 256", picLastReason());
   EXPECT_EQ(PIC_ERR_COMPRESSION, picSaveRGB(2, 2, tgaFormat | 0x300, plane.data(), plane.data(),
                                             plane.data(), path.c_str()));
+  EXPECT_STREQ("a compression the writer does not make", picLastReason());
   EXPECT_EQ(PIC_ERR_OPEN, picSaveRGB(2, 2, tgaFormat, plane.data(), plane.data(), plane.data(),
                                      "/nonexistent-dir/x.tga"));
 }
