@@ -70,13 +70,6 @@ picFile* release(picFile* file, ZotState* state, int* status, int code) {
   return picOpenResult(status, code, nullptr);
 }
 
-void describe(picFile* file, int width, int height, int colours) {
-  picDescribe(file, width, height, PIC_MAP, PIC_COMP_NONE, colours);
-  file->planar = 0;
-  file->mapFirst = 1;
-  file->currentLine = height - 1;
-}
-
 // Reads from `offset` on: the window starts afresh there.
 bool readFrom(ZotState* state, int64_t offset) {
   picBinSeekSet(state->stream, int(offset));
@@ -117,7 +110,10 @@ picFile* openRead(const char* fileName, int* status) {
   // Ten digits can pass an int; such a side is recorded as 0, which no
   // operation accepts, while the file is still recognised as ZOT.
   auto side = [](uint64_t value) { return value > uint64_t(INT_MAX) ? 0 : int(value); };
-  describe(file, side(width), side(height), int(std::min<int64_t>(colours, INT_MAX)));
+  const int described = int(std::min<int64_t>(colours, INT_MAX));
+  picDescribe(file, side(width), side(height), PIC_MAP, PIC_COMP_NONE, described);
+  file->mapFirst = 1;
+  file->currentLine = file->height - 1;
   file->driverData = state;
   int loadable = PIC_OK;
   if (colours < 0)
@@ -145,7 +141,9 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
   if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
 
-  describe(file, width, height, colours);
+  picDescribe(file, width, height, PIC_MAP, PIC_COMP_NONE, colours);
+  file->mapFirst = 1;
+  file->currentLine = height - 1;
   picBinWrite(state->stream, zotHeader, int(sizeof zotHeader - 1));
   if (picBinError(state->stream)) return release(file, state, status, PIC_ERR_WRITE);
   file->driverData = state;
