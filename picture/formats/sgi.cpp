@@ -292,7 +292,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   else if (width > sgiMaxSide || height > sgiMaxSide)  // the header holds 16-bit sizes
     refusal = picRefuse(PIC_ERR_DATA, "a side longer than 65535");
   else if (compression == PIC_COMP_LZW)
-    refusal = picRefuse(PIC_ERR_COMPRESSION, "LZW");
+    refusal = picRefuse(PIC_ERR_COMPRESSION, "LZW compression");
   if (refusal != PIC_OK) return picOpenResult(status, refusal, nullptr);
   picFile* file = picNewFile();
   auto* state = picNewState<SgiState>();
