@@ -31,16 +31,7 @@ struct BinStream {
   picFileOps ops;
   bool memory;      // opened through the memory table
   bool lost;
-  // A disk file read whole the first time a driver asks for its bytes in
-  // place (picBinMemoryBytes), so that loads from disk take the paths loads
-  // from memory do; a description that reads only a header never asks.
-  uint8_t* whole;
-  long wholeSize;
-  bool wholeTried;
 };
-
-// Disk files above this are read as streams only.
-const long mostReadWhole = long(1) << 30;
 
 BinStream* streamOf(picBinFile* file) { return reinterpret_cast<BinStream*>(file); }
 
@@ -116,9 +107,6 @@ picBinFile* picBinOpen(const char* name, int mode, int byteOrder) {
   file->mode = mode;
   file->byteOrder = byteOrder;
   stream->lost = false;
-  stream->whole = nullptr;
-  stream->wholeSize = 0;
-  stream->wholeTried = false;
   return file;
 }
 
@@ -128,7 +116,6 @@ int picBinClose(picBinFile* file) {
   // Buffered bytes reach the file only now: the close can be the first to fail.
   bool failed = writing && (streamOf(file)->lost || opsOf(file).error(file->stream));
   if (opsOf(file).close(file->stream) != 0) failed = true;
-  std::free(streamOf(file)->whole);
   std::free(streamOf(file));
   if (!failed) return PIC_OK;
   return writing ? PIC_ERR_WRITE : PIC_ERR_READ;
@@ -195,40 +182,9 @@ int picBinReadAvailable(picBinFile* file, void* buffer, int n) {
   return picBinRead(file, buffer, remaining < n ? int(remaining) : n);
 }
 
-namespace {
-
-// The whole of a regular disk file, read once; the position is kept. False
-// for other streams, files too large, or a read that fails (the file then
-// reads as a stream, as before).
-bool readWhole(BinStream* stream) {
-  stream->wholeTried = true;
-  picBinFile* file = &stream->file;
-  if (stream->ops.open != picDiskFiles.open) return false;
-  const long size = picBinSize(file), position = picBinTell(file);
-  if (size <= 0 || size > mostReadWhole || position < 0 || position > INT_MAX) return false;
-  auto* bytes = static_cast<uint8_t*>(std::malloc(size_t(size)));
-  if (!bytes) return false;
-  const bool complete = stream->ops.seekSet(file->stream, 0) == 0 &&
-                        stream->ops.read(file->stream, bytes, size) == size && !stream->ops.error(file->stream);
-  if (stream->ops.seekSet(file->stream, position) != 0 || !complete) {
-    std::free(bytes);
-    return false;
-  }
-  stream->whole = bytes;
-  stream->wholeSize = size;
-  return true;
-}
-
-}  // namespace
-
 const uint8_t* picBinMemoryBytes(picBinFile* file, long* size) {
-  if (file->mode != PIC_BIN_READ) return nullptr;
-  BinStream* stream = streamOf(file);
-  if (stream->memory) return picMemoryFileBytes(file->stream, size);
-  if (!stream->wholeTried) readWhole(stream);
-  if (!stream->whole) return nullptr;
-  *size = stream->wholeSize;
-  return stream->whole;
+  if (!streamOf(file)->memory || file->mode != PIC_BIN_READ) return nullptr;
+  return picMemoryFileBytes(file->stream, size);
 }
 
 const uint8_t* picBinTakeInPlace(picBinFile* file, long n) {

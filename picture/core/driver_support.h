@@ -136,14 +136,13 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
 void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                          uint8_t* second, uint8_t* third);
 
-// The whole file's bytes and their count, so that a driver can decode them in
-// place: a memory file's where they lie, a regular disk file's (up to 1 GB)
-// read whole at the first call; null for a table of the caller's own, a
-// stream opened for writing, or a disk file that cannot be read whole. Valid
-// until the stream is closed; the position is picBinTell's.
+// The whole file's bytes and their count when the stream reads a memory file
+// (picUseMemoryFiles), so that a driver can decode them in place; null for
+// any other file table, or a stream opened for writing. Valid until the stream
+// is closed; the position is picBinTell's.
 const uint8_t* picBinMemoryBytes(picBinFile* file, long* size);
-// The next `n` bytes of the file in place (as picBinMemoryBytes), the stream
-// moved past them; null (the stream unmoved) for other files or when fewer are left.
+// The next `n` bytes of a memory file in place, the stream moved past them;
+// null (the stream unmoved) for other files or when fewer are left.
 const uint8_t* picBinTakeInPlace(picBinFile* file, long n);
 
 // Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
