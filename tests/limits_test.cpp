@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "picture/core/extra_drivers.h"
+#include "picture/core/format_info.h"
 #include "picture/core/picture.h"
 #include "picture/core/registry.h"
 #include "support/image_peer.h"
@@ -158,20 +160,6 @@ Bytes pcxFile(int width, int height, bool rle) {
   return b;
 }
 
-Bytes gifFile(int width, int height) {
-  Bytes b;
-  putText(b, "GIF89a");
-  put16le(b, uint32_t(width));
-  put16le(b, uint32_t(height));
-  b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});  // flags, background, aspect, 2-entry table
-  b.push_back(0x2C);                                       // image descriptor
-  put32le(b, 0);                                           // left, top
-  put16le(b, uint32_t(width));
-  put16le(b, uint32_t(height));
-  b.insert(b.end(), {0, 2, 2, 0x4c, 0x01});  // flags, code size, a sub-block: clear, a pixel; no end
-  return b;
-}
-
 // One strip of the whole picture or, with `stripRows` 1, a strip per row
 // whose offset and byte count arrays lie past the end of the file.
 Bytes tiffFile(int width, int height, uint16_t compression, int stripRows = 0) {
@@ -257,13 +245,6 @@ Bytes jpegFile(int width, int height, bool progressive, size_t dataBytes) {
   return b;
 }
 
-Bytes zotFile(int width, int height) {
-  Bytes b;
-  putText(b, "ZOTImage = IMAGE[\n0 = \"0 0 0\",\n1 = \"255 255 255\"]\n(" + std::to_string(width) + "," +
-                 std::to_string(height) + "\n,0,1,0");
-  return b;
-}
-
 Bytes targaFile(int width, int height, bool rle) {
   Bytes b = {0, 0, uint8_t(rle ? 10 : 2), 0, 0, 0, 0, 0, 0, 0, 0, 0};  // true colour, no map
   put16le(b, uint32_t(width));
@@ -296,37 +277,37 @@ Bytes pngFile(int width, int height, bool interlaced) {
 
 struct Hostile {
   const char* name;
-  int format;  // expected driver index; PNM and PNG from picRegisterExtraDrivers
+  int format;  // expected driver index
   Bytes (*build)(int width, int height);
 };
 
 const int pnmIndex = picRegisterExtraDrivers();
 
-const Hostile hostileFiles[] = {
-    {"bmp", PIC_DRIVER_BMP, [](int w, int h) { return bmpFile(w, h, false); }},
-    {"bmp rle", PIC_DRIVER_BMP, [](int w, int h) { return bmpFile(w, h, true); }},
-    {"pcx", PIC_DRIVER_PCX, [](int w, int h) { return pcxFile(w, h, false); }},
-    {"pcx rle", PIC_DRIVER_PCX, [](int w, int h) { return pcxFile(w, h, true); }},
-    {"gif", PIC_DRIVER_GIF, gifFile},
-    {"tiff", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 1); }},
-    {"tiff packbits", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 32773); }},
-    {"tiff lzw", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 5); }},
-    {"sun", PIC_DRIVER_SUN, [](int w, int h) { return sunFile(w, h, false); }},
-    {"sun rle", PIC_DRIVER_SUN, [](int w, int h) { return sunFile(w, h, true); }},
-    {"sgi", PIC_DRIVER_SGI, [](int w, int h) { return sgiFile(w, h, false); }},
-    {"sgi rle", PIC_DRIVER_SGI, [](int w, int h) { return sgiFile(w, h, true); }},
-    {"jpeg", PIC_DRIVER_JPEG, [](int w, int h) { return jpegFile(w, h, false, 16); }},
-    {"jpeg progressive", PIC_DRIVER_JPEG, [](int w, int h) { return jpegFile(w, h, true, 16); }},
-    {"zot", PIC_DRIVER_ZOT, zotFile},
-    {"tga", PIC_DRIVER_TARGA, [](int w, int h) { return targaFile(w, h, false); }},
-    {"tga rle", PIC_DRIVER_TARGA, [](int w, int h) { return targaFile(w, h, true); }},
-    {"pnm", -PIC_EXTRA_PNM - 1, [](int w, int h) { return pnmFile(w, h, false); }},
-    {"pnm plain", -PIC_EXTRA_PNM - 1, [](int w, int h) { return pnmFile(w, h, true); }},
-    {"png", -PIC_EXTRA_PNG - 1, [](int w, int h) { return pngFile(w, h, false); }},
-    {"png interlaced", -PIC_EXTRA_PNG - 1, [](int w, int h) { return pngFile(w, h, true); }},
-};
+// Every format's minimal header, from the library's list, then the variants
+// of formats that read more than one way.
+std::vector<Hostile> makeHostileFiles() {
+  std::vector<Hostile> files;
+  int count = 0;
+  const picFormatInfo* const* formats = picFormatList(&count);
+  for (int i = 0; i < count; ++i) files.push_back({formats[i]->name, picFormatDriverIndex(*formats[i]), formats[i]->minimalHeader});
+  const Hostile variants[] = {
+      {"bmp rle", PIC_DRIVER_BMP, [](int w, int h) { return bmpFile(w, h, true); }},
+      {"pcx rle", PIC_DRIVER_PCX, [](int w, int h) { return pcxFile(w, h, true); }},
+      {"tiff packbits", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 32773); }},
+      {"tiff lzw", PIC_DRIVER_TIFF, [](int w, int h) { return tiffFile(w, h, 5); }},
+      {"sun rle", PIC_DRIVER_SUN, [](int w, int h) { return sunFile(w, h, true); }},
+      {"sgi rle", PIC_DRIVER_SGI, [](int w, int h) { return sgiFile(w, h, true); }},
+      {"jpeg progressive", PIC_DRIVER_JPEG, [](int w, int h) { return jpegFile(w, h, true, 16); }},
+      {"tga rle", PIC_DRIVER_TARGA, [](int w, int h) { return targaFile(w, h, true); }},
+      {"pnm plain", pnmIndex + PIC_EXTRA_PNM, [](int w, int h) { return pnmFile(w, h, true); }},
+      {"png interlaced", pnmIndex + PIC_EXTRA_PNG, [](int w, int h) { return pngFile(w, h, true); }},
+  };
+  files.insert(files.end(), std::begin(variants), std::end(variants));
+  return files;
+}
+const std::vector<Hostile> hostileFiles = makeHostileFiles();
 
-int driverOf(const Hostile& file) { return file.format >= 0 ? file.format : pnmIndex - file.format - 1; }
+int driverOf(const Hostile& file) { return file.format; }
 
 std::string writeHostile(const Hostile& file, int width, int height) {
   std::string name = std::string("limits-") + file.name + ".bin";

@@ -47,7 +47,7 @@ TEST(PictoolBatch, ConvertsEachFileAsASingleConversionDoes) {
   arguments.push_back(folder + "/cut.bmp");
   const ToolRun run = runTool(arguments);
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err, "pictool: " + folder + "/cut.bmp: the data ends early: the file is cut or damaged\n");
+  EXPECT_EQ(run.err, "pictool: " + folder + "/cut.bmp: the data ends early: the file is cut or damaged (rows past the end of the file)\n");
   for (const std::string& input : inputs) {
     const std::string stem = fs::path(input).stem().string();
     ASSERT_EQ(runTool({"convert", input, single + "/" + stem + ".tif"}).exitCode, 0);

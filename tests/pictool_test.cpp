@@ -260,7 +260,7 @@ TEST(Pictool, BadFilesNameTheFileAndTheStatus) {
   } cases[] = {
       {{missing, folder + "/out.gif"}, missing + ": cannot open it: No such file or directory"},
       {{unknown, folder + "/out.gif"}, unknown + ": not a picture pictool reads (no driver recognises the file)"},
-      {{truncated, folder + "/out.gif"}, truncated + ": the data ends early: the file is cut or damaged"},
+      {{truncated, folder + "/out.gif"}, truncated + ": the data ends early: the file is cut or damaged (rows past the end of the file)"},
       {{folder, folder + "/out.gif"}, folder + ": is a folder, not a picture"},
       {{folder + "/empty.bmp", folder + "/out.gif"}, folder + "/empty.bmp: the file is empty"},
       {{good, "/nonexistent-folder/out.gif"}, "/nonexistent-folder/out.gif: cannot create it: No such file or directory"},

@@ -142,7 +142,7 @@ TEST_F(SnapshotTest, TexturesShowUprightWhateverTheirSize) {
 TEST_F(SnapshotTest, RefusesBadArguments) {
   const std::vector<std::vector<std::string>> cases = {
       {}, {"1"}, {"0", "a.bmp"}, {"-4", "a.bmp"}, {"x", "a.bmp"}, {"3x", "a.bmp"},
-      {"99999999999999999999", "a.bmp"}, {"1", "a.png"}, {"1", "a.gif"}, {"1", "noextension"}, {"1", "a.bmp", "extra"},
+      {"99999999999999999999", "a.bmp"}, {"1", "a.webp"}, {"1", "a.gif"}, {"1", "noextension"}, {"1", "a.bmp", "extra"},
   };
   for (const auto& arguments : cases) {
     std::string errors;

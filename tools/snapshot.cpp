@@ -3,7 +3,8 @@
 // Draws frames 1 to FRAME of the viewer's scene (textures "Sun.jpg",
 // "Moon.jpg", "Earth.jpg" from the working directory, as the viewer reads them)
 // into a 500 x 500 buffer without a window or a display, and saves the last one
-// to OUTPUT in the format its extension names.
+// to OUTPUT in the format its extension names (any format of the library's
+// list that holds true colour).
 #include <GL/gl.h>
 
 #include <cctype>
@@ -11,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "picture/core/format_info.h"
 #include "picture/core/picture.h"
 #include "viewer/frameLoop.h"
 #include "viewer/offscreenContext.h"
@@ -22,46 +25,49 @@ namespace {
 
 constexpr long kMaxFrame = 100000000;
 
-// JPEG files are always compressed; the driver refuses the plain code.
-constexpr int kJpeg = PIC_DRIVER_JPEG | PIC_COMP_RLE;
-
-struct Extension {
-  const char* name;
-  int format;
-};
-
-// The formats that store true colour (GIF and ZOT hold colour maps only).
-const Extension kExtensions[] = {
-    {"bmp", PIC_DRIVER_BMP}, {"pcx", PIC_DRIVER_PCX}, {"tif", PIC_DRIVER_TIFF}, {"tiff", PIC_DRIVER_TIFF},
-    {"ras", PIC_DRIVER_SUN}, {"sun", PIC_DRIVER_SUN}, {"sgi", PIC_DRIVER_SGI},  {"rgb", PIC_DRIVER_SGI},
-    {"jpg", kJpeg},          {"jpeg", kJpeg},         {"tga", PIC_DRIVER_TARGA},
-};
-
-// The format code for the file name's extension, or -1.
+// The format code for the file name's extension: a format that holds true
+// colour, with its usual compression (JPEG's only one); -1 for none.
 int formatFor(const std::string& path) {
   const size_t dot = path.find_last_of('.');
   const size_t slash = path.find_last_of('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return -1;
-  std::string extension = path.substr(dot + 1);
+  std::string extension = path.substr(dot);
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const Extension& known : kExtensions) {
-    if (extension == known.name) return known.format;
+  int count = 0;
+  const picFormatInfo* const* formats = picFormatList(&count);
+  for (int i = 0; i < count; ++i) {
+    std::istringstream known(formats[i]->extensions);
+    std::string candidate;
+    while (known >> candidate)
+      if (candidate == extension && formats[i]->writesRgb && picFormatDriverIndex(*formats[i]) >= 0)
+        return picFormatDriverIndex(*formats[i]) | formats[i]->compressions[0].code;
   }
   return -1;
+}
+
+// The extensions formatFor knows, for the usage text.
+std::string trueColourExtensions() {
+  std::string list;
+  int count = 0;
+  const picFormatInfo* const* formats = picFormatList(&count);
+  for (int i = 0; i < count; ++i)
+    if (formats[i]->writesRgb) list += std::string(list.empty() ? "" : " ") + formats[i]->extensions;
+  return list;
 }
 
 int usage() {
   std::fprintf(stderr,
                "usage: solsys-snapshot FRAME OUTPUT\n"
                "  FRAME   1 to %ld (frame n shows the clock at 0.1 * (n - 1) hours)\n"
-               "  OUTPUT  .bmp .pcx .tif .ras .sgi .jpg or .tga\n",
-               kMaxFrame);
+               "  OUTPUT  %s\n",
+               kMaxFrame, trueColourExtensions().c_str());
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  picRegisterExtraDrivers();  // PNM and PNG too
   if (argc != 3) return usage();
   errno = 0;
   char* end = nullptr;

@@ -40,6 +40,10 @@ struct picFormatInfo {
   std::vector<uint8_t> (*minimalHeader)(int width, int height);
 };
 
+// Each driver's descriptor, declared beside its driver record.
+extern const picFormatInfo picBmpFormat, picPcxFormat, picGifFormat, picTiffFormat, picSunFormat, picSgiFormat,
+    picJpegFormat, picZotFormat, picTargaFormat, picPnmFormat, picPngFormat;
+
 // The formats, built in first in their table order, then the extra ones in the
 // order picRegisterExtraDrivers registers them. *count receives their number.
 const picFormatInfo* const* picFormatList(int* count);

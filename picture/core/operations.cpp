@@ -79,6 +79,7 @@ bool loadable(const picDriver* driver, const picFile* file) {
 // Offers the file to the drivers in table order. A describing search also takes
 // a driver that recognises the file but cannot load it.
 int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
+  const char* firstFormatReason = nullptr;
   for (int i = 0; i < picDriverCount(); ++i) {
     picDriver* driver = picDriverAt(i);
     if (!driver->openRead) continue;
@@ -100,10 +101,13 @@ int findDriver(const char* fileName, Purpose purpose, OpenImage* image) {
     image->close();
     if (status == PIC_OK) return picRefuse(PIC_ERR_DATA, "the driver gave no open file");
     if (status != PIC_ERR_FORMAT) return status;
-    picClearReason();  // not this driver's file: its reason is no cause of the outcome
+    // Not this driver's file: its reason (a header it began to recognise) is
+    // kept only if no other driver takes the file or refuses it for a reason of its own.
+    if (!firstFormatReason) firstFormatReason = picLastReason();
+    picClearReason();
   }
   image->driver = nullptr;
-  return PIC_ERR_FORMAT;
+  return picRefuse(PIC_ERR_FORMAT, firstFormatReason);
 }
 
 // Calls whatever callback is installed at each call: one may be removed or

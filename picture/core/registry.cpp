@@ -9,14 +9,9 @@
 #include <mutex>
 
 #include "picture/core/driver_support.h"
-#include "picture/core/extra_drivers.h"
+#include "picture/core/format_info.h"
 
 namespace {
-
-// Constant: the built-in drivers need no registration, so no first call can race another.
-picDriver* (*const builtinDrivers[PIC_BUILTIN_DRIVERS])(void) = {
-    picBmpDriver, picPcxDriver, picGifDriver, picTiffDriver, picSunDriver,
-    picSgiDriver, picJpegDriver, picZotDriver, picTargaDriver};
 
 // The drivers added behind them. Process-wide, as the table is: written under
 // the lock only, each slot before the count that publishes it, so a lookup on
@@ -25,7 +20,7 @@ picDriver* (*const builtinDrivers[PIC_BUILTIN_DRIVERS])(void) = {
 std::mutex registration;
 picDriver* addedDrivers[PIC_MAX_DRIVERS - PIC_BUILTIN_DRIVERS];
 std::atomic<int> addedCount{0};
-int extraPnmIndex = -1;  // under the lock
+int firstExtraIndex = -1;  // under the lock: where picRegisterExtraDrivers put the first
 
 // Process-wide settings, as the setters of the interface make them.
 std::atomic<picProgressCallback> processProgress{nullptr};
@@ -59,7 +54,10 @@ int picDriverCount() { return PIC_BUILTIN_DRIVERS + addedCount.load(std::memory_
 
 picDriver* picDriverAt(int index) {
   if (index < 0) return nullptr;
-  if (index < PIC_BUILTIN_DRIVERS) return builtinDrivers[index]();
+  // The built-in drivers are the list's first, in table order: a constant
+  // list, so no first call needs to register them or can race another.
+  int formats = 0;
+  if (index < PIC_BUILTIN_DRIVERS) return picFormatList(&formats)[index]->driver();
   if (index - PIC_BUILTIN_DRIVERS >= addedCount.load(std::memory_order_acquire)) return nullptr;
   return addedDrivers[index - PIC_BUILTIN_DRIVERS];
 }
@@ -72,12 +70,18 @@ int picRegisterDriver(picDriver* driver) {
 
 int picRegisterExtraDrivers(void) {
   const std::lock_guard<std::mutex> lock(registration);
-  if (extraPnmIndex >= 0) return extraPnmIndex;
-  // Both or neither.
-  if (picDriverCount() + 2 > PIC_MAX_DRIVERS - 1) return -1;
-  extraPnmIndex = addDriver(picPnmDriver());
-  addDriver(picPngDriver());
-  return extraPnmIndex;
+  if (firstExtraIndex >= 0) return firstExtraIndex;
+  int count = 0, extras = 0;
+  const picFormatInfo* const* formats = picFormatList(&count);
+  for (int i = 0; i < count; ++i) extras += !formats[i]->builtIn;
+  // All or none.
+  if (picDriverCount() + extras > PIC_MAX_DRIVERS - 1) return -1;
+  for (int i = 0; i < count; ++i) {
+    if (formats[i]->builtIn) continue;
+    const int index = addDriver(formats[i]->driver());
+    if (firstExtraIndex < 0) firstExtraIndex = index;
+  }
+  return firstExtraIndex;
 }
 
 picProgressCallback picGetProgressCallback() {

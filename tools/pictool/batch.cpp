@@ -84,8 +84,7 @@ class FilesDone {
 
 int runBatch(const BatchRequest& batch, const CommonOptions& options) {
   const Format& target = *batch.options.format;
-  const std::string extension =
-      batch.options.grey ? ".pgm" : std::string(target.extensions).substr(0, std::string(target.extensions).find(' '));
+  const std::string extension = batch.options.grey ? ".pgm" : usualExtension(target);
   std::vector<std::string> outputs;
   for (const std::string& input : batch.inputs) outputs.push_back(outputName(input, batch.outDir, extension));
   const std::vector<std::string> reasons = refusals(batch.inputs, outputs);

@@ -155,7 +155,7 @@ std::string parseArguments(const std::vector<std::string>& arguments, bool conve
 // The compression named on the command line, checked against the format's writer.
 std::string chooseCompression(const std::string& name, ConvertRequest* request) {
   if (name.empty()) return "";
-  request->compression = request->format->compression(name);
+  request->compression = compressionOf(*request->format, name);
   if (request->compression) return "";
   return std::string(request->format->name) + " files are not written with compression '" + name +
          "' (pictool --help lists what each format takes)";

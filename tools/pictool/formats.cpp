@@ -1,4 +1,6 @@
-// The format table. Writers, as their drivers implement them:
+// What pictool adds to the library's list of formats: finding them by name,
+// prefix and extension, and the texts of --help. Writers, as their drivers
+// implement them (each driver's picFormatInfo says so):
 // - GIF and ZOT hold colour maps only: true colour is quantised for them.
 // - BMP, PCX, TIFF, Sun raster, Targa, PNM and PNG write a map as it is (PNM
 //   writes a grey map as P5 and any other as P6). An output named .pgm or .pbm
@@ -23,30 +25,6 @@ namespace pictool {
 
 namespace {
 
-const WrittenCompression none = {"none", PIC_COMP_NONE, "uncompressed", false};
-const WrittenCompression rle = {"rle", PIC_COMP_RLE, "run-length", false};
-
-const Format formats[] = {
-    {"bmp", PIC_DRIVER_BMP, 0, ".bmp", true, MapWriter::keeps,
-     {none, {"rle", PIC_COMP_RLE, "RLE8, colour maps only", true}}},
-    {"pcx", PIC_DRIVER_PCX, 0, ".pcx", true, MapWriter::keeps, {rle, none}},
-    {"gif", PIC_DRIVER_GIF, 0, ".gif", false, MapWriter::keeps,
-     {{"lzw", PIC_COMP_LZW, "LZW", false}, {"none", PIC_COMP_NONE, "uncompressed 9-bit codes", false}}},
-    {"tiff", PIC_DRIVER_TIFF, 0, ".tif .tiff", true, MapWriter::keeps,
-     {{"lzw", PIC_COMP_LZW, "LZW", false}, {"rle", PIC_COMP_RLE, "PackBits", false}, none}},
-    {"sun", PIC_DRIVER_SUN, 0, ".ras .sun", true, MapWriter::keeps, {none}},
-    {"sgi", PIC_DRIVER_SGI, 0, ".rgb .sgi .bw", true, MapWriter::indicesAsGrey, {none}},
-    {"jpeg", PIC_DRIVER_JPEG, 0, ".jpg .jpeg", true, MapWriter::greyLevels,
-     {{"rle", PIC_COMP_RLE, "its own, lossy: see --quality", false}}},
-    {"zot", PIC_DRIVER_ZOT, 0, ".zot", false, MapWriter::keeps, {{"none", PIC_COMP_NONE, "text", false}}},
-    {"tga", PIC_DRIVER_TARGA, 0, ".tga", true, MapWriter::keeps, {none, rle}},
-    {"pnm", -1, PIC_EXTRA_PNM, ".ppm .pgm .pbm .pnm", true, MapWriter::keeps, {none}},
-    {"png", -1, PIC_EXTRA_PNG, ".png", true, MapWriter::keeps,
-     {{"rle", PIC_COMP_RLE, "deflate", false}, {"none", PIC_COMP_NONE, "deflate's stored blocks", false}}},
-};
-
-int extraDrivers = -1;  // table index of the first extra driver, -1 without them
-
 std::string lowerCase(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -58,19 +36,37 @@ bool listed(const char* list, const std::string& word) {
          std::istream_iterator<std::string>();
 }
 
+// The library's list, as a range.
+struct Formats {
+  const Format* const* begin_;
+  int count;
+  const Format* const* begin() const { return begin_; }
+  const Format* const* end() const { return begin_ + count; }
+};
+Formats formats() {
+  Formats list;
+  list.begin_ = picFormatList(&list.count);
+  return list;
+}
+
 }  // namespace
 
-void registerFormats() { extraDrivers = picRegisterExtraDrivers(); }
+void registerFormats() { picRegisterExtraDrivers(); }
 
-const WrittenCompression* Format::compression(const std::string& wanted) const {
-  for (const WrittenCompression& written : compressions)
+const WrittenCompression* compressionOf(const Format& format, const std::string& wanted) {
+  for (const WrittenCompression& written : format.compressions)
     if (written.name && wanted == written.name) return &written;
   return nullptr;
 }
 
+std::string usualExtension(const Format& format) {
+  const std::string extensions = format.extensions;
+  return extensions.substr(0, extensions.find(' '));
+}
+
 const Format* formatByName(const std::string& name) {
-  for (const Format& format : formats)
-    if (name == format.name) return &format;
+  for (const Format* format : formats())
+    if (name == format->name) return format;
   return nullptr;
 }
 
@@ -79,8 +75,8 @@ const Format* formatByExtension(const std::string& path) {
   const size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
   const std::string extension = lowerCase(path.substr(dot));
-  for (const Format& format : formats)
-    if (listed(format.extensions, extension)) return &format;
+  for (const Format* format : formats())
+    if (listed(format->extensions, extension)) return format;
   return nullptr;
 }
 
@@ -100,11 +96,11 @@ const Format* formatByPrefix(const std::string& prefix) {
 
 std::string compressionTable() {
   std::string table;
-  for (const Format& format : formats) {
-    std::string line = std::string(24, ' ') + format.name + std::string(6 - std::strlen(format.name), ' ');
-    for (const WrittenCompression& written : format.compressions) {
+  for (const Format* format : formats()) {
+    std::string line = std::string(24, ' ') + format->name + std::string(6 - std::strlen(format->name), ' ');
+    for (const WrittenCompression& written : format->compressions) {
       if (!written.name) break;
-      if (&written != format.compressions) line += "; ";
+      if (&written != format->compressions) line += "; ";
       line += std::string(written.name) + " (" + written.meaning + ")";
     }
     table += line + "\n";
@@ -113,28 +109,25 @@ std::string compressionTable() {
 }
 
 const Format* formatByDriver(int driverIndex) {
-  for (const Format& format : formats)
-    if (driverOf(format) == driverIndex && driverIndex >= 0) return &format;
+  for (const Format* format : formats())
+    if (driverIndex >= 0 && driverOf(*format) == driverIndex) return format;
   return nullptr;
 }
 
-int driverOf(const Format& format) {
-  if (format.builtInDriver >= 0) return format.builtInDriver;
-  return extraDrivers < 0 ? -1 : extraDrivers + format.extraOffset;
-}
+int driverOf(const Format& format) { return picFormatDriverIndex(format); }
 
 std::string formatNames() {
   std::string names;
-  for (const Format& format : formats) names += std::string(names.empty() ? "" : " ") + format.name;
+  for (const Format* format : formats()) names += std::string(names.empty() ? "" : " ") + format->name;
   return names;
 }
 
 std::string formatExtensions() {
   std::string extensions;
   size_t lineStart = 0;
-  for (const Format& format : formats) {
+  for (const Format* format : formats()) {
     if (extensions.size() - lineStart > 40) extensions += "\n                      ", lineStart = extensions.size();
-    extensions += std::string(extensions.empty() || lineStart == extensions.size() ? "" : " ") + format.extensions;
+    extensions += std::string(extensions.empty() || lineStart == extensions.size() ? "" : " ") + format->extensions;
   }
   return extensions;
 }
