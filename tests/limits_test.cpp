@@ -598,6 +598,11 @@ Bytes shortPng(const Bytes& extra = {}) {  // 2-bit indices 0, 1, 2, 3
   return pngWith(4, 1, 2, 3, false, {255, 0, 0, 0, 255, 0}, {0, 0x1b}, extra);
 }
 
+Bytes shortZot() {  // two colours listed, indices 0, 1, 7, 255
+  const std::string text = "ZOTImage = IMAGE[\n0 = \"255 0 0\",\n1 = \"0 255 0\"]\n(4,1\n,0,1,7,255\n)";
+  return Bytes(text.begin(), text.end());
+}
+
 // Every colour-mapped reader describes the colours its indices reach; the
 // entries past the file's palette are black, and so are their pixels.
 TEST(ShortPalettes, DescribeEveryColourTheIndicesReachAndShowBlackPastThePalette) {
@@ -610,6 +615,7 @@ TEST(ShortPalettes, DescribeEveryColourTheIndicesReachAndShowBlackPastThePalette
       {"palette.bmp", shortBmp(), 16, {0, 1, 9, 15}},      {"palette.gif", shortGif(), 256, {0, 1, 200, 255}},
       {"palette.tga", shortTarga(), 256, {0, 1, 200, 255}}, {"palette.ras", shortSun(), 256, {0, 1, 200, 255}},
       {"palette.pcx", shortPcx(), 256, {0, 1, 100, 255}},  {"palette.png", shortPng(), 4, {0, 1, 2, 3}},
+      {"palette.zot", shortZot(), 256, {0, 1, 7, 255}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -7,7 +7,8 @@
 //   ,i,i,...
 //   )
 // Reads and writes colour-mapped images of up to 256 colours; numbers are read
-// by their digits alone. Refuses true colour, and every compression code but
+// by their digits alone. Indices are bytes (larger ones wrap), so a file that
+// lists fewer than 256 colours is described with 256, the unlisted ones black. Refuses true colour, and every compression code but
 // none and run-length (both write the same plain text).
 // Memory: the fixed state and, for streams not read in place, a 4 KB
 // read-ahead block; numbers go straight into the caller's rows.
@@ -58,6 +59,7 @@ struct ZotState {
   picInputWindow window;
   picBinFile* stream;
   int64_t dataOffset;
+  int entries;  // the colours the file lists
 };
 
 ZotState* stateOf(picFile* file) { return static_cast<ZotState*>(file->driverData); }
@@ -110,7 +112,11 @@ picFile* openRead(const char* fileName, int* status) {
   // Ten digits can pass an int; such a side is recorded as 0, which no
   // operation accepts, while the file is still recognised as ZOT.
   auto side = [](uint64_t value) { return value > uint64_t(INT_MAX) ? 0 : int(value); };
-  const int described = int(std::min<int64_t>(colours, INT_MAX));
+  // Indices are bytes: a list of fewer than 256 colours is described as 256,
+  // the ones it does not list black, so no index passes the described map.
+  state->entries = int(std::min<int64_t>(colours, INT_MAX));
+  const int described = colours >= 0 && colours <= PIC_MAX_COLOURS ? picColoursForIndices(state->entries, 8)
+                                                                    : state->entries;
   picDescribe(file, side(width), side(height), PIC_MAP, PIC_COMP_NONE, described);
   file->mapFirst = 1;
   file->currentLine = file->height - 1;
@@ -161,13 +167,14 @@ int readMap(picFile* file, int32_t* map) {
   ZotState* state = stateOf(file);
   picInputWindow& window = state->window;
   if (!readFrom(state, 0)) return PIC_ERR_READ;
-  for (int entry = 0; entry < file->colours; ++entry) {
+  picFillMissingColours(map, 0, file->colours);
+  for (int entry = 0; entry < state->entries; ++entry) {
     uint64_t index, red, green, blue;
     if (!readNumber(window, &index) || !readNumber(window, &red) || !readNumber(window, &green) ||
         !readNumber(window, &blue))
       return PIC_ERR_READ;
     // An entry naming an index outside the map is ignored.
-    if (index < uint64_t(file->colours)) map[index] = picEncodeColour(int(red), int(green), int(blue));
+    if (index < uint64_t(state->entries)) map[index] = picEncodeColour(int(red), int(green), int(blue));
   }
   return PIC_OK;
 }
