@@ -106,7 +106,7 @@ TEST_F(PictoolFormats, InfoDescribesEveryFormat) {
       {"bmp", "bmp\t0x000\t48x32\trgb\t0\tnone"},  {"pcx", "pcx\t0x101\t48x32\trgb\t0\trle"},
       {"gif", "gif\t0x102\t48x32\tmap\t256\trle"}, {"tiff", "tiff\t0x203\t48x32\trgb\t0\tlzw"},
       {"sun", "sun\t0x004\t48x32\trgb\t0\tnone"},  {"sgi", "sgi\t0x005\t48x32\trgb\t0\tnone"},
-      {"jpeg", "jpeg\t0x106\t48x32\trgb\t0\trle"}, {"zot", "zot\t0x007\t48x32\tmap\t" + std::to_string(baseColours_) + "\tnone"},
+      {"jpeg", "jpeg\t0x106\t48x32\trgb\t0\trle"}, {"zot", "zot\t0x007\t48x32\tmap\t256\tnone"},
       {"tga", "tga\t0x008\t48x32\trgb\t0\tnone"},  {"pnm", "pnm\t0x009\t48x32\trgb\t0\tnone"},
       {"png", "png\t0x10a\t48x32\trgb\t0\trle"},
   };
