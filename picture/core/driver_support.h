@@ -36,6 +36,11 @@ inline void picDescribe(picFile* file, int width, int height, int colourMode, in
   file->colours = colourMode == PIC_MAP ? colours : 0;
 }
 
+// A zero-filled buffer of `size` bytes, or null when memory runs out.
+inline std::unique_ptr<uint8_t[]> picNewBytes(size_t size) {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
+}
+
 // A driver's state, value-initialised (a plain record comes zero-filled), or
 // null when memory runs out; freed with picDeleteState. Records that libjpeg
 // or libpng may longjmp across hold nothing with a destructor.

@@ -71,10 +71,6 @@ struct PcxState {
 
 PcxState* stateOf(picFile* file) { return static_cast<PcxState*>(file->driverData); }
 
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
-}
-
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, PcxState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
@@ -194,7 +190,7 @@ picFile* openRead(const char* fileName, int* status) {
   file->driverData = state;
   if (described != PIC_OK) return picOpenResult(status, described, file);
 
-  state->lineBuffer = allocateBytes(size_t(state->lineSize));
+  state->lineBuffer = picNewBytes(size_t(state->lineSize));
   if (!state->lineBuffer) return release(file, state, status, PIC_ERR_READ);
   return picOpenResult(status, PIC_OK, file);
 }
@@ -257,8 +253,8 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
     return release(file, state, status, PIC_ERR_WRITE);
 
   // Zero-filled, so the pad byte of odd widths stays 0.
-  state->lineBuffer = allocateBytes(size_t(state->lineSize) * 2);
-  state->rgbBuffer = allocateBytes(size_t(state->lineSize));
+  state->lineBuffer = picNewBytes(size_t(state->lineSize) * 2);
+  state->rgbBuffer = picNewBytes(size_t(state->lineSize));
   if (!state->lineBuffer || !state->rgbBuffer) return release(file, state, status, PIC_ERR_OPEN);
   file->driverData = state;
   return picOpenResult(status, PIC_OK, file);

@@ -62,10 +62,6 @@ struct SunState {
 
 SunState* stateOf(picFile* file) { return static_cast<SunState*>(file->driverData); }
 
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size) {
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
-}
-
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, SunState* state, int* status, int code) {
   if (state && state->file) picBinClose(state->file);
@@ -217,7 +213,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
     return release(file, state, status, PIC_ERR_WRITE);
 
   // Zero-filled, so the pad byte of lines that need one stays 0.
-  state->lineBuffer = allocateBytes(size_t(lineLength));
+  state->lineBuffer = picNewBytes(size_t(lineLength));
   if (!state->lineBuffer) return release(file, state, status, PIC_ERR_OPEN);
   file->driverData = state;
   return picOpenResult(status, PIC_OK, file);
@@ -274,7 +270,7 @@ int readStoredLine(picFile* file, const uint8_t** stored) {
       const int64_t stored = int64_t(picBinSize(stream)) - picBinTell(stream);
       const int64_t expansion = state->type == sunTypeRunLength ? sunMaxRunPerByte : 1;
       if (stored * expansion < state->lineLength) return picRefuse(PIC_ERR_READ, "too little data for a line");
-      state->lineBuffer = allocateBytes(size_t(state->lineLength));
+      state->lineBuffer = picNewBytes(size_t(state->lineLength));
     }
     const bool started = state->type == sunTypeRunLength ? state->input.start(stream, sunInputBlock)
                                                          : state->rows.start(state->lineLength, file->height);
