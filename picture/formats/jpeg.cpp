@@ -167,7 +167,7 @@ void emitMessage(j_common_ptr common, int level) {
 
 void initSource(j_decompress_ptr decompressor) { sourceOf(decompressor)->startOfFile = TRUE; }
 
-// libjpeg is handed what the window shows: a memory or regular disk file
+// libjpeg is handed what the window shows: a memory file
 // whole, where it lies, else a block at a time. It asks again only once it has
 // used every byte it was given. A read error ends the data as its end does.
 boolean fillInputBuffer(j_decompress_ptr decompressor) {

@@ -26,7 +26,7 @@
 // only hold an image its deflate data can expand to, so a small file cannot
 // claim a huge one (it is described, and its load fails with PIC_ERR_READ as a
 // cut file's does), and libpng's own user limits guard the same ground.
-// Memory: the input window (a memory or regular disk file in place, else a
+// Memory: the input window (a memory file in place, else a
 // 64 KB block), libpng's state and one line; an interlaced
 // image is held whole, a byte a pixel for indices and three for true colour:
 // at most three times the pixel limit (384 MB at the default), and no more
