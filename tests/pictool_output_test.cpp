@@ -166,17 +166,6 @@ TEST(PictoolOutput, EveryKindOfOutGetsThePicture) {
     GTEST_SKIP() << "only root makes devices and runs the tool as another user; not run: " << skipped;
 }
 
-// A picture slow enough to save (as ZOT text) that a signal meets the save.
-const std::string& largeBmp() {
-  static const std::string path = [] {
-    const MappedImage image = makeTestMapped(2400, 2000, 256, 9);
-    const std::string file = tempPath("large.bmp");
-    picSaveMap(image.width, image.height, PIC_DRIVER_BMP, image.indices.data(), 256, image.map.data(), file.c_str());
-    return file;
-  }();
-  return path;
-}
-
 // True once `ready` holds, false when the tool ends or a minute passes first.
 bool waitWhileRunning(ToolProcess& tool, const std::function<bool()>& ready) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -199,7 +188,7 @@ TEST(PictoolOutput, EndingSignalsLeaveOutAsItWas) {
     writeText(out, "old");
     ToolOptions options;
     options.fileSizeLimit = c.fileSizeLimit;
-    ToolProcess tool(pictoolCommand({"convert", largeBmp(), out}), options);
+    ToolProcess tool(pictoolCommand({"convert", largeMappedBmp(), out}), options);
     if (c.fileSizeLimit < 0) {
       // The temporary file beside OUT: the save has begun.
       ASSERT_TRUE(waitWhileRunning(tool, [&] { return sortedNames(folder).size() > 1; })) << "the save ended first";
@@ -220,7 +209,7 @@ TEST(PictoolOutput, EndingSignalsLeaveOutAsItWas) {
   ASSERT_GE(reader, 0);
   ToolOptions options;
   options.environment = {"TMPDIR=" + temporaryFolder};
-  ToolProcess tool(pictoolCommand({"convert", largeBmp(), fifo, "--format", "bmp"}), options);
+  ToolProcess tool(pictoolCommand({"convert", largeMappedBmp(), fifo, "--format", "bmp"}), options);
   const int capacity = fcntl(reader, F_GETPIPE_SZ);
   int queued = 0;
   ASSERT_TRUE(waitWhileRunning(tool, [&] { return ioctl(reader, FIONREAD, &queued) == 0 && queued == capacity; }))
@@ -234,7 +223,7 @@ TEST(PictoolOutput, EndingSignalsLeaveOutAsItWas) {
   for (ssize_t got; (got = read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(got));
   close(reader);
   EXPECT_EQ(tool.wait().exitCode, 128 + SIGINT);
-  EXPECT_TRUE(received == plainConversion(largeBmp())) << received.size() << " bytes received";
+  EXPECT_TRUE(received == plainConversion(largeMappedBmp())) << received.size() << " bytes received";
   EXPECT_EQ(sortedNames(temporaryFolder), std::vector<std::string>{});
 }
 

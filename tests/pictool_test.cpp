@@ -305,17 +305,6 @@ TEST(Pictool, ReadsItsInputOnce) {
   EXPECT_EQ(countDifferences(result, image), 0u);
 }
 
-// A picture slow enough to save (as ZOT text) that a signal meets the save.
-const std::string& largeMappedBmp() {
-  static const std::string path = [] {
-    const MappedImage image = makeTestMapped(2400, 2000, 256, 9);
-    const std::string file = tempPath("large.bmp");
-    picSaveMap(image.width, image.height, PIC_DRIVER_BMP, image.indices.data(), 256, image.map.data(), file.c_str());
-    return file;
-  }();
-  return path;
-}
-
 TEST(Pictool, SignalsDuringASaveLeaveNoFile) {
   const struct {
     int signal, exitCode;

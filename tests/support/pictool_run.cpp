@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "image_peer.h"
+#include "picture/core/picture.h"
 #include "viewer_harness.h"
 
 namespace {
@@ -106,4 +107,14 @@ ToolRun ToolProcess::wait(int* status) {
 ToolRun runProgram(const std::vector<std::string>& argv, const ToolOptions& options) {
   ToolProcess process(argv, options);
   return process.wait();
+}
+
+const std::string& largeMappedBmp() {
+  static const std::string path = [] {
+    const MappedImage image = makeTestMapped(2400, 2000, 256, 9);
+    const std::string file = tempPath("large.bmp");
+    picSaveMap(image.width, image.height, PIC_DRIVER_BMP, image.indices.data(), 256, image.map.data(), file.c_str());
+    return file;
+  }();
+  return path;
 }

@@ -45,6 +45,10 @@ class ToolProcess {
 
 ToolRun runProgram(const std::vector<std::string>& argv, const ToolOptions& options = {});
 
+// A 2400 x 2000 colour-mapped BMP, slow enough to save as ZOT text that a
+// signal meets the save; made once per test program.
+const std::string& largeMappedBmp();
+
 #ifdef SOLSYS_PICTOOL
 inline std::vector<std::string> pictoolCommand(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {SOLSYS_PICTOOL};
