@@ -6,7 +6,7 @@ packages=(
   # building: compiler, CMake, the libraries, GoogleTest and Google Benchmark
   cmake ninja-build g++ pkg-config
   libgl1-mesa-dev libglu1-mesa-dev libegl-dev freeglut3-dev libgl1-mesa-dri libx11-dev
-  libjpeg62-turbo-dev libtiff-dev libpng-dev
+  libjpeg62-turbo-dev libtiff-dev libpng-dev libdeflate-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
   libgif-dev libstb-dev  # the peers of bench/picture_bench
   # programs the tests and run.sh start: Xvfb, xdotool, xwd (window captures)
