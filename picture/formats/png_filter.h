@@ -1,0 +1,34 @@
+// PNG row filters on memory, for the writer: the five filter types, the sums
+// libpng's default adaptive choice compares (each filtered byte taken as a
+// signed value, its magnitude added), and the choice itself. Plain loops, and
+// beside them SSE2 ones that give the same bytes and sums at every length.
+// A row's first pixel has zeros to its left; the first row has zeros above.
+#ifndef PICTURE_FORMATS_PNG_FILTER_H
+#define PICTURE_FORMATS_PNG_FILTER_H
+
+#include <cstddef>
+#include <cstdint>
+
+enum PngFilterType { pngFilterNone, pngFilterSub, pngFilterUp, pngFilterAverage, pngFilterPaeth };
+const int pngFilterTypes = 5;
+
+// sums[type] for every type, over `length` bytes of `row` with `above` the
+// previous row; pixelBytes is the distance to the left neighbour.
+void pngFilterSums(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                   uint64_t sums[pngFilterTypes]);
+void pngFilterSumsPlain(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                        uint64_t sums[pngFilterTypes]);
+
+// Writes the row filtered with `type` to out (length bytes).
+void pngApplyFilter(int type, const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                    uint8_t* out);
+void pngApplyFilterPlain(int type, const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                         uint8_t* out);
+
+// libpng's choice: the smallest sum, the first type of equal ones.
+int pngChooseFilter(const uint64_t sums[pngFilterTypes]);
+
+// The chosen type's byte, then the row filtered with it: length + 1 bytes.
+void pngFilterRowAdaptive(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes, uint8_t* out);
+
+#endif
