@@ -10,15 +10,17 @@
 // for an opaque result, so both can judge our decodes; compositing over black
 // would darken whatever is partly transparent, a choice no reader of the file
 // could guess. Writes 8-bit RGB from true colour and 8-bit palette files from
-// colour-mapped images, deflated (PIC_COMP_NONE stores the deflate blocks
-// uncompressed); refuses PIC_COMP_LZW.
+// colour-mapped images through our own encoder (png_encoder.cpp): rows
+// filtered as libpng's default writer filters them, deflated by libdeflate
+// (PIC_COMP_NONE stores the rows unfiltered in stored deflate blocks);
+// refuses PIC_COMP_LZW.
 // The resolution travels through the callback: read from pHYs (pixels per
 // metre as PIC_RES_CM, the unknown unit as PIC_RES_NONE with its aspect
 // values), written as pHYs when the callback names a unit. Every other
 // ancillary chunk (text, profiles, suggested palettes, unknown chunks...) is
 // skipped unread, whatever length it claims.
 //
-// libpng reports errors by jumping out of its own frames, so every call into
+// libpng (the reader) reports errors by jumping out of its own frames, so every call into
 // it sits in a plain function (guarded*) that sets the recovery point first and
 // holds no object with a destructor; the state is a plain record for the same
 // reason. libpng prints nothing: its error and warning routines are ours.
@@ -31,6 +33,9 @@
 // image is held whole, a byte a pixel for indices and three for true colour:
 // at most three times the pixel limit (384 MB at the default), and no more
 // than its deflate data could expand to (1032 bytes for each byte of the file).
+// A save holds one line and the encoder's memory: the filtered image and
+// libdeflate's output for it up to 128 MB of filtered rows (under 260 MB in
+// all), past that a 1 MB band and zlib's streaming state (about 2.5 MB).
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +46,7 @@
 #include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
 #include "picture/core/format_info.h"
+#include "picture/formats/png_encoder.h"
 
 namespace {
 
@@ -79,7 +85,6 @@ struct PngState {
   jmp_buf recoveryPoint;
   picBinFile* stream;
   bool writing;
-  bool writeFailed;
   // Reading: the file through the window, and the decoded lines.
   picInputWindow* input;
   int channels;        // of a decoded pixel: 1 (index) or 3
@@ -91,8 +96,8 @@ struct PngState {
   bool broken;  // a libpng step failed: its reader cannot go on
   int32_t map[PIC_MAX_COLOURS];
   // Writing.
+  PngEncoder* encoder;
   uint8_t* line;
-  int linesWritten;
 };
 
 PngState* stateOf(picFile* file) { return static_cast<PngState*>(file->driverData); }
@@ -116,16 +121,12 @@ void readData(png_structp png, png_bytep target, size_t length) {
   }
 }
 
-void writeData(png_structp png, png_bytep source, size_t length) {
-  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
-  if (length > size_t(INT32_MAX) || picBinWrite(state->stream, source, int(length)) != int(length) ||
-      picBinError(state->stream)) {
-    state->writeFailed = true;
-    png_error(png, "write failed");
-  }
+// The encoder's sink.
+bool writeToStream(void* stream, const uint8_t* bytes, size_t length) {
+  auto* binFile = static_cast<picBinFile*>(stream);
+  return length <= size_t(INT32_MAX) && picBinWrite(binFile, bytes, int(length)) == int(length) &&
+         !picBinError(binFile);
 }
-
-void flushData(png_structp) {}
 
 // ---- Pure helpers on memory.
 
@@ -159,10 +160,10 @@ int decodeHeader(const uint8_t* bytes, int length, PngHeader* header) {
 
 // A pHYs field from a resolution in the callback's unit: rounded, held to
 // the 31 bits the field allows.
-png_uint_32 pixelsPerMetre(double resolution, int unit) {
+uint32_t pixelsPerMetre(double resolution, int unit) {
   const double perMetre = resolution * (unit == PIC_RES_INCH ? pngInchesPerMetre : pngCentimetresPerMetre);
   if (!(perMetre > 0.0)) return 0;
-  return perMetre >= pngMaxPixelsPerUnit ? png_uint_32(pngMaxPixelsPerUnit) : png_uint_32(perMetre + 0.5);
+  return perMetre >= pngMaxPixelsPerUnit ? uint32_t(pngMaxPixelsPerUnit) : uint32_t(perMetre + 0.5);
 }
 
 int samplesPerPixel(int colourType) {
@@ -241,58 +242,14 @@ bool guardedReadImage(PngState* state) {
   return true;
 }
 
-struct WriteSettings {
-  int width, height, colourType, level;
-  bool withResolution;  // a pHYs chunk in pixels per metre
-  png_uint_32 xPixelsPerMetre, yPixelsPerMetre;
-};
-
-// Creates the writer and sets the header; a true-colour file's header is
-// written at once, a palette file's with its palette.
-bool guardedStartWrite(PngState* state, const WriteSettings* settings) {
-  if (setjmp(state->recoveryPoint)) return false;
-  state->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, errorExit, ignoreWarning);
-  if (!state->png) return false;
-  state->info = png_create_info_struct(state->png);
-  if (!state->info) return false;
-  png_set_write_fn(state->png, state, writeData, flushData);
-  png_set_compression_level(state->png, settings->level);
-  png_set_IHDR(state->png, state->info, png_uint_32(settings->width), png_uint_32(settings->height), 8,
-               settings->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  if (settings->withResolution)
-    png_set_pHYs(state->png, state->info, settings->xPixelsPerMetre, settings->yPixelsPerMetre,
-                 PNG_RESOLUTION_METER);
-  if (settings->colourType == PNG_COLOR_TYPE_RGB) png_write_info(state->png, state->info);
-  return true;
-}
-
-bool guardedWritePalette(PngState* state, const png_color* palette, int colours) {
-  if (setjmp(state->recoveryPoint)) return false;
-  png_set_PLTE(state->png, state->info, palette, colours);
-  png_write_info(state->png, state->info);
-  return true;
-}
-
-// Writes a line; after the last one, completes the file so that a failing
-// final write is reported by the line call rather than lost in close.
-bool guardedWriteLine(PngState* state, png_bytep line, bool last) {
-  if (setjmp(state->recoveryPoint)) return false;
-  png_write_row(state->png, line);
-  if (last) png_write_end(state->png, state->info);
-  return true;
-}
-
 // ---- Operations.
 
 // Releases what an open made, in one place for every path. Destroying a
 // libpng object never fails, and a null one is a no-op.
 picFile* release(picFile* file, PngState* state, int* status, int code) {
   if (state) {
-    if (state->writing)
-      png_destroy_write_struct(&state->png, &state->info);
-    else if (state->png)
-      png_destroy_read_struct(&state->png, &state->info, nullptr);
+    delete state->encoder;
+    if (state->png) png_destroy_read_struct(&state->png, &state->info, nullptr);
     delete state->input;
     if (state->stream) picBinClose(state->stream);
     std::free(state->lines);
@@ -445,14 +402,18 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   double xRes = 0.0, yRes = 0.0;
   int unit = PIC_RES_NONE;
   picCallResolution(fileName, &xRes, &yRes, &unit);
-  const WriteSettings settings = {width,
-                                  height,
-                                  colourMode == PIC_MAP ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
-                                  compression == PIC_COMP_NONE ? 0 : 6,
-                                  unit != PIC_RES_NONE,
-                                  pixelsPerMetre(xRes, unit),
-                                  pixelsPerMetre(yRes, unit)};
-  if (!guardedStartWrite(state, &settings)) return release(file, state, status, PIC_ERR_WRITE);
+  const PngEncoderSettings settings = {width,
+                                       height,
+                                       colourMode == PIC_MAP,
+                                       compression == PIC_COMP_NONE ? pngStoredLevel : pngDefaultLevel,
+                                       unit != PIC_RES_NONE,
+                                       pixelsPerMetre(xRes, unit),
+                                       pixelsPerMetre(yRes, unit),
+                                       pngWholeImageLimit};
+  state->encoder = PngEncoder::create(settings, writeToStream, state->stream);
+  if (!state->encoder) return release(file, state, status, PIC_ERR_OPEN);
+  // A true-colour file's chunks before the image data go out at once, a palette file's with its palette.
+  if (colourMode == PIC_RGB && !state->encoder->start(nullptr, 0)) return release(file, state, status, PIC_ERR_WRITE);
   picDescribe(file, width, height, colourMode, compression, colours);
   file->driverData = state;
   file->mapFirst = 1;
@@ -463,7 +424,7 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 int close(picFile* file) {
   PngState* state = stateOf(file);
   // A file written short lacks its end chunk: other readers refuse it.
-  const bool failed = state->writing && (state->writeFailed || state->linesWritten < file->height);
+  const bool failed = state->writing && !state->encoder->complete();
   const int closed = picCloseStream(state->stream);
   release(file, state, nullptr, PIC_OK);
   return failed ? PIC_ERR_WRITE : closed;
@@ -479,9 +440,10 @@ int readMap(picFile* file, int32_t* map) {
 int writeMap(picFile* file, const int32_t* map) {
   PngState* state = stateOf(file);
   if (file->colourMode != PIC_MAP) return PIC_ERR_WRITE;
-  png_color palette[PIC_MAX_COLOURS];
-  for (int i = 0; i < file->colours; ++i) picDecodeColour(&palette[i].red, &palette[i].green, &palette[i].blue, map[i]);
-  return guardedWritePalette(state, palette, file->colours) ? PIC_OK : PIC_ERR_WRITE;
+  uint8_t palette[PIC_MAX_COLOURS * 3];
+  for (int i = 0; i < file->colours; ++i)
+    picDecodeColour(&palette[3 * i], &palette[3 * i + 1], &palette[3 * i + 2], map[i]);
+  return state->encoder->start(palette, file->colours) ? PIC_OK : PIC_ERR_WRITE;
 }
 
 int readLine(picFile* file, uint8_t* line) {
@@ -500,14 +462,11 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   return PIC_OK;
 }
 
+// The encoder completes the file at the last line, so that a failing final
+// write is reported by the line call rather than lost in close.
 int writeStoredLine(picFile* file) {
   PngState* state = stateOf(file);
-  const bool last = state->linesWritten + 1 == file->height;
-  if (state->linesWritten >= file->height || !guardedWriteLine(state, state->line, last)) {
-    state->writeFailed = true;
-    return PIC_ERR_WRITE;
-  }
-  ++state->linesWritten;
+  if (!state->encoder->addRow(state->line)) return PIC_ERR_WRITE;
   --file->currentLine;
   return PIC_OK;
 }

@@ -117,7 +117,9 @@ bool PngEncoder::writeChunk(const char* type, const uint8_t* data, size_t length
   uint8_t head[8], tail[4];
   picPutBE32(head, uint32_t(length));
   std::memcpy(head + 4, type, 4);
-  picPutBE32(tail, libdeflate_crc32(libdeflate_crc32(0, type, 4), data, length));
+  // libdeflate_crc32 of a null buffer is the initial value, not the CRC so far.
+  const uint32_t typeCrc = libdeflate_crc32(0, type, 4);
+  picPutBE32(tail, length > 0 ? libdeflate_crc32(typeCrc, data, length) : typeCrc);
   if (!sink_(target_, head, sizeof head) || (length > 0 && !sink_(target_, data, length)) ||
       !sink_(target_, tail, sizeof tail))
     return fail();
