@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the BMP driver, to the whole driver chain, and to
-// the run-length row decoder directly.
+// the run-length row decoders directly.
 #include <cstdint>
 #include <vector>
 
@@ -9,12 +9,14 @@
 
 namespace {
 
+// The first byte: the row width in its low six bits, the 4-bit code in its top bit.
 void decodeRows(const uint8_t* data, size_t size) {
   if (size < 1) return;
   const int width = 1 + data[0] % 64;
+  const auto decodeRow = data[0] & 0x80 ? picBmpDecodeRle4Row : picBmpDecodeRle8Row;
   std::vector<uint8_t> row(static_cast<size_t>(width));
   picBmpRleCursor cursor;
-  for (int rows = 0; rows < 64 && picBmpDecodeRle8Row(data + 1, size - 1, &cursor, row.data(), width); ++rows) {
+  for (int rows = 0; rows < 64 && decodeRow(data + 1, size - 1, &cursor, row.data(), width); ++rows) {
   }
 }
 

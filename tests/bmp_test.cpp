@@ -119,19 +119,22 @@ TEST(Bmp, OpenReadAnswersEveryHeaderWithTheRightStatus) {
     bool hasFile;
     const char* reason;
   };
-  const char* const depth = "bits per pixel not 1, 4, 8, 16, 24 or 32";
+  const char* const depth = "bits per pixel not 1, 2, 4, 8, 16, 24 or 32";
   const Case cases[] = {
       {"plain 24-bit", [](BmpFields&) {}, PIC_OK, true, nullptr},
       {"108-byte header", [](BmpFields& s) { s.headerSize = 108; }, PIC_OK, true, nullptr},
       {"124-byte header", [](BmpFields& s) { s.headerSize = 124; }, PIC_OK, true, nullptr},
       {"100-byte header", [](BmpFields& s) { s.headerSize = 100; }, PIC_ERR_FORMAT, false, "unknown information header size"},
-      {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_ERR_FORMAT, false, "unknown information header size"},
-      {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_ERR_DATA, true, depth},
+      {"64-byte OS/2 2 header", [](BmpFields& s) { s.headerSize = 64; }, PIC_OK, true, nullptr},
+      {"OS/2 2 Huffman code", [](BmpFields& s) { s.headerSize = 64; s.bitCount = 1; s.compression = 3; }, PIC_ERR_COMPRESSION, true, "unknown compression"},
+      {"2 bits per pixel", [](BmpFields& s) { s.bitCount = 2; }, PIC_OK, true, nullptr},
       {"0 bits per pixel", [](BmpFields& s) { s.bitCount = 0; }, PIC_ERR_DATA, true, depth},
       {"48 bits per pixel", [](BmpFields& s) { s.bitCount = 48; }, PIC_ERR_DATA, true, depth},
       {"masks with 8 bits", [](BmpFields& s) { s.bitCount = 8; s.compression = 3; }, PIC_ERR_DATA, true, "colour masks on other than 16 or 32 bits"},
       {"masks with 24 bits", [](BmpFields& s) { s.compression = 3; }, PIC_ERR_DATA, true, "colour masks on other than 16 or 32 bits"},
-      {"4-bit run-length", [](BmpFields& s) { s.bitCount = 4; s.compression = 2; }, PIC_ERR_COMPRESSION, true, "4-bit run-length"},
+      {"4-bit run-length", [](BmpFields& s) { s.bitCount = 4; s.compression = 2; }, PIC_OK, true, nullptr},
+      {"4-bit code on 8 bits", [](BmpFields& s) { s.bitCount = 8; s.compression = 2; }, PIC_ERR_COMPRESSION, true, "4-bit run-length code on other pixels"},
+      {"alpha masks with 24 bits", [](BmpFields& s) { s.compression = 6; }, PIC_ERR_DATA, true, "colour masks on other than 16 or 32 bits"},
       {"8-bit code on 4 bits", [](BmpFields& s) { s.bitCount = 4; s.compression = 1; }, PIC_ERR_COMPRESSION, true, "8-bit run-length code on other pixels"},
       {"8-bit code on 24 bits", [](BmpFields& s) { s.compression = 1; }, PIC_ERR_COMPRESSION, true, "8-bit run-length code on other pixels"},
       {"embedded JPEG", [](BmpFields& s) { s.compression = 4; }, PIC_ERR_COMPRESSION, true, "unknown compression"},
@@ -190,7 +193,8 @@ TEST(Bmp, FormatCodesNameTheCompression) {
     int format;
   };
   const Case cases[] = {{8, 1, PIC_DRIVER_BMP | PIC_COMP_RLE},
-                        {4, 2, PIC_DRIVER_BMP | PIC_COMP_LZW},
+                        {4, 2, PIC_DRIVER_BMP | PIC_COMP_RLE},
+                        {8, 2, PIC_DRIVER_BMP | PIC_COMP_LZW},
                         {24, 0, PIC_DRIVER_BMP | PIC_COMP_NONE}};
   for (const Case& c : cases) {
     BmpFields fields;
@@ -360,6 +364,7 @@ TEST(BmpRle, HostileCountsAndDeltasStayInsideTheRow) {
     Bytes data;
     std::vector<std::vector<uint8_t>> rows;  // expected rows, in file order
     bool failsAfter;                         // the row after them reports bad data
+    int bits = 8;                            // the 8- or the 4-bit code
   };
   const Case cases[] = {
       {"run longer than the row", {200, 5, 0, 0}, {{5, 5, 5, 5}}, false},
@@ -376,17 +381,22 @@ TEST(BmpRle, HostileCountsAndDeltasStayInsideTheRow) {
       {"odd byte at the end", {0, 0, 3}, {{0, 0, 0, 0}}, true},
       {"nothing at all", {}, {}, true},
       {"literal pad missing at the end", {0, 3, 1, 2, 3}, {}, true},
+      {"4-bit run longer than the row", {200, 0x12, 0, 0}, {{1, 2, 1, 2}}, false, 4},
+      {"4-bit literal longer than the row", {0, 6, 0x12, 0x34, 0x56, 0, 0, 0, 1, 0x90, 0, 0}, {{1, 2, 3, 4}, {9, 0, 0, 0}}, false, 4},
+      {"4-bit odd literal and its pad", {0, 3, 0x12, 0x30, 0, 0}, {{1, 2, 3, 0}}, false, 4},
+      {"4-bit literal cut short", {0, 5, 0x12, 0x34}, {}, true, 4},
   };
   for (const Case& c : cases) {
+    const auto decodeRow = c.bits == 8 ? picBmpDecodeRle8Row : picBmpDecodeRle4Row;
     picBmpRleCursor cursor;
     for (const auto& expected : c.rows) {
       std::vector<uint8_t> row(4, 0xee);
-      ASSERT_TRUE(picBmpDecodeRle8Row(c.data.data(), c.data.size(), &cursor, row.data(), 4)) << c.name;
+      ASSERT_TRUE(decodeRow(c.data.data(), c.data.size(), &cursor, row.data(), 4)) << c.name;
       EXPECT_EQ(expected, row) << c.name;
     }
     std::vector<uint8_t> row(4);
     if (c.failsAfter) {
-      EXPECT_FALSE(picBmpDecodeRle8Row(c.data.data(), c.data.size(), &cursor, row.data(), 4)) << c.name;
+      EXPECT_FALSE(decodeRow(c.data.data(), c.data.size(), &cursor, row.data(), 4)) << c.name;
     }
     EXPECT_LE(cursor.position, c.data.size()) << c.name;
   }
@@ -823,6 +833,86 @@ TEST(Bmp, RunLengthDeltasMatchThePeer) {
   EXPECT_EQ(indices, mapped.indices);
 }
 
+// ---- Variants no writer here makes ------------------------------------------
+
+// A 7 x 3 picture in the 4-bit run-length code, rows from the bottom:
+// 1 2 1 2 3 4 5 / 6 7 8 9 10 . . / . . . . . . 15 (".": undrawn, index 0).
+BmpFields rle4Fields() {
+  BmpFields fields;
+  fields.width = 7;
+  fields.height = 3;
+  fields.bitCount = 4;
+  fields.compression = 2;
+  fields.palette = greyishPalette(16);
+  fields.pixels = {
+      4, 0x12,                     // run of 4: the nibbles 1 and 2 in turn
+      0, 3, 0x34, 0x50,            // literal of 3 indices, 2 bytes: already a whole word
+      0, 0,                        // end of line
+      0, 5, 0x67, 0x89, 0xa0, 0,   // literal of 5 indices, 3 bytes padded to 4
+      0, 2, 1, 1,                  // delta: right 1, up 1 row, to column 6 of the top row
+      1, 0xf0,                     // run of 1: 15
+      0, 1,                        // end of bitmap
+  };
+  return fields;
+}
+
+TEST(Bmp, VariantsNoWriterMakesLoadTheirPlanes) {
+  struct Case {
+    const char* name;
+    BmpFields fields;
+    std::vector<uint8_t> indices;  // rows from the bottom; empty for true colour
+    uint32_t colour;               // true colour: every pixel's
+    bool peerReads;                // the outside peer reads the variant too
+  };
+  BmpFields twoBits;  // 5 x 2, 0 1 2 3 2 / 3 2 1 0 1
+  twoBits.width = 5;
+  twoBits.bitCount = 2;
+  twoBits.palette = greyishPalette(4);
+  twoBits.pixels = {0x1b, 0x80, 0, 0, 0xe4, 0x40, 0, 0};
+  BmpFields os2Short;  // 3 x 1, 3 10 5, with the 16-byte OS/2 2 header: no compression or colours-used fields
+  os2Short.headerSize = 16;
+  os2Short.width = 3;
+  os2Short.height = 1;
+  os2Short.bitCount = 4;
+  os2Short.palette = greyishPalette(16);
+  os2Short.pixels = {0x3a, 0x50, 0, 0};
+  BmpFields os2Long = os2Short;  // the full 64-byte OS/2 2 header
+  os2Long.headerSize = 64;
+  BmpFields alphaMasks;  // one 32-bit pixel through red, green, blue and alpha masks
+  alphaMasks.width = alphaMasks.height = 1;
+  alphaMasks.bitCount = 32;
+  alphaMasks.compression = 6;
+  for (uint32_t mask : {0x000000ffu, 0x0000ff00u, 0x00ff0000u, 0xff000000u}) put32(alphaMasks.palette, mask);
+  alphaMasks.pixels = {0x10, 0x20, 0x30, 0x80};
+  const Case cases[] = {
+      {"4-bit run-length", rle4Fields(), {1, 2, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0, 0, 0, 15}, 0, true},
+      {"2-bit", twoBits, {0, 1, 2, 3, 2, 3, 2, 1, 0, 1}, 0, false},
+      {"16-byte OS/2 2 header", os2Short, {3, 10, 5}, 0, false},
+      {"64-byte OS/2 2 header", os2Long, {3, 10, 5}, 0, false},
+      {"alpha masks", alphaMasks, {}, 0x102030, false},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = buildBmp(c.fields);
+    RgbImage loaded;
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &loaded)) << c.name;
+    if (c.indices.empty()) {
+      EXPECT_EQ(c.colour, loaded.at(0, 0)) << c.name;
+    } else {
+      MappedImage mapped;
+      ASSERT_EQ(PIC_OK, memoryLoadMap(bytes, &mapped)) << c.name;
+      EXPECT_EQ(c.indices, mapped.indices) << c.name;
+      EXPECT_EQ(picEncodeColour(1, 2, 3), mapped.map[1]) << c.name;
+      EXPECT_EQ(0u, countDifferences(mappedToRgb(mapped), loaded)) << c.name;
+    }
+    RgbImage seen;
+    if (c.peerReads) {
+      const std::string path = writeTempFile("variant.bmp", bytes);
+      ASSERT_TRUE(peerDecode(path, &seen)) << c.name;
+      EXPECT_EQ(0u, countDifferences(seen, loaded)) << c.name;
+    }
+  }
+}
+
 // ---- Damaged files ---------------------------------------------------------
 
 // Files of every kind the reader knows, small enough to cut at every length.
@@ -883,6 +973,7 @@ TEST(Bmp, HostileOffsetsAndPalettesEndInReadErrors) {
       {"data offset past an int", [](Bytes& b) { b[13] = 0x90; }, "data offset past the end of the file"},
       {"data offset at the last byte", [](Bytes& b) { put32(b, 0); uint32_t at = uint32_t(b.size() - 5); b.resize(b.size() - 4); b[10] = uint8_t(at); b[11] = uint8_t(at >> 8); }, "rows past the end of the file"},
       {"palette cut", [](Bytes& b) { b.resize(200); }, "palette past the end of the file"},
+      {"4-bit run-length cut inside a literal", [](Bytes& b) { b = buildBmp(rle4Fields()); b.resize(b.size() - 12); }, "run-length data ends inside a row"},
   };
   for (const Case& c : cases) {
     Bytes bytes = buildBmp(fields);

@@ -1,13 +1,15 @@
 // Windows bitmaps (BMP), with the 40-byte information header or, for reading,
-// the 12-byte OS/2 header and the longer 52-, 56-, 108- and 124-byte headers
-// that extend the 40-byte one (their extra fields are not needed). Reads 1-, 4- and 8-bit colour-mapped rows
-// (uncompressed, or 8-bit run-length encoded) and 16-, 24- and 32-bit true
-// colour with default or explicit colour masks, bottom-up or top-down. Writes
-// 8-bit colour-mapped bitmaps, uncompressed or run-length encoded, and 24-bit
-// true colour. Refuses other headers (PIC_ERR_FORMAT), other bit depths
-// (PIC_ERR_DATA) and other compressions, 4-bit run-length among them
-// (PIC_ERR_COMPRESSION). Rows past an end-of-bitmap code are blank; any other
-// end of the data fails the row. A colour-mapped file is described with
+// the 12-byte OS/2 header, the 16- and 64-byte OS/2 2 headers and the longer
+// 52-, 56-, 108- and 124-byte headers that extend the 40-byte one (their extra
+// fields are not needed). Reads 1-, 2-, 4- and 8-bit colour-mapped rows
+// (uncompressed, or 4- and 8-bit run-length encoded) and 16-, 24- and 32-bit
+// true colour with default or explicit colour masks (an alpha mask among them
+// is ignored), bottom-up or top-down. Writes 8-bit colour-mapped bitmaps,
+// uncompressed or run-length encoded, and 24-bit true colour. Refuses other
+// headers (PIC_ERR_FORMAT), other bit depths (PIC_ERR_DATA) and other
+// compressions: embedded JPEG and PNG, OS/2's Huffman and 24-bit run-length
+// codes (PIC_ERR_COMPRESSION). Rows past an end-of-bitmap code are blank; any
+// other end of the data fails the row. A colour-mapped file is described with
 // 2^depth colours whatever its colours-used field says; the entries past the
 // palette the field sizes are black.
 // Memory: one stored row; run-length data: the bytes from the first row to the
@@ -30,7 +32,11 @@ const int coreHeaderSize = 12;
 const int headerSizeField = 14;  // offset of the information header's size
 const int maskOffset = 54;
 
-enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpRle4 = 2, bmpBitFields = 3 };
+enum : uint32_t { bmpUncompressed = 0, bmpRle8 = 1, bmpRle4 = 2, bmpBitFields = 3, bmpAlphaBitFields = 6 };
+// OS/2 2 headers share codes 0-2; their other codes name compressions of their own.
+const uint32_t bmpOs2Other = 0xffffffff;
+const int os2ShortHeaderSize = 16;
+const int os2HeaderSize = 64;
 
 // The writer's palette entry count for true colour: four zero bytes.
 const int rgbPaddingEntries = 1;
@@ -146,7 +152,7 @@ uint32_t pixelsPerMetre(double resolution, int unit) {
 }
 
 bool knownHeaderSize(uint32_t size) {
-  for (uint32_t known : {coreHeaderSize, infoHeaderSize, 52, 56, 108, 124})
+  for (uint32_t known : {coreHeaderSize, os2ShortHeaderSize, infoHeaderSize, 52, 56, os2HeaderSize, 108, 124})
     if (size == known) return true;
   return false;
 }
@@ -163,10 +169,15 @@ struct BmpHeader {
   uint32_t coloursUsed;
 };
 
-// Decodes the file header and the information header held in `bytes`.
+bool isRunLength(uint32_t compression) { return compression == bmpRle8 || compression == bmpRle4; }
+bool hasMasks(uint32_t compression) { return compression == bmpBitFields || compression == bmpAlphaBitFields; }
+
+// Decodes the file header and the information header held in `bytes`; a
+// header shorter than 40 bytes, the OS/2 one apart, is followed by zeros there.
 void decodeHeader(const uint8_t* bytes, BmpHeader* header) {
   header->dataOffset = picGetLE32(bytes + 10);
-  header->coreHeader = picGetLE32(bytes + headerSizeField) == coreHeaderSize;
+  const uint32_t headerSize = picGetLE32(bytes + headerSizeField);
+  header->coreHeader = headerSize == coreHeaderSize;
   if (header->coreHeader) {
     header->width = picGetLE16(bytes + 18);
     header->height = picGetLE16(bytes + 20);
@@ -182,13 +193,15 @@ void decodeHeader(const uint8_t* bytes, BmpHeader* header) {
   header->xPixelsPerMetre = picGetLE32(bytes + 38);
   header->yPixelsPerMetre = picGetLE32(bytes + 42);
   header->coloursUsed = picGetLE32(bytes + 46);
+  if ((headerSize == os2ShortHeaderSize || headerSize == os2HeaderSize) && header->compression > bmpRle4)
+    header->compression = bmpOs2Other;
 }
 
 // Fills the picFile from the header; returns the status of the open.
 int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   const int64_t height = header.height < 0 ? -header.height : header.height;
   const uint16_t bits = header.bitCount;
-  const bool mapped = bits == 1 || bits == 4 || bits == 8;
+  const bool mapped = bits == 1 || bits == 2 || bits == 4 || bits == 8;
   const bool knownDepth = mapped || bits == 16 || bits == 24 || bits == 32;
   // A colours-used field of 0, or one the depth cannot use, means all of them.
   if (mapped)
@@ -198,7 +211,9 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   int compression = PIC_COMP_NONE;
   if (knownDepth && header.compression == bmpRle8)
     compression = bits == 8 ? PIC_COMP_RLE : PIC_COMP_LZW;
-  else if (knownDepth && header.compression != bmpUncompressed && header.compression != bmpBitFields)
+  else if (knownDepth && header.compression == bmpRle4)
+    compression = bits == 4 ? PIC_COMP_RLE : PIC_COMP_LZW;
+  else if (knownDepth && header.compression != bmpUncompressed && !hasMasks(header.compression))
     compression = PIC_COMP_LZW;
   picDescribe(file, header.width > 0 && header.width <= INT32_MAX ? int32_t(header.width) : 0,
               height <= INT32_MAX ? int32_t(height) : 0, mapped ? PIC_MAP : PIC_RGB, compression,
@@ -211,13 +226,14 @@ int describe(const BmpHeader& header, picFile* file, BmpState* state) {
   state->topDown = header.height < 0;
   state->compression = header.compression;
 
-  if (!knownDepth) return picRefuse(PIC_ERR_DATA, "bits per pixel not 1, 4, 8, 16, 24 or 32");
+  if (!knownDepth) return picRefuse(PIC_ERR_DATA, "bits per pixel not 1, 2, 4, 8, 16, 24 or 32");
   if (header.compression == bmpRle8 && bits != 8)
     return picRefuse(PIC_ERR_COMPRESSION, "8-bit run-length code on other pixels");
-  if (header.compression == bmpBitFields && bits != 16 && bits != 32)
+  if (header.compression == bmpRle4 && bits != 4)
+    return picRefuse(PIC_ERR_COMPRESSION, "4-bit run-length code on other pixels");
+  if (hasMasks(header.compression) && bits != 16 && bits != 32)
     return picRefuse(PIC_ERR_DATA, "colour masks on other than 16 or 32 bits");
-  if (compression == PIC_COMP_LZW)
-    return picRefuse(PIC_ERR_COMPRESSION, header.compression == bmpRle4 ? "4-bit run-length" : "unknown compression");
+  if (compression == PIC_COMP_LZW) return picRefuse(PIC_ERR_COMPRESSION, "unknown compression");
 
   // Sizes: a positive width, a line count, rows and images an int holds.
   const int64_t lineSize = rowBytes(header.width, bits);
@@ -238,7 +254,7 @@ picFile* openRead(const char* fileName, int* status) {
   state->file = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
   if (!state->file) return release(file, state, status, PIC_ERR_OPEN);
 
-  uint8_t bytes[fileHeaderSize + infoHeaderSize];
+  uint8_t bytes[fileHeaderSize + infoHeaderSize] = {};
   if (!readExactly(state->file, bytes, 2))
     return release(file, state, status, picRefuse(PIC_ERR_READ, "file ends inside the header"));
   if (std::memcmp(bytes, bmpSignature, 2) != 0) return release(file, state, status, PIC_ERR_FORMAT);
@@ -397,7 +413,7 @@ bool refuseRows(const char* reason) {
 bool startRows(picFile* file, BmpState* state) {
   picBinFile* stream = state->file;
   if (state->bitCount == 16 || state->bitCount == 32) {
-    if (state->compression == bmpBitFields) {
+    if (hasMasks(state->compression)) {
       uint8_t masks[12];
       picBinSeekSet(stream, maskOffset);
       if (picBinError(stream) || !readExactly(stream, masks, sizeof masks))
@@ -415,7 +431,7 @@ bool startRows(picFile* file, BmpState* state) {
   picBinSeekSet(stream, int(state->dataOffset));
   if (picBinError(stream)) return refuseRows("data offset past the end of the file");
 
-  if (state->compression == bmpRle8) {
+  if (isRunLength(state->compression)) {
     const int64_t available = int64_t(fileSize) - state->dataOffset;
     if (available > INT32_MAX) return refuseRows("run-length data past 2 GB");
     state->rleData.reset(new (std::nothrow) uint8_t[size_t(available)]);
@@ -437,9 +453,9 @@ void stepLine(picFile* file, const BmpState* state) { file->currentLine += state
 int readLine(picFile* file, uint8_t* line) {
   BmpState* state = stateOf(file);
   if (!state->rowsStarted && !startRows(file, state)) return PIC_ERR_READ;
-  if (state->compression == bmpRle8) {
-    if (!picBmpDecodeRle8Row(state->rleData.get(), state->rleSize, &state->rleCursor, line,
-                             file->width))
+  if (isRunLength(state->compression)) {
+    const auto decodeRow = state->compression == bmpRle8 ? picBmpDecodeRle8Row : picBmpDecodeRle4Row;
+    if (!decodeRow(state->rleData.get(), state->rleSize, &state->rleCursor, line, file->width))
       return picRefuse(PIC_ERR_READ, "run-length data ends inside a row");
   } else {
     const uint8_t* stored = state->rows.next(state->file);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "picture/core/driver_support.h"
+
 namespace {
 
 const int maxRun = 255;
@@ -11,10 +13,19 @@ const uint8_t rleEndOfLine = 0;
 const uint8_t rleEndOfBitmap = 1;
 const uint8_t rleDelta = 2;
 
-}  // namespace
+// Repeats a pair's byte over `count` indices: the whole byte in the 8-bit
+// code, its two nibbles in turn in the 4-bit code.
+void repeat(uint8_t* out, int count, uint8_t value, int bitsPerIndex) {
+  if (bitsPerIndex == 8) {
+    std::memset(out, value, size_t(count));
+    return;
+  }
+  const uint8_t pair[2] = {uint8_t(value >> 4), uint8_t(value & 15)};
+  for (int i = 0; i < count; ++i) out[i] = pair[i & 1];
+}
 
-bool picBmpDecodeRle8Row(const uint8_t* data, size_t size, picBmpRleCursor* cursor, uint8_t* row,
-                         int width) {
+bool decodeRow(const uint8_t* data, size_t size, picBmpRleCursor* cursor, uint8_t* row, int width,
+               int bitsPerIndex) {
   std::memset(row, 0, size_t(width));
   if (cursor->finished) return true;
   if (cursor->blankRows > 0) {
@@ -34,7 +45,7 @@ bool picBmpDecodeRle8Row(const uint8_t* data, size_t size, picBmpRleCursor* curs
     at += 2;
     if (count != rleEscape) {
       const int stored = std::min(count, width - x);
-      std::memset(row + x, value, size_t(stored));
+      repeat(row + x, stored, uint8_t(value), bitsPerIndex);
       x += stored;
       continue;
     }
@@ -57,18 +68,31 @@ bool picBmpDecodeRle8Row(const uint8_t* data, size_t size, picBmpRleCursor* curs
       cursor->startColumn = x;
       break;
     }
-    // A literal stretch of `value` indices, padded to an even length.
-    if (size - at < size_t(value)) {
+    // A literal stretch of `value` indices, padded to an even number of bytes.
+    const size_t bytes = size_t(value * bitsPerIndex + 7) / 8;
+    if (size - at < bytes) {
       cursor->position = size;
       return false;
     }
     const int stored = std::min(value, width - x);
-    std::memcpy(row + x, data + at, size_t(stored));
+    picUnpackIndices(data + at, bitsPerIndex, stored, false, row + x);
     x += stored;
-    at += std::min(size_t(value + (value & 1)), size - at);
+    at += std::min(bytes + (bytes & 1), size - at);
   }
   cursor->position = at;
   return true;
+}
+
+}  // namespace
+
+bool picBmpDecodeRle8Row(const uint8_t* data, size_t size, picBmpRleCursor* cursor, uint8_t* row,
+                         int width) {
+  return decodeRow(data, size, cursor, row, width, 8);
+}
+
+bool picBmpDecodeRle4Row(const uint8_t* data, size_t size, picBmpRleCursor* cursor, uint8_t* row,
+                         int width) {
+  return decodeRow(data, size, cursor, row, width, 4);
 }
 
 size_t picBmpEncodeRle8Row(const uint8_t* row, int width, uint8_t* out) {
