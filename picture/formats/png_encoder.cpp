@@ -161,7 +161,7 @@ bool PngEncoder::addRow(const uint8_t* row) {
     filtered[0] = pngFilterNone;
     std::memcpy(filtered + 1, row, rowBytes_);
   } else {
-    pngFilterRowAdaptive(row, previous_, rowBytes_, 3, filtered);
+    pngFilterRowAdaptive(row, previous_, rowBytes_, 3, pngFiltersTried(settings_.width, settings_.height), filtered);
     std::memcpy(previous_, row, rowBytes_);
   }
   ++rowsAdded_;

@@ -174,17 +174,24 @@ void pngApplyFilter(int type, const uint8_t* row, const uint8_t* above, size_t l
 #endif
 }
 
-int pngChooseFilter(const uint64_t sums[pngFilterTypes]) {
+unsigned pngFiltersTried(int width, int height) {
+  const unsigned looksAbove = 1u << pngFilterUp | 1u << pngFilterAverage | 1u << pngFilterPaeth;
+  const unsigned looksLeft = 1u << pngFilterSub | 1u << pngFilterAverage | 1u << pngFilterPaeth;
+  return ((1u << pngFilterTypes) - 1) & ~(height == 1 ? looksAbove : 0) & ~(width == 1 ? looksLeft : 0);
+}
+
+int pngChooseFilter(const uint64_t sums[pngFilterTypes], unsigned tried) {
   int best = pngFilterNone;
   for (int type = 1; type < pngFilterTypes; ++type)
-    if (sums[type] < sums[best]) best = type;
+    if ((tried >> type & 1) && sums[type] < sums[best]) best = type;
   return best;
 }
 
-void pngFilterRowAdaptive(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes, uint8_t* out) {
+void pngFilterRowAdaptive(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                          unsigned tried, uint8_t* out) {
   uint64_t sums[pngFilterTypes];
   pngFilterSums(row, above, length, pixelBytes, sums);
-  const int type = pngChooseFilter(sums);
+  const int type = pngChooseFilter(sums, tried);
   out[0] = uint8_t(type);
   pngApplyFilter(type, row, above, length, pixelBytes, out + 1);
 }

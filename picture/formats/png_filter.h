@@ -25,10 +25,17 @@ void pngApplyFilter(int type, const uint8_t* row, const uint8_t* above, size_t l
 void pngApplyFilterPlain(int type, const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
                          uint8_t* out);
 
-// libpng's choice: the smallest sum, the first type of equal ones.
-int pngChooseFilter(const uint64_t sums[pngFilterTypes]);
+// The types libpng's default writer tries, a bit (1 << type) each: all five,
+// less those that look above in an image of one row, and those that look
+// left in an image of one column.
+unsigned pngFiltersTried(int width, int height);
+
+// libpng's choice among the types tried: the smallest sum, the first type of
+// equal ones.
+int pngChooseFilter(const uint64_t sums[pngFilterTypes], unsigned tried);
 
 // The chosen type's byte, then the row filtered with it: length + 1 bytes.
-void pngFilterRowAdaptive(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes, uint8_t* out);
+void pngFilterRowAdaptive(const uint8_t* row, const uint8_t* above, size_t length, int pixelBytes,
+                          unsigned tried, uint8_t* out);
 
 #endif
