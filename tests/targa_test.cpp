@@ -203,6 +203,10 @@ TEST(Targa, LoadsBottomLineFirstFilesOfSecondPeers) {
       {"pillow RGBA bottom rle", &colourful, pil + " {in} {out} RGBA -1 rle"},
       {"pillow L bottom", &grey, pil + " {in} {out} L -1 raw"},
       {"pillow L bottom rle", &grey, pil + " {in} {out} L -1 rle"},
+      {"pillow LA bottom", &grey, pil + " {in} {out} LA -1 raw"},
+      {"pillow LA bottom rle", &grey, pil + " {in} {out} LA -1 rle"},
+      {"pillow LA top", &grey, pil + " {in} {out} LA 1 raw"},
+      {"pillow LA top rle", &grey, pil + " {in} {out} LA 1 rle"},
       {"pillow P bottom", &few, pil + " {in} {out} P -1 raw"},
       {"pillow P bottom rle", &few, pil + " {in} {out} P -1 rle"},
       {"netpbm mapped rle", &few, "pamtotga -cmap {in} > {out}"},
@@ -374,6 +378,11 @@ TEST(Targa, LoadsHandBuiltFiles) {
   greyWithMap.mapEntryBits = 24;
   TgaHeader greyFour = grey;
   greyFour.depth = 4;
+  TgaHeader greyAlpha = grey;  // pixels of a grey byte, then an alpha byte
+  greyAlpha.depth = 16;
+  TgaHeader greyAlphaRle = greyAlpha;
+  greyAlphaRle.imageType = 11;
+  greyAlphaRle.descriptor = 0x30;  // top line first, right pixel first
   TgaHeader mapped = trueColour;
   mapped.imageType = 1;
   mapped.mapType = 1;
@@ -409,6 +418,9 @@ TEST(Targa, LoadsHandBuiltFiles) {
       {"grey", grey, {0, 255, 128, 1}, {0x808080, 0x010101, 0x000000, 0xffffff}},
       {"grey with a map", greyWithMap, {7, 7, 7, 0, 255, 128, 1}, {0x808080, 0x010101, 0x000000, 0xffffff}},
       {"grey of 4 bits", greyFour, {0x0f, 0x10}, {0x111111, 0x000000, 0x000000, 0xffffff}},
+      {"grey with alpha", greyAlpha, {0, 9, 255, 0, 128, 255, 1, 77}, {0x808080, 0x010101, 0x000000, 0xffffff}},
+      {"grey with alpha run-length", greyAlphaRle, {0x82, 5, 0, 0x00, 6, 7},  // a repeat of 3, a raw pixel
+       {0x050505, 0x050505, 0x060606, 0x050505}},
       {"mapped", mapped, {0, 0, 255, 0, 255, 0, 1, 0, 0, 1}, {0xff0000, 0x00ff00, 0x00ff00, 0xff0000}},
       {"mapped, 15-bit entries", mappedFifteen, {0x00, 0x7c, 0x1f, 0x00, 1, 0, 0, 1},
        {0xf80000, 0x0000f8, 0x0000f8, 0xf80000}},
@@ -618,8 +630,8 @@ TEST(Targa, RefusesKindsTheLineCodeDoesNotHandleAtOpen) {
   add("8-bit true colour", h, "true colour of other than 15, 16, 24 or 32 bits");
   h = TgaHeader{};
   h.imageType = 3;
-  h.depth = 16;
-  add("16-bit grey", h, "grey of other than 1, 4 or 8 bits");
+  h.depth = 15;
+  add("15-bit grey", h, "grey of other than 1, 4, 8 or 16 bits");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<uint8_t> bytes = buildHeader(c.header);
@@ -738,6 +750,17 @@ TEST(Targa, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
   ASSERT_EQ(18u + 4 * 15, topFirst.size());
   std::vector<uint8_t> bottomFirst = topFirst;  // the same lines, now read bottom line first
   bottomFirst[17] = 0;
+  RgbImage grey = source;  // its green plane as grey, stored with alpha, top line first
+  grey.red = grey.blue = grey.green;
+  TgaHeader greyAlphaHeader;
+  greyAlphaHeader.imageType = 3;
+  greyAlphaHeader.width = 5;
+  greyAlphaHeader.height = 4;
+  greyAlphaHeader.depth = 16;
+  greyAlphaHeader.descriptor = 0x20;
+  std::vector<uint8_t> greyAlpha = buildHeader(greyAlphaHeader);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) append(greyAlpha, {int(grey.at(x, y) & 0xff), 200});
   struct Case {
     const char* what;
     const std::vector<uint8_t>* file;
@@ -754,6 +777,7 @@ TEST(Targa, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
       {"bottom first, one line and a half", &bottomFirst, 15 * 2 + 8, PIC_ERR_READ, "+..."},
       {"run-length, whole", &runLength, 0, PIC_OK, "++++"},
       {"run-length, last byte missing", &runLength, 1, PIC_ERR_READ, ".+++"},
+      {"grey with alpha, one line and a half", &greyAlpha, 10 + 4, PIC_ERR_READ, "..++"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -764,7 +788,8 @@ TEST(Targa, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
     EXPECT_EQ(PIC_OK, picImageInfo(path.c_str(), &width, &height, nullptr, nullptr));
     EXPECT_EQ(5, width);
     EXPECT_EQ(4, height);
-    const RowsLoaded loaded = loadRowsOf(path, c.file == &bottomFirst ? flipped(source) : source);
+    const RowsLoaded loaded =
+        loadRowsOf(path, c.file == &bottomFirst ? flipped(source) : c.file == &greyAlpha ? grey : source);
     EXPECT_EQ(c.status, loaded.status);
     EXPECT_EQ(c.rows, loaded.red);
     EXPECT_EQ(c.rows, loaded.green);

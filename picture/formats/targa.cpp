@@ -2,14 +2,15 @@
 // an optional colour map, then the lines, uncompressed or run-length encoded.
 // Reads colour-mapped (types 1, 9), true-colour (2, 10) and grey (3, 11) files:
 // indices of 1, 4 or 8 bits (run-length: 8) with maps of 15, 16, 24 or 32-bit
-// entries, pixels of 15, 16, 24 or 32 bits, grey of 1, 4 or 8 bits; either line
-// order, and lines stored right to left (descriptor bit 0x10) mirrored back;
-// run-length packets may run on into the next line. A colour-mapped file is
-// described with its map's first index plus its length, or with 2^depth
-// colours when its indices reach further; entries below the first and past the
-// map are black. Writes colour-mapped images as 8-bit indices with a 24-bit
-// map and true colour as 24-bit pixels, uncompressed or run-length encoded,
-// top line first.
+// entries, pixels of 15, 16, 24 or 32 bits, grey of 1, 4 or 8 bits (run-length:
+// 8), and grey with alpha, 16 bits of a grey byte and an alpha byte, loaded as
+// true colour with the alpha dropped; either line order, and lines stored right
+// to left (descriptor bit 0x10) mirrored back; run-length packets may run on
+// into the next line. A colour-mapped file is described with its map's first
+// index plus its length, or with 2^depth colours when its indices reach
+// further; entries below the first and past the map are black. Writes
+// colour-mapped images as 8-bit indices with a 24-bit map and true colour as
+// 24-bit pixels, uncompressed or run-length encoded, top line first.
 // The format has no magic number and is tried last, so the header is checked
 // strictly: anything unlike a Targa header is left alone (PIC_ERR_FORMAT).
 // Memory: one line of stored pixels and, for run-length data from a stream not
@@ -85,6 +86,13 @@ int32_t decodeColour(const uint8_t* p, int bytes) {
 }
 
 void mirror(uint8_t* samples, int width) { std::reverse(samples, samples + width); }
+
+// Grey with alpha: each pixel's first byte in every plane, its alpha unused.
+void splitGreyAlpha(const uint8_t* pixels, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  for (int x = 0; x < width; ++x) red[x] = pixels[2 * x];
+  std::memcpy(green, red, size_t(width));
+  std::memcpy(blue, red, size_t(width));
+}
 
 void splitPixels(const uint8_t* pixels, int bytes, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
   if (bytes == 2) {
@@ -233,6 +241,9 @@ picFile* release(picFile* file, TargaState* state, int* status, int code) {
   return picOpenResult(status, code, nullptr);
 }
 
+// Grey pixels of 16 bits: a grey byte, then an alpha byte.
+bool isGreyAlpha(const TargaState& s) { return baseType(s.imageType) == typeGrey && s.depth == 16; }
+
 // Why the line code does not handle the image's depth, or its map if it uses
 // one; null when it does.
 const char* unsupported(const TargaState& s) {
@@ -241,9 +252,10 @@ const char* unsupported(const TargaState& s) {
     return s.depth == 15 || s.depth == 16 || s.depth == 24 || s.depth == 32
                ? nullptr
                : "true colour of other than 15, 16, 24 or 32 bits";
+  if (isGreyAlpha(s)) return nullptr;
   if (isRunLength(s.imageType) && s.depth != 8) return "run-length indices or grey of other than 8 bits";
   if (s.depth != 1 && s.depth != 4 && s.depth != 8)
-    return type == typeGrey ? "grey of other than 1, 4 or 8 bits" : "indices of other than 1, 4 or 8 bits";
+    return type == typeGrey ? "grey of other than 1, 4, 8 or 16 bits" : "indices of other than 1, 4 or 8 bits";
   if (type == typeGrey) return nullptr;
   if (s.mapLength == 0) return "an empty colour map";
   if (s.mapFirst + s.mapLength > PIC_MAX_COLOURS) return "colour map past 256 entries";
@@ -292,7 +304,7 @@ picFile* openRead(const char* fileName, int* status) {
     colours = picColoursForIndices(state->mapFirst + state->mapLength, state->depth);
   else if (type == typeGrey)
     colours = state->depth <= 8 ? 1 << state->depth : PIC_MAX_COLOURS;
-  picDescribe(file, width, height, type == typeTrueColour ? PIC_RGB : PIC_MAP,
+  picDescribe(file, width, height, type == typeTrueColour || isGreyAlpha(*state) ? PIC_RGB : PIC_MAP,
               isRunLength(state->imageType) ? PIC_COMP_RLE : PIC_COMP_NONE, colours);
   file->planar = 0;
   file->mapFirst = 1;
@@ -440,7 +452,10 @@ int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
   const uint8_t* pixels;
   const int result = readPixels(file, &pixels);
   if (result != PIC_OK) return result;
-  splitPixels(pixels, bytesFor(state->depth), file->width, red, green, blue);
+  if (isGreyAlpha(*state))
+    splitGreyAlpha(pixels, file->width, red, green, blue);
+  else
+    splitPixels(pixels, bytesFor(state->depth), file->width, red, green, blue);
   if (state->rightFirst)
     for (uint8_t* plane : {red, green, blue}) mirror(plane, file->width);
   advance(file);
