@@ -234,10 +234,11 @@ TEST(Pcx, LoadsPeerFilesLikeThePeer) {
   ASSERT_TRUE(runCommand(std::string(peerConvert()) + " -size 2x1 xc:black xc:white +append " + bilevel));
   struct Case {
     const char* name;
-    bool netpbm;          // made by ppmtopcx from 16 colours, else by ImageMagick
+    bool netpbm;          // made by ppmtopcx from netpbmColours colours, else by ImageMagick
     std::string options;
     int bitsPerPixel, planes;
     bool peerInverts;  // ImageMagick shows its own 1-bit files against their palette
+    int netpbmColours = 16;
   };
   const std::string remap = "-dither None -remap " + bilevel + " ";
   const Case cases[] = {
@@ -250,12 +251,14 @@ TEST(Pcx, LoadsPeerFilesLikeThePeer) {
       {"24-bit raw", false, "-type TrueColor -compress None", 8, 3, false},
       {"16 colours in 4 planes", true, "", 1, 4, false},
       {"16 colours packed", true, "-packed", 4, 1, false},
+      {"4 colours packed", true, "-packed", 2, 1, false, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = tempPath(std::string("peer-") + c.name + ".pcx");
     const std::string convert = std::string(peerConvert()) + " " + sourcePpm + " ";
-    ASSERT_TRUE(runCommand(c.netpbm ? convert + "-dither None -colors 16 ppm:- | ppmtopcx " + c.options +
+    ASSERT_TRUE(runCommand(c.netpbm ? convert + "-dither None -colors " + std::to_string(c.netpbmColours) +
+                                          " ppm:- | ppmtopcx " + c.options +
                                           " > '" + path + "' 2>/dev/null"
                                     : convert + c.options + " 'pcx:" + path + "'"));
     EXPECT_EQ(std::make_pair(c.bitsPerPixel, c.planes), layoutOf(path));
@@ -308,6 +311,14 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
     bytes[16 + 3 * 0x5 + 2] = 0x55;
     append(bytes, {0xa5, 0x0f});
     cases.push_back({"packed 4-bit", bytes, 3, 1, {0x440000, 0x000055, 0}});
+  }
+  {  // Packed 2-bit pixels (CGA): the header palette's first four entries, as
+     // written, whatever background and palette selection they might spell.
+    std::vector<uint8_t> bytes = pcxHeader(5, 1, 2, 5, 1, 1, 2);
+    const uint8_t colours[12] = {0x13, 0x13, 0x13, 0xa4, 0xff, 0x67, 0, 0, 0, 0x10, 0x20, 0x30};
+    std::copy(colours, colours + 12, bytes.begin() + 16);
+    append(bytes, {0x1b, 0xc1, 0x80});  // 0 1 2 3, then a run of one: 2 and padding
+    cases.push_back({"packed 2-bit", bytes, 5, 1, {0x131313, 0xa4ff67, 0, 0x102030, 0}});
   }
   {  // 8-bit version 2: header palette, entries 16 and up black.
     std::vector<uint8_t> bytes = pcxHeader(2, 0, 8, 2, 1, 1, 2);
@@ -405,11 +416,12 @@ TEST(Pcx, FastRunDecodersAgreeWithThePlainOne) {
   };
   const Kind kinds[] = {{"literals", -1, -1},     {"runs of one", 1, 1}, {"runs of 1 to 4", 1, 4},
                         {"runs of 1 to 7", 1, 7}, {"long runs", 8, 63},  {"runs of none", 0, 0},
-                        {"mixed", -1, 63}};
+                        {"mixed", -1, 63},        {"literals among runs of 0 to 2", -1, 2}};
   uint32_t seed = 99;
   auto next = [&seed](int below) { return int((seed = seed * 1103515245u + 12345u) >> 16) % below; };
   for (const Kind& kind : kinds)
-    for (int codes = 1; codes <= 200; codes += codes < 64 ? 1 : 50) {
+    // Past 200 codes the rows are long enough for sixteen-byte chunks (other writers' mix).
+    for (int codes = 1; codes <= 1200; codes += codes < 64 ? 1 : codes < 200 ? 50 : 500) {
       std::vector<uint8_t> source;
       size_t total = 0;
       for (int i = 0; i < codes; ++i) {
@@ -433,7 +445,7 @@ TEST(Pcx, FastRunDecodersAgreeWithThePlainOne) {
           row.resize(produced);
           return row;
         };
-        for (size_t cut = 0; cut <= source.size(); ++cut) {
+        for (size_t cut = 0; cut <= source.size(); cut += 1 + source.size() / 256) {
           std::vector<size_t> expectedCounts, counts;
           const std::vector<uint8_t> expected = decode(picPcxRunDecoder::plain, cut, &expectedCounts);
           for (picPcxRunDecoder decoder : fast) {
@@ -475,13 +487,15 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
   const Case cases[] = {
       {"first byte not 10", notManufacturer, PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
       {"implausible header", otherFormat, PIC_ERR_FORMAT, PIC_ERR_FORMAT, nullptr},
-      {"2 bits per pixel", withBody(pcxHeader(5, 0, 2, 4, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA, layout},
+      {"2 bits in 4 planes", withBody(pcxHeader(5, 0, 2, 4, 1, 4, 2), 8), PIC_OK, PIC_ERR_DATA, layout},
       {"8 bits in 2 planes", withBody(pcxHeader(5, 0, 8, 4, 1, 2, 4), 8), PIC_OK, PIC_ERR_DATA, layout},
       {"no planes", withBody(pcxHeader(5, 0, 8, 4, 1, 0, 4), 8), PIC_OK, PIC_ERR_DATA, layout},
       {"bytes per line below the width", withBody(pcxHeader(5, 0, 8, 40, 2, 3, 2), 12), PIC_OK,
        PIC_ERR_DATA, shortRows},
       {"1-bit row too short", withBody(pcxHeader(5, 0, 1, 17, 1, 1, 2), 2), PIC_OK, PIC_ERR_DATA, shortRows},
       {"packed 4-bit row too short", withBody(pcxHeader(5, 0, 4, 5, 1, 1, 2), 2), PIC_OK,
+       PIC_ERR_DATA, shortRows},
+      {"packed 2-bit row too short", withBody(pcxHeader(5, 0, 2, 9, 1, 1, 2), 2), PIC_OK,
        PIC_ERR_DATA, shortRows},
       {"xmin beyond xmax", flipped, PIC_ERR_DATA, PIC_ERR_DATA, "a side of no pixels"},
       {"end palette marker wrong", badMarker, PIC_OK, PIC_ERR_READ, "no marker before the palette at the end"},
@@ -491,6 +505,8 @@ TEST(Pcx, MalformedHeadersEndInAStatus) {
       {"rows missing", withBody(pcxHeader(5, 0, 8, 2, 9, 3, 2), 5), PIC_OK, PIC_ERR_READ,
        "data ends inside a row"},
       {"run-length rows missing", plus(pcxHeader(5, 1, 8, 200, 9, 3, 200), {0xff}),
+       PIC_OK, PIC_ERR_READ, "run-length data ends inside a row"},
+      {"packed 2-bit rows missing", plus(pcxHeader(5, 1, 2, 8, 3, 1, 2), {0x1b, 0xc3, 0xff}),
        PIC_OK, PIC_ERR_READ, "run-length data ends inside a row"},
   };
   for (const Case& c : cases) {

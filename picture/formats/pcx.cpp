@@ -1,11 +1,14 @@
 // PCX images: a 128-byte little-endian header, rows of one or more planes,
 // optionally run-length encoded, and for 8-bit version 5 files a 256-colour
 // palette behind the pixel data.
-// Reads 1-bit, 16-colour (four 1-bit planes, or packed 4-bit pixels in one
-// plane), 8-bit colour-mapped and 24-bit (three 8-bit planes) images. Writes
-// 8-bit colour-mapped and 24-bit images, run-length encoded or not: the
-// format has one compression, so any compression code asks for it. Refuses
-// other plane layouts and rows shorter than the width needs.
+// Reads 1-bit, 4-colour (packed 2-bit pixels in one plane, as CGA pictures
+// are stored), 16-colour (four 1-bit planes, or packed 4-bit pixels in one
+// plane), 8-bit colour-mapped and 24-bit (three 8-bit planes) images. A CGA
+// picture's colours are its header palette's first four entries, as other
+// readers show them, even where PC Paintbrush stored a background and palette
+// selection there. Writes 8-bit colour-mapped and 24-bit images, run-length
+// encoded or not: the format has one compression, so any compression code asks
+// for it. Refuses other plane layouts and rows shorter than the width needs.
 // A file that begins with 10 but carries an unknown version, encoding or bit
 // depth is not taken for PCX (PIC_ERR_FORMAT): it is left to the drivers after
 // this one, so that a Targa file with a 10-byte identification field, whose
@@ -107,6 +110,7 @@ PcxHeader decodeHeader(const uint8_t* bytes) {
 // Colours of the plane layouts the reader unpacks; 0 for any other layout.
 int coloursOfLayout(int bitsPerPixel, int planes) {
   if (bitsPerPixel == 1 && planes == 1) return 2;
+  if (bitsPerPixel == 2 && planes == 1) return 4;
   if ((bitsPerPixel == 1 && planes == 4) || (bitsPerPixel == 4 && planes == 1)) return 16;
   if (bitsPerPixel == 8 && planes == 1) return 256;
   return 0;
@@ -118,7 +122,7 @@ bool isTrueColourLayout(int bitsPerPixel, int planes) { return bitsPerPixel == 8
 void unpackIndices(const PcxState& state, const uint8_t* row, int width, uint8_t* indices) {
   if (state.bitsTotal == 8) {
     std::memcpy(indices, row, size_t(width));
-  } else if (state.bitsTotal == 1 || state.bitsPerPixel == 4) {
+  } else if (state.planes == 1) {
     picUnpackIndices(row, state.bitsPerPixel, width, false, indices);
   } else {
     const int stride = state.bytesPerLine;
