@@ -40,9 +40,9 @@ void putChunk(std::vector<uint8_t>& bytes, const char* type, const std::vector<u
   putWord(bytes, uint32_t(crc32(0, typed.data(), uInt(typed.size()))));
 }
 
-// A PNG of the given header whose image data deflates `raw` (filter bytes included).
-std::vector<uint8_t> pngFile(uint32_t width, uint32_t height, int depth, int colourType, int interlace,
-                             const std::vector<uint8_t>& palette, const std::vector<uint8_t>& raw) {
+// A PNG of the given header whose image data is `deflated`.
+std::vector<uint8_t> pngFileOf(uint32_t width, uint32_t height, int depth, int colourType, int interlace,
+                               const std::vector<uint8_t>& palette, const std::vector<uint8_t>& deflated) {
   std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   std::vector<uint8_t> header;
   putWord(header, width);
@@ -50,12 +50,30 @@ std::vector<uint8_t> pngFile(uint32_t width, uint32_t height, int depth, int col
   header.insert(header.end(), {uint8_t(depth), uint8_t(colourType), 0, 0, uint8_t(interlace)});
   putChunk(bytes, "IHDR", header);
   if (!palette.empty()) putChunk(bytes, "PLTE", palette);
+  putChunk(bytes, "IDAT", deflated);
+  putChunk(bytes, "IEND", {});
+  return bytes;
+}
+
+std::vector<uint8_t> deflate(const std::vector<uint8_t>& raw) {
   uLongf size = compressBound(uLong(raw.size()));
   std::vector<uint8_t> deflated(size);
   compress(deflated.data(), &size, raw.data(), uLong(raw.size()));
   deflated.resize(size);
-  putChunk(bytes, "IDAT", deflated);
-  putChunk(bytes, "IEND", {});
+  return deflated;
+}
+
+// A PNG of the given header whose image data deflates `raw` (filter bytes included).
+std::vector<uint8_t> pngFile(uint32_t width, uint32_t height, int depth, int colourType, int interlace,
+                             const std::vector<uint8_t>& palette, const std::vector<uint8_t>& raw) {
+  return pngFileOf(width, height, depth, colourType, interlace, palette, deflate(raw));
+}
+
+// `bytes` with a chunk put in at `at`.
+std::vector<uint8_t> withChunk(std::vector<uint8_t> bytes, size_t at, const char* type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> chunk;
+  putChunk(chunk, type, data);
+  bytes.insert(bytes.begin() + long(at), chunk.begin(), chunk.end());
   return bytes;
 }
 
@@ -306,6 +324,15 @@ TEST(Png, HostileAndMalformedFilesEndInAStatus) {
                                                {0, 0, 1, 2, 3, 0, 3, 2, 1, 0, 0, 1, 1, 2, 2});
   std::vector<uint8_t> badCrc = pngFile(2, 1, 8, 0, 0, {}, grey2x1);
   badCrc[29] ^= 1;
+  const std::vector<uint8_t> grey4x3 = {0, 1, 2, 3, 4, 1, 1, 2, 3, 4, 2, 1, 2, 3, 4};  // None, Sub, Up rows
+  const std::vector<uint8_t> grey4x3File = pngFile(4, 3, 8, 0, 0, {}, grey4x3);
+  const std::vector<uint8_t> grey2x1File = pngFile(2, 1, 8, 0, 0, {}, grey2x1);
+  std::vector<uint8_t> badDataCrc = grey4x3File;
+  badDataCrc[badDataCrc.size() - 13] ^= 1;  // IDAT's CRC, before IEND's 12 bytes
+  std::vector<uint8_t> wrongAdler = deflate(grey4x3);
+  wrongAdler.back() ^= 1;
+  std::vector<uint8_t> tooLong = grey2x1File;
+  tooLong.insert(tooLong.begin() + 33, {0x80, 0, 0, 0, 't', 'E', 'X', 't'});  // a chunk claiming 2 GB
   std::vector<uint8_t> bigInterlaced = pngFile(20000, 20000, 8, 0, 1, {}, {0});
   bigInterlaced.resize(bigInterlaced.size() + (1 << 19));  // room enough for the deflate data
   struct Case {
@@ -335,6 +362,19 @@ TEST(Png, HostileAndMalformedFilesEndInAStatus) {
       {"cut in IHDR", firstBytes(palette, 20), PIC_ERR_READ, PIC_ERR_READ, cutHeader},
       {"cut in PLTE", firstBytes(palette, 45), PIC_ERR_READ, PIC_ERR_READ, cutChunks},
       {"cut in IDAT", firstBytes(palette, palette.size() - 20), PIC_OK, PIC_ERR_READ, cutImage},
+      // Damage after the image data fails the last line's read.
+      {"IDAT CRC damaged", badDataCrc, PIC_OK, PIC_ERR_READ, "bad CRC"},
+      {"Adler-32 wrong", pngFileOf(4, 3, 8, 0, 0, {}, wrongAdler), PIC_OK, PIC_ERR_READ, "bad Adler-32"},
+      {"zlib header wrong", pngFileOf(2, 1, 8, 0, 0, {}, {0x78, 0x9d, 3, 0}), PIC_OK, PIC_ERR_READ, "bad zlib header"},
+      {"filter type 5", pngFile(2, 1, 8, 0, 0, {}, {5, 10, 20}), PIC_OK, PIC_ERR_READ, "unknown filter type"},
+      {"no IEND", firstBytes(grey4x3File, grey4x3File.size() - 12), PIC_OK, PIC_ERR_READ, "file ends before IEND"},
+      {"IEND before IDAT", withChunk(grey2x1File, 33, "IEND", {}), PIC_ERR_READ, PIC_ERR_READ,
+       "IEND before the image data"},
+      {"a chunk after IEND ignored", withChunk(grey2x1File, grey2x1File.size(), "IDAT", {1, 2}), PIC_OK,
+       PIC_OK, nullptr},
+      {"chunk length over 2^31-1", tooLong, PIC_ERR_READ, PIC_ERR_READ, "chunk length over 2^31-1"},
+      {"unknown critical chunk", withChunk(grey2x1File, 33, "HUGE", {}), PIC_ERR_READ,
+       PIC_ERR_READ, "unknown critical chunk"},
       {"cut after IHDR, too short for its picture", firstBytes(pngFile(1000, 1000, 8, 2, 0, {}, {0}), 45),
        PIC_OK, PIC_ERR_READ, tooShort},
   };

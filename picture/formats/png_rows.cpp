@@ -157,16 +157,14 @@ bool PngRows::inflateWhole() {
 bool PngRows::inflateRow(uint8_t* row, size_t bytes) {
   zlib_.next_out = row;
   zlib_.avail_out = uInt(bytes);
-  while (zlib_.avail_out > 0 && !streamEnded_) {
+  // A failure found as the row completes (the Adler-32 after the last) is kept for finish().
+  while (zlib_.avail_out > 0 && !streamEnded_ && !streamReason_) {
     feedInput();
     const int status = inflate(&zlib_, Z_NO_FLUSH);
     if (status == Z_STREAM_END) streamEnded_ = true;
-    else if (status != Z_OK) {
-      streamReason_ = streamFailure(status);
-      return false;
-    }
+    else if (status != Z_OK) streamReason_ = streamFailure(status);
   }
-  if (zlib_.avail_out > 0) streamReason_ = cutData;
+  if (zlib_.avail_out > 0 && !streamReason_) streamReason_ = cutData;
   return zlib_.avail_out == 0;
 }
 
@@ -206,6 +204,6 @@ const uint8_t* PngRows::next(int* pass, uint32_t* rowInPass) {
 
 int PngRows::finish() {
   const char* reason = damage_;
-  if (!reason) reason = whole_ || streamEnded_ ? streamReason_ : settle();
+  if (!reason) reason = whole_ || streamEnded_ || streamReason_ ? streamReason_ : settle();
   return reason ? picRefuse(PIC_ERR_READ, reason) : PIC_OK;
 }
