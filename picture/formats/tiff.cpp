@@ -1,126 +1,108 @@
-// TIFF through libtiff. Reads the first image of a file whose unsigned integer
-// samples lie contiguously in strips, with any compression libtiff decodes:
-// bilevel, 4- and 8-bit grey and 4- and 8-bit palette images as colour-mapped
-// images, 8-bit RGB as true colour. Writes 8-bit palette and 8-bit RGB images,
-// uncompressed, PackBits or LZW. Refuses other depths, separate planes,
-// floating-point or signed samples, extra samples and tiled images.
-// libtiff reads and writes through the picture library's file layer, so the
-// memory file table works, and its messages are silenced per open file.
-// LZW strips of current writers, with or without the horizontal predictor on
-// 8-bit samples, are decoded here (tiff_lzw.cpp), faster than libtiff does.
-// A memory file is handed to libtiff whole (as it maps disk files), and its
-// uncompressed strips are read where they lie, without a copy. A file whose
-// first directory lies past its end is cut: PIC_ERR_READ, not unrecognised.
-// Memory: one scanline of ours, and libtiff's directory and strip buffers, which
-// it sizes from the strip byte counts and reads in growing pieces (so a strip
-// the file does not hold is not allocated whole); no block above 1 GB. Strips
-// decoded here take a strip of ours and their raw bytes, no more than the file
-// holds and a few times the strip.
+// TIFF through libtiff. Reads the first image of a file whose samples are
+// unsigned integers of 1 to 16 bits, in strips or tiles, contiguous or in
+// separate planes, with any compression libtiff decodes (YCbCr JPEG is
+// converted to RGB by libtiff's JPEG codec): palettes of 1, 2, 4 or 8 bits and
+// grey of 1, 2, 4 or 8 bits (a ramp) as colour-mapped images; wider grey, grey
+// with alpha or other extra samples, and every RGB file as true colour.
+// Samples wider than 8 bits are rounded to 8 (picScaleSample, as PNG and PNM
+// round them); alpha and other extra samples are dropped, not composited
+// (libtiff's RGBA reader would premultiply unassociated alpha). Writes 8-bit
+// palette and 8-bit RGB images, uncompressed, PackBits or LZW, handing libtiff
+// a strip at a time. Refuses floating-point or signed samples, samples wider
+// than 16 bits, more than 16 samples a pixel, palettes with extra samples,
+// other colour spaces (CMYK, L*a*b*, LogLuv, YCbCr other than in contiguous
+// JPEG) and old-style JPEG; broken fax data ends in a read error.
+// libtiff reads and writes through the picture library's file layer
+// (tiff_client.cpp). Contiguous strips are read a strip at a time, in place or
+// by the driver's own LZW decoder where it can (tiff_strips.cpp); tiles and
+// separate planes a band at a time (tiff_blocks.cpp); samples become lines in
+// tiff_samples.cpp. A file whose first directory lies past its end is cut:
+// PIC_ERR_READ, not unrecognised.
+// Memory: libtiff's directory and strip or tile buffers, which it sizes from
+// the byte counts and reads in growing pieces (so a strip the file does not
+// hold is not allocated whole); no block above 1 GB. Contiguous strips: one
+// stored line, and a decoded strip of at most 4 MB (LZW strips decoded here
+// also take their raw bytes, no more than the file holds and a few times the
+// strip). Tiles and separate planes: one band, a row of tiles or a strip of
+// each plane read, at most 256 MB; a tile reaching past the picture may hold
+// at most 16 MB. The stored line of a pixel is at most 32 bytes. Writing: one
+// strip of packed lines (about 8 KB, or one line).
 #include <tiffio.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "picture/core/driver_support.h"
 #include "picture/core/format_info.h"
-#include "picture/formats/tiff_lzw.h"
+#include "picture/formats/tiff_blocks.h"
+#include "picture/formats/tiff_client.h"
+#include "picture/formats/tiff_samples.h"
+#include "picture/formats/tiff_strips.h"
 
 namespace {
 
-const uint8_t tiffMagics[][4] = {
-    {'I', 'I', 42, 0}, {'M', 'M', 0, 42},  // classic TIFF
-    {'I', 'I', 43, 0}, {'M', 'M', 0, 43},  // BigTIFF
-};
-
-// Largest single block libtiff may allocate for one file: far above any strip
-// of an image the library can hold, far below what a hostile header asks.
-const tmsize_t tiffMaxSingleAlloc = tmsize_t(1) << 30;
-// Largest transfer handed to the file layer at once (its counts are ints).
-const tmsize_t tiffMaxTransfer = tmsize_t(1) << 30;
-
-// Reading decodes a whole strip at a time (TIFFReadEncodedStrip: no copy of
-// libtiff's own for uncompressed strips, no call per line) when the strip
-// holds at most this much, else one TIFFReadScanline a line.
-const int64_t tiffMaxStripBuffer = int64_t(4) << 20;
-// Raw bytes of an LZW strip decoded here, at most: this many times its
-// decoded size and some. Real LZW never comes near; a strip above goes to libtiff.
-const int64_t tiffMaxLzwExpansion = 4;
-const int64_t tiffLzwRawSlack = 4096;
+// Samples a pixel, at most: RGB, alpha and a dozen more extra samples.
+const int tiffMaxSamples = 16;
 
 struct TiffState {
-  int lineSize;         // bytes of one scanline in lineBuffer
-  uint8_t* lineBuffer;  // one scanline as libtiff delivers or takes it
-  bool stripsChecked;   // reading: whether lines come from whole strips is decided
-  bool stripBufferMissing;  // whole strips were chosen but their buffer could not be had
-  uint8_t* stripBuffer;  // reading by strips: the decoded strip, else null
-  uint32_t rowsPerStrip;
-  int64_t bufferedStrip;  // the strip in stripData, -1 for none
-  const uint8_t* stripData;  // its lines: stripBuffer, or the memory file's bytes
-  bool stripsInPlace;        // uncompressed strips of a memory file are read there
-  uint32_t bufferedLines;  // whole lines of it decoded
-  bool lzwStrips;          // strips are LZW this driver decodes itself
-  int predictorSamples;    // horizontal differencing across this many bytes, 0 for none
-  uint8_t* rawStrip;       // the raw bytes of an LZW strip
-  int64_t rawCapacity;
+  TiffStream io;  // libtiff's client handle: the stream and what its close answered
   TIFF* tiff;
   uint16_t photometric;
-  picBinFile* stream;  // closed by libtiff once it owns it
-  int streamClose;     // what the stream's close answered: TIFFClose keeps it to itself
+  TiffSampleLayout samples;  // reading: how stored samples become lines
+  bool byBlocks;             // reading tiles or separate planes, a band at a time
+  TiffBlocks blocks;
+  TiffStrips strips;    // reading contiguous strips
+  int lineSize;         // bytes of one stored line
+  uint8_t* lineBuffer;  // reading: one stored line; writing: a strip of packed lines
+  uint32_t rowsPerStrip;  // writing
 };
 
 TiffState* stateOf(picFile* file) { return static_cast<TiffState*>(file->driverData); }
+
+// The directory fields the driver reads.
+struct TiffFields {
+  uint32_t width, height;
+  uint16_t bits, samples, photometric, sampleFormat, planarConfig, compression;
+  int associatedAlpha;  // the sample of the first associated (premultiplied) alpha, -1 for none
+};
 
 // What the driver makes of a file's sample layout.
 struct TiffLayout {
   int colourMode;
   int colours;
-  int64_t lineSize;
+  TiffSampleLayout samples;
 };
 
-// Why a layout is not read, or null for a supported one (the caller reports
-// PIC_ERR_DATA).
-const char* unsupportedLayout(uint16_t sampleFormat, uint16_t planarConfig, bool tiled, uint16_t bits) {
-  if (sampleFormat == SAMPLEFORMAT_IEEEFP) return "floating-point samples";
-  if (sampleFormat != SAMPLEFORMAT_UINT) return "samples not unsigned integers";
-  if (planarConfig != PLANARCONFIG_CONTIG) return "separate planes";
-  if (tiled) return "tiles";
-  if (bits == 16) return "16-bit samples";
-  return nullptr;
+bool isGrey(uint16_t photometric) {
+  return photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
 }
+bool isIndexDepth(uint16_t bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8; }
 
-// The supported layouts; false for any other (the caller reports PIC_ERR_DATA).
-bool classifyLayout(uint16_t bits, uint16_t samples, uint16_t photometric, int64_t width,
-                    TiffLayout* layout) {
-  const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
-  const bool palette = photometric == PHOTOMETRIC_PALETTE;
-  if (samples == 1 && bits == 1 && grey) {
-    *layout = {PIC_MAP, 2, (width + 7) / 8};
-  } else if (samples == 1 && bits == 4 && (grey || palette)) {
-    *layout = {PIC_MAP, 16, (width + 1) / 2};
-  } else if (samples == 1 && bits == 8 && (grey || palette)) {
-    *layout = {PIC_MAP, 256, width};
-  } else if (samples == 3 && bits == 8 && photometric == PHOTOMETRIC_RGB) {
-    *layout = {PIC_RGB, 0, width * 3};
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Why classifyLayout turned a layout down.
-const char* unsupportedKind(uint16_t samples, uint16_t photometric) {
-  const bool grey = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
-  const bool palette = photometric == PHOTOMETRIC_PALETTE, rgb = photometric == PHOTOMETRIC_RGB;
-  if (samples != 1 && samples != 3) return "extra samples";
+// Why a layout is not read (the caller reports PIC_ERR_DATA), or null with
+// *layout set.
+const char* classifyLayout(const TiffFields& fields, TiffLayout* layout) {
+  if (fields.sampleFormat == SAMPLEFORMAT_IEEEFP) return "floating-point samples";
+  if (fields.sampleFormat != SAMPLEFORMAT_UINT) return "samples not unsigned integers";
+  if (fields.compression == COMPRESSION_OJPEG) return "old-style JPEG";
+  const bool grey = isGrey(fields.photometric), palette = fields.photometric == PHOTOMETRIC_PALETTE;
+  const bool rgb = fields.photometric == PHOTOMETRIC_RGB;
+  if (fields.photometric == PHOTOMETRIC_YCBCR) return "YCbCr other than in contiguous JPEG";
   if (!grey && !palette && !rgb) return "colour space other than grey, palette or RGB";
-  if ((samples == 3) != rgb) return "samples that do not fit the colour space";
-  if (palette) return "palette depth other than 4 or 8 bits";
-  if (grey) return "grey depth other than 1, 4 or 8 bits";
-  return "RGB depth other than 8 bits";
+  if (fields.bits == 0 || fields.bits > 16) return "samples wider than 16 bits";
+  if (fields.samples > tiffMaxSamples) return "more than 16 samples a pixel";
+  if (rgb && fields.samples < 3) return "samples that do not fit the colour space";
+  if (palette && fields.samples != 1) return "extra samples beside a palette";
+  if (palette && !isIndexDepth(fields.bits)) return "palette depth other than 1, 2, 4 or 8 bits";
+  const bool separate = fields.planarConfig == PLANARCONFIG_SEPARATE && fields.samples > 1;
+  const bool mapped = fields.samples == 1 && isIndexDepth(fields.bits);  // grey or palette
+  const int alpha = fields.associatedAlpha >= (grey ? 1 : 3) ? fields.associatedAlpha : -1;  // beyond the colours
+  *layout = {mapped ? PIC_MAP : PIC_RGB, mapped ? 1 << fields.bits : 0,
+             {fields.bits, separate ? 1 : fields.samples, grey, fields.photometric == PHOTOMETRIC_MINISWHITE,
+              separate, alpha}};
+  return nullptr;
 }
 
 // Without a PhotometricInterpretation tag: three samples are RGB, anything
@@ -149,154 +131,26 @@ int mapLevel(uint16_t component) { return component >> 8; }
 // the level back.
 uint16_t mapComponent(uint8_t level) { return uint16_t(level * 257); }
 
-// The file procedures libtiff calls. Counts are the bytes really transferred.
-// libtiff's client handle is the driver's state.
-picBinFile* streamOf(thandle_t handle) { return static_cast<TiffState*>(handle)->stream; }
-
-tmsize_t tiffRead(thandle_t handle, void* buffer, tmsize_t count) {
-  picBinFile* stream = streamOf(handle);
-  if (stream->mode != PIC_BIN_READ || count < 0) return -1;
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  tmsize_t done = 0;
-  while (done < count) {
-    const int piece = int(std::min(count - done, tiffMaxTransfer));
-    int got = picBinRead(stream, bytes + done, piece);
-    // A memory stream refuses a read past its end whole: take what is there.
-    if (got <= 0) got = picBinReadAvailable(stream, bytes + done, piece);
-    if (got > 0) done += got;
-    if (got != piece) break;
-  }
-  return done;
-}
-
-tmsize_t tiffWrite(thandle_t handle, void* buffer, tmsize_t count) {
-  picBinFile* stream = streamOf(handle);
-  if (stream->mode != PIC_BIN_WRITE || count < 0) return -1;
-  const auto* bytes = static_cast<const uint8_t*>(buffer);
-  tmsize_t done = 0;
-  while (done < count) {
-    const int piece = int(std::min(count - done, tiffMaxTransfer));
-    const int put = picBinWrite(stream, bytes + done, piece);
-    if (put > 0) done += put;
-    if (put != piece || picBinError(stream)) break;
-  }
-  return done;
-}
-
-toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
-  picBinFile* stream = streamOf(handle);
-  const auto distance = static_cast<int64_t>(offset);
-  const toff_t failed = static_cast<toff_t>(-1);
-  if (distance > INT_MAX || distance < INT_MIN) return failed;
-  int result = 0;
-  switch (whence) {
-    case SEEK_SET:
-      if (distance < 0) return failed;
-      result = picBinSeekSet(stream, int(distance));
-      break;
-    case SEEK_CUR: result = picBinSeekCur(stream, int(distance)); break;
-    case SEEK_END: result = picBinSeekEnd(stream, int(distance)); break;
-    default: break;
-  }
-  if (result != 0 || picBinError(stream)) return failed;
-  const long position = picBinTell(stream);
-  return position < 0 ? failed : toff_t(position);
-}
-
-int tiffClose(thandle_t handle) {
-  auto* state = static_cast<TiffState*>(handle);
-  state->streamClose = picBinClose(state->stream);
-  return state->streamClose == PIC_OK ? 0 : -1;
-}
-
-toff_t tiffSize(thandle_t handle) {
-  const long size = picBinSize(streamOf(handle));
-  return size < 0 ? 0 : toff_t(size);
-}
-
-// A memory file is handed to libtiff whole, as it maps a disk file: strips are
-// then decoded from it in place, without a copy through tiffRead.
-int tiffMap(thandle_t handle, void** base, toff_t* size) {
-  long length = 0;
-  const uint8_t* bytes = picBinMemoryBytes(streamOf(handle), &length);
-  if (!bytes || length <= 0) return 0;
-  *base = const_cast<uint8_t*>(bytes);
-  *size = toff_t(length);
-  return 1;
-}
-void tiffUnmap(thandle_t, void*, toff_t) {}
-
-// libtiff's messages stop here, for this file only; other users of libtiff
-// keep their own handlers.
-int tiffSilence(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-// Opens libtiff on an open stream; on failure the stream stays the caller's.
-TIFF* tiffOpen(const char* fileName, const char* mode, TiffState* state) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, tiffSilence, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, tiffSilence, nullptr);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tiffMaxSingleAlloc);
-  TIFF* tiff = TIFFClientOpenExt(fileName, mode, state, tiffRead, tiffWrite, tiffSeek, tiffClose,
-                                 tiffSize, tiffMap, tiffUnmap, options);
-  TIFFOpenOptionsFree(options);
-  return tiff;
-}
-
-// Whether the stream starts with a TIFF header; leaves it at the start.
-bool hasTiffMagic(picBinFile* stream) {
-  uint8_t head[4];
-  const bool complete = picBinReadAvailable(stream, head, 4) == 4;
-  picBinSeekSet(stream, 0);
-  if (!complete || picBinError(stream)) return false;
-  for (const auto& magic : tiffMagics)
-    if (std::memcmp(head, magic, 4) == 0) return true;
-  return false;
-}
-
-// Whether a TIFF header's first directory (and its entry count) lies past the
-// end of the data: the file was cut, or is still arriving. Leaves the stream
-// at the start.
-bool firstDirectoryPastEnd(picBinFile* stream) {
-  uint8_t head[16];
-  picBinSeekSet(stream, 0);
-  const int got = picBinReadAvailable(stream, head, int(sizeof head));
-  picBinSeekSet(stream, 0);
-  const long size = picBinSize(stream);
-  const bool little = head[0] == 'I', big = head[2] == 43 || head[3] == 43;
-  if (got < (big ? 16 : 8) || size < 0) return got < (big ? 16 : 8);
-  uint64_t offset;
-  if (big)
-    offset = little ? uint64_t(picGetLE32(head + 12)) << 32 | picGetLE32(head + 8)
-                    : uint64_t(picGetBE32(head + 8)) << 32 | picGetBE32(head + 12);
-  else
-    offset = little ? picGetLE32(head + 4) : picGetBE32(head + 4);
-  return offset > uint64_t(size) || uint64_t(size) - offset < (big ? 8u : 2u);
-}
-
 // Releases what an open made, in one place for every path.
 picFile* release(picFile* file, TiffState* state, int* status, int code) {
   if (state) {
     if (state->tiff)
       TIFFClose(state->tiff);  // closes the stream too
-    else if (state->stream)
-      picBinClose(state->stream);
+    else if (state->io.stream)
+      picBinClose(state->io.stream);
     std::free(state->lineBuffer);
-    std::free(state->stripBuffer);
-    std::free(state->rawStrip);
+    tiffReleaseStrips(&state->strips);
   }
   picDeleteState(state);
   picFreeFile(file);
   return picOpenResult(status, code, nullptr);
 }
 
-// Allocates the line buffer, never smaller than what libtiff delivers or takes.
-bool allocateLine(TiffState* state, int64_t lineSize) {
-  const int64_t scanline = int64_t(TIFFScanlineSize64(state->tiff));
-  const int64_t size = std::max(lineSize, scanline);
-  if (size <= 0 || size > INT_MAX) return false;
-  state->lineBuffer = static_cast<uint8_t*>(std::malloc(size_t(size)));
-  state->lineSize = int(size);
+// Allocates the line buffer: `lines` lines of `lineSize` bytes.
+bool allocateLines(TiffState* state, int64_t lineSize, int64_t lines) {
+  if (lineSize <= 0 || lineSize > INT_MAX || lines <= 0 || lines > INT_MAX / lineSize) return false;
+  state->lineBuffer = static_cast<uint8_t*>(std::malloc(size_t(lineSize * lines)));
+  state->lineSize = int(lineSize);
   return state->lineBuffer != nullptr;
 }
 
@@ -325,47 +179,67 @@ picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
   auto* state = picNewState<TiffState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
-  state->stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
-  if (!state->stream || !hasTiffMagic(state->stream))
-    return release(file, state, status, PIC_ERR_FORMAT);
-  state->tiff = tiffOpen(fileName, "r", state);
+  state->io.stream = picBinOpen(fileName, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!state->io.stream || !tiffHasMagic(state->io.stream)) return release(file, state, status, PIC_ERR_FORMAT);
+  state->tiff = tiffClientOpen(fileName, "r", &state->io);
   if (!state->tiff)
     return release(file, state, status,
-                   firstDirectoryPastEnd(state->stream) ? picRefuse(PIC_ERR_READ, "first directory past the end")
-                                                        : picRefuse(PIC_ERR_FORMAT, "unreadable first directory"));
+                   tiffFirstDirectoryPastEnd(state->io.stream)
+                       ? picRefuse(PIC_ERR_READ, "first directory past the end")
+                       : picRefuse(PIC_ERR_FORMAT, "unreadable first directory"));
   TIFF* tiff = state->tiff;
 
-  uint16_t compression = COMPRESSION_NONE;
-  uint32_t width = 0, height = 0;
-  uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, planarConfig = PLANARCONFIG_CONTIG;
-  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &state->photometric))
-    state->photometric = defaultPhotometric(samples);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-  TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &planarConfig);
+  TiffFields fields = {0, 0, 1, 1, 0, SAMPLEFORMAT_UINT, PLANARCONFIG_CONTIG, COMPRESSION_NONE, -1};
+  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &fields.compression);
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &fields.width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &fields.height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &fields.bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &fields.samples);
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &fields.photometric))
+    fields.photometric = defaultPhotometric(fields.samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &fields.sampleFormat);
+  TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &fields.planarConfig);
+  // Extra samples are a pixel's last ones (libtiff holds no more than there are samples).
+  uint16_t extraCount = 0, *extraKinds = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraKinds) {
+    for (int k = 0; k < extraCount && fields.associatedAlpha < 0; ++k)
+      if (extraKinds[k] == EXTRASAMPLE_ASSOCALPHA) fields.associatedAlpha = fields.samples - extraCount + k;
+  }
+  // libtiff's JPEG codec turns YCbCr into RGB itself (and sizes strips and tiles so).
+  if (fields.compression == COMPRESSION_JPEG && fields.photometric == PHOTOMETRIC_YCBCR &&
+      fields.planarConfig == PLANARCONFIG_CONTIG && TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+    fields.photometric = PHOTOMETRIC_RGB;
+  state->photometric = fields.photometric;
   reportResolution(fileName, tiff);
 
-  TiffLayout layout = {samples >= 3 ? PIC_RGB : PIC_MAP, 0, 0};
-  const char* unsupported = unsupportedLayout(sampleFormat, planarConfig, TIFFIsTiled(tiff), bits);
-  if (!unsupported && !classifyLayout(bits, samples, state->photometric, width, &layout))
-    unsupported = unsupportedKind(samples, state->photometric);
-  const bool supported = !unsupported;
-  if (!supported && layout.colourMode == PIC_MAP) layout.colours = bits < 8 ? 1 << bits : 256;
+  TiffLayout layout = {fields.samples >= 3 ? PIC_RGB : PIC_MAP, 0, {}};
+  const char* unsupported = classifyLayout(fields, &layout);
+  if (unsupported && layout.colourMode == PIC_MAP) layout.colours = fields.bits < 8 ? 1 << fields.bits : 256;
+  const uint32_t width = fields.width, height = fields.height;
   picDescribe(file, int(std::min<uint32_t>(width, INT_MAX)), int(std::min<uint32_t>(height, INT_MAX)),
-              layout.colourMode, compressionCode(compression), layout.colours);
+              layout.colourMode, compressionCode(fields.compression), layout.colours);
   file->mapFirst = 1;
   file->currentLine = file->height - 1;
   file->driverData = state;
 
-  if (!supported) return picOpenResult(status, picRefuse(PIC_ERR_DATA, unsupported), file);
-  if (picCheckReadSize(width, height, 3) != PIC_OK) return picOpenResult(status, PIC_ERR_DATA, file);
-  if (!TIFFIsCODECConfigured(compression))
+  if (unsupported) return picOpenResult(status, picRefuse(PIC_ERR_DATA, unsupported), file);
+  const int64_t storedPixelBits = int64_t(fields.bits) * fields.samples;  // at most 32 bytes
+  if (picCheckReadSize(width, height, std::max<int64_t>(3, (storedPixelBits + 7) / 8)) != PIC_OK)
+    return picOpenResult(status, PIC_ERR_DATA, file);
+  if (!TIFFIsCODECConfigured(fields.compression))
     return picOpenResult(status, picRefuse(PIC_ERR_COMPRESSION, "unknown compression"), file);
-  if (!allocateLine(state, layout.lineSize)) return release(file, state, status, PIC_ERR_OPEN);
+  state->samples = layout.samples;
+  state->byBlocks = TIFFIsTiled(tiff) || layout.samples.separatePlanes;
+  if (state->byBlocks) {
+    const TiffSampleLayout& samples = layout.samples;
+    const int planes = !samples.separatePlanes ? 1 : samples.alphaSample >= 0 ? samples.alphaSample + 1
+                                                                              : samples.grey ? 1 : 3;
+    const char* refused = state->blocks.plan(tiff, width, height, planes);
+    return picOpenResult(status, refused ? picRefuse(PIC_ERR_DATA, refused) : PIC_OK, file);
+  }
+  // Never smaller than what libtiff delivers.
+  const int64_t lineSize = std::max((int64_t(width) * storedPixelBits + 7) / 8, int64_t(TIFFScanlineSize64(tiff)));
+  if (!allocateLines(state, lineSize, 1)) return release(file, state, status, PIC_ERR_OPEN);
   return picOpenResult(status, PIC_OK, file);
 }
 
@@ -396,9 +270,9 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   picFile* file = picNewFile();
   auto* state = picNewState<TiffState>();
   if (!file || !state) return release(file, state, status, PIC_ERR_OPEN);
-  state->stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
-  if (!state->stream) return release(file, state, status, PIC_ERR_OPEN);
-  state->tiff = tiffOpen(fileName, "w", state);
+  state->io.stream = picBinOpen(fileName, PIC_BIN_WRITE, PIC_LITTLE_ENDIAN);
+  if (!state->io.stream) return release(file, state, status, PIC_ERR_OPEN);
+  state->tiff = tiffClientOpen(fileName, "w", &state->io);
   if (!state->tiff) return release(file, state, status, PIC_ERR_OPEN);
   TIFF* tiff = state->tiff;
 
@@ -411,14 +285,17 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, state->photometric);
   TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tiff, TIFFTAG_COMPRESSION, tiffCompression(compression));
-  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, uint32_t(-1)));
+  // About 8 KB a strip (at least one line): libtiff's own choice.
+  state->rowsPerStrip = std::max<uint32_t>(1, TIFFDefaultStripSize(tiff, uint32_t(-1)));
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, state->rowsPerStrip);
   writeResolution(fileName, tiff);
 
   picDescribe(file, width, height, colourMode, compression, colours);
   file->mapFirst = 1;
   file->currentLine = height - 1;
   // Map lines are copied too: libtiff may work in the buffer it is given.
-  if (!allocateLine(state, mapped ? int64_t(width) : int64_t(width) * 3))
+  const int64_t lineSize = mapped ? int64_t(width) : int64_t(width) * 3;
+  if (!allocateLines(state, lineSize, std::min<int64_t>(state->rowsPerStrip, height)))
     return release(file, state, status, PIC_ERR_OPEN);
   file->driverData = state;
   return picOpenResult(status, PIC_OK, file);
@@ -427,14 +304,14 @@ picFile* openWrite(const char* fileName, int width, int height, int colourMode, 
 // TIFFClose flushes a written file too, but cannot say that it failed.
 int close(picFile* file) {
   TiffState* state = stateOf(file);
-  const bool writing = state->stream && state->stream->mode == PIC_BIN_WRITE;
+  const bool writing = state->io.stream && state->io.stream->mode == PIC_BIN_WRITE;
   const bool flushed = !writing || !state->tiff || TIFFFlush(state->tiff);
   if (state->tiff) {
     TIFFClose(state->tiff);  // closes the stream too
     state->tiff = nullptr;
-    state->stream = nullptr;
+    state->io.stream = nullptr;
   }
-  const int streamClose = state->streamClose;
+  const int streamClose = state->io.closeStatus;
   release(file, state, nullptr, PIC_OK);
   if (!flushed) return PIC_ERR_WRITE;
   return streamClose;
@@ -477,176 +354,89 @@ int writeMap(picFile* file, const int32_t* map) {
 // The file row of the next line call: file row 0 is the picture's top line.
 uint32_t fileRow(const picFile* file) { return uint32_t(file->height - 1 - file->currentLine); }
 
-// Whether LZW strips are decoded here: bits in the usual fill order, and no
-// predictor, or horizontal differencing of 8-bit samples.
-void chooseStripDecoding(TiffState* state) {
-  uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB, predictor = PREDICTOR_NONE;
-  uint16_t bits = 1, samples = 1;
-  TIFFGetField(state->tiff, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_FILLORDER, &fillOrder);
-  long size = 0;
-  // libtiff reverses the bits of strips in the other fill order, so those stay with it.
-  state->stripsInPlace = compression == COMPRESSION_NONE && fillOrder == FILLORDER_MSB2LSB &&
-                         picBinMemoryBytes(state->stream, &size);
-  if (compression != COMPRESSION_LZW) return;
-  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_PREDICTOR, &predictor);
-  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(state->tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  if (fillOrder != FILLORDER_MSB2LSB) return;
-  if (predictor == PREDICTOR_HORIZONTAL && bits == 8)
-    state->predictorSamples = samples;
-  else if (predictor != PREDICTOR_NONE)
-    return;
-  state->lzwStrips = true;
-}
-
-// Undoes horizontal differencing: each sample was stored as its difference
-// from the same sample of the pixel before.
-void undoPredictor(uint8_t* line, int lineBytes, int samples) {
-  for (int i = samples; i < lineBytes; ++i) line[i] = uint8_t(line[i] + line[i - samples]);
-}
-
-// Decodes an LZW strip of `wanted` bytes into stripBuffer; the whole lines it
-// holds, or -1 for a strip left to libtiff (old bit order, or raw bytes far
-// beyond what LZW needs).
-int64_t decodeLzwStrip(TiffState* state, uint32_t strip, int64_t wanted) {
-  const int64_t fileSize = picBinSize(state->stream);
-  const int64_t offset = int64_t(std::min<uint64_t>(TIFFGetStrileOffset(state->tiff, strip), INT64_MAX));
-  const int64_t count = int64_t(std::min<uint64_t>(TIFFGetStrileByteCount(state->tiff, strip), INT64_MAX));
-  if (fileSize < 0) return -1;
-  const int64_t held = offset < fileSize ? std::min(count, fileSize - offset) : 0;  // a cut file holds less
-  if (held > wanted * tiffMaxLzwExpansion + tiffLzwRawSlack) return -1;
-  if (held > state->rawCapacity) {
-    std::free(state->rawStrip);
-    state->rawCapacity = 0;
-    state->rawStrip = static_cast<uint8_t*>(std::malloc(size_t(held)));
-    if (!state->rawStrip) return 0;
-    state->rawCapacity = held;
-  }
-  if (held > 0 && TIFFReadRawStrip(state->tiff, strip, state->rawStrip, tmsize_t(held)) != held) return 0;
-  if (tiffLzwIsOldStyle(state->rawStrip, size_t(held))) return -1;
-  size_t produced = 0;
-  tiffLzwDecode(state->rawStrip, size_t(held), state->stripBuffer, size_t(wanted), &produced);
-  const int64_t lines = int64_t(produced) / state->lineSize;
-  if (state->predictorSamples > 0) {
-    for (int64_t line = 0; line < lines; ++line)
-      undoPredictor(state->stripBuffer + line * state->lineSize, state->lineSize, state->predictorSamples);
-  }
-  return lines;
-}
-
-// An uncompressed strip of a memory file where it lies, when the file holds
-// all of its `wanted` bytes (else null, and libtiff reads what there is).
-const uint8_t* stripInPlace(TiffState* state, uint32_t strip, int64_t wanted) {
-  long size = 0;
-  const uint8_t* bytes = picBinMemoryBytes(state->stream, &size);
-  const uint64_t offset = TIFFGetStrileOffset(state->tiff, strip);
-  if (!bytes || TIFFGetStrileByteCount(state->tiff, strip) < uint64_t(wanted) || offset > uint64_t(size) ||
-      uint64_t(size) - offset < uint64_t(wanted))
-    return nullptr;
-  return bytes + offset;
-}
-
-// Decodes a strip into stripData; the whole lines it holds.
-uint32_t readStrip(TiffState* state, uint32_t strip, uint32_t rows) {
-  const tmsize_t wanted = tmsize_t(rows) * state->lineSize;
-  state->stripData = state->stripsInPlace ? stripInPlace(state, strip, wanted) : nullptr;
-  if (state->stripData) return rows;
-  state->stripData = state->stripBuffer;
-  if (state->lzwStrips) {
-    const int64_t lines = decodeLzwStrip(state, strip, wanted);
-    if (lines >= 0) return uint32_t(lines);
-  }
-  return TIFFReadEncodedStrip(state->tiff, strip, state->stripBuffer, wanted) == wanted ? rows : 0;
-}
-
-// Sets up reading by whole strips when every strip but the last holds
-// rowsPerStrip lines of one scanline each and fits tiffMaxStripBuffer; the
-// buffer comes only now, once a line is asked for.
-void chooseStrips(picFile* file, TiffState* state) {
-  state->stripsChecked = true;
-  state->bufferedStrip = -1;
-  uint32_t rows = 0;
-  if (!TIFFGetFieldDefaulted(state->tiff, TIFFTAG_ROWSPERSTRIP, &rows) || rows == 0) return;
-  rows = std::min(rows, uint32_t(file->height));
-  const int64_t scanline = int64_t(TIFFScanlineSize64(state->tiff));
-  const int64_t stripBytes = int64_t(rows) * scanline;
-  const int64_t strips = (int64_t(file->height) + rows - 1) / rows;
-  if (scanline != state->lineSize || stripBytes > tiffMaxStripBuffer ||
-      int64_t(TIFFVStripSize64(state->tiff, rows)) != stripBytes ||
-      int64_t(TIFFNumberOfStrips(state->tiff)) != strips)
-    return;
-  state->stripBuffer = static_cast<uint8_t*>(std::malloc(size_t(stripBytes)));
-  // Scanlines instead would decode some damaged files differently, so this is an error.
-  state->stripBufferMissing = !state->stripBuffer;
-  state->rowsPerStrip = rows;
-  chooseStripDecoding(state);
-}
-
-// The next line as libtiff decodes it, from the buffered strip or
-// TIFFReadScanline; null on a read error.
-const uint8_t* readScanline(picFile* file) {
+// Reads the next line: hands `convert(lines, x, width)` each stretch of it
+// (the stored line whole, or the rows of each block across, one per plane
+// read) and moves on; false at a read error.
+template <typename Convert>
+bool readStretches(picFile* file, Convert convert) {
   TiffState* state = stateOf(file);
-  if (!state->lineBuffer || file->currentLine < 0 || file->currentLine >= file->height) return nullptr;
-  if (!state->stripsChecked) chooseStrips(file, state);
-  if (state->stripBufferMissing) return nullptr;
+  if (file->currentLine < 0 || file->currentLine >= file->height) return false;
   const uint32_t row = fileRow(file);
-  if (!state->stripBuffer) {
-    if (TIFFReadScanline(state->tiff, state->lineBuffer, row, 0) > 0) return state->lineBuffer;
-    picRefuse(PIC_ERR_READ, "line data cut or damaged");
-    return nullptr;
+  if (!state->byBlocks) {
+    const uint8_t* stored = state->lineBuffer ? tiffStripLine(state->tiff, state->io.stream, row, uint32_t(file->height),
+                                                             state->lineBuffer, state->lineSize, &state->strips)
+                                              : nullptr;
+    if (!stored) return false;
+    convert(&stored, 0, file->width);
+  } else {
+    TiffBlocks& blocks = state->blocks;
+    if (!blocks.hold(row)) return false;
+    const uint8_t* lines[tiffMaxSamples] = {};
+    for (uint32_t block = 0; block < blocks.across(); ++block) {
+      const int x = int(block * blocks.blockWidth());
+      for (int plane = 0; plane < blocks.planes(); ++plane) lines[plane] = blocks.row(block, plane, row);
+      convert(lines, x, std::min(int(blocks.blockWidth()), file->width - x));
+    }
   }
-  const uint32_t strip = row / state->rowsPerStrip;
-  if (strip != state->bufferedStrip) {
-    const uint32_t rows = std::min(state->rowsPerStrip, uint32_t(file->height) - strip * state->rowsPerStrip);
-    state->bufferedLines = readStrip(state, strip, rows);
-    state->bufferedStrip = strip;
-  }
-  const uint32_t lineInStrip = row - strip * state->rowsPerStrip;
-  if (lineInStrip >= state->bufferedLines) {
-    picRefuse(PIC_ERR_READ, "strip data cut or damaged");
-    return nullptr;
-  }
-  return state->stripData + size_t(lineInStrip) * size_t(state->lineSize);
+  --file->currentLine;
+  return true;
 }
 
 int readLine(picFile* file, uint8_t* line) {
-  const uint8_t* stored = file->colourMode == PIC_MAP ? readScanline(file) : nullptr;
-  if (!stored) return PIC_ERR_READ;
-  picUnpackIndices(stored, file->colours == 2 ? 1 : file->colours == 16 ? 4 : 8, file->width, false, line);
-  --file->currentLine;
-  return PIC_OK;
-}
-
-// Writes the buffered line; after the last one the file is completed here,
-// since a failure at close could not be reported.
-int writeScanline(picFile* file) {
-  TiffState* state = stateOf(file);
-  if (file->currentLine < 0 || file->currentLine >= file->height) return PIC_ERR_WRITE;
-  if (TIFFWriteScanline(state->tiff, state->lineBuffer, fileRow(file), 0) < 0) return PIC_ERR_WRITE;
-  if (file->currentLine == 0 && !TIFFFlush(state->tiff)) return PIC_ERR_WRITE;
-  --file->currentLine;
-  return PIC_OK;
-}
-
-int writeLine(picFile* file, const uint8_t* line) {
-  if (file->colourMode != PIC_MAP) return PIC_ERR_WRITE;
-  std::memcpy(stateOf(file)->lineBuffer, line, size_t(file->width));
-  return writeScanline(file);
+  const int bits = stateOf(file)->samples.bits;
+  const bool read = file->colourMode == PIC_MAP &&
+                    readStretches(file, [&](const uint8_t* const* lines, int x, int width) {
+                      picUnpackIndices(lines[0], bits, width, false, line + x);
+                    });
+  return read ? PIC_OK : PIC_ERR_READ;
 }
 
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  const uint8_t* stored = file->colourMode == PIC_RGB ? readScanline(file) : nullptr;
-  if (!stored) return PIC_ERR_READ;
-  picSplitPixels(stored, 3, file->width, red, green, blue);
+  const TiffSampleLayout& layout = stateOf(file)->samples;
+  const bool read = file->colourMode == PIC_RGB &&
+                    readStretches(file, [&](const uint8_t* const* lines, int x, int width) {
+                      tiffTrueColourLine(lines, layout, width, red + x, green + x, blue + x);
+                    });
+  return read ? PIC_OK : PIC_ERR_READ;
+}
+
+// Where the next written line goes: its place in the strip being gathered.
+uint8_t* lineSlot(picFile* file) {
+  TiffState* state = stateOf(file);
+  return state->lineBuffer + size_t(fileRow(file) % state->rowsPerStrip) * size_t(state->lineSize);
+}
+
+// Takes the line just put in its slot: a strip complete (or cut short by the
+// last line) goes to libtiff whole. After the last line the file is completed
+// here, since a failure at close could not be reported.
+int finishLine(picFile* file) {
+  TiffState* state = stateOf(file);
+  const uint32_t row = fileRow(file), inStrip = row % state->rowsPerStrip;
+  const bool last = row + 1 == uint32_t(file->height);
+  if (inStrip + 1 == state->rowsPerStrip || last) {
+    const tmsize_t bytes = tmsize_t(inStrip + 1) * state->lineSize;
+    if (TIFFWriteEncodedStrip(state->tiff, row / state->rowsPerStrip, state->lineBuffer, bytes) != bytes)
+      return PIC_ERR_WRITE;
+  }
+  if (last && !TIFFFlush(state->tiff)) return PIC_ERR_WRITE;
   --file->currentLine;
   return PIC_OK;
 }
 
+bool writable(const picFile* file, int colourMode) {
+  return file->colourMode == colourMode && file->currentLine >= 0 && file->currentLine < file->height;
+}
+
+int writeLine(picFile* file, const uint8_t* line) {
+  if (!writable(file, PIC_MAP)) return PIC_ERR_WRITE;
+  std::memcpy(lineSlot(file), line, size_t(file->width));
+  return finishLine(file);
+}
+
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
-  if (file->colourMode != PIC_RGB) return PIC_ERR_WRITE;
-  picPackPixels(red, green, blue, file->width, stateOf(file)->lineBuffer);
-  return writeScanline(file);
+  if (!writable(file, PIC_RGB)) return PIC_ERR_WRITE;
+  picPackPixels(red, green, blue, file->width, lineSlot(file));
+  return finishLine(file);
 }
 
 int control(void*, int) { return 0; }
