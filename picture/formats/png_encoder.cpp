@@ -22,6 +22,8 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -36,6 +38,22 @@ const uint8_t colourTypeRgb = 2, colourTypePalette = 3;
 const uint8_t unitMetre = 1;
 const int streamingZlibLevel = 6;  // libpng's default
 const size_t bandBytes = size_t(1) << 20;
+const size_t hugePage = size_t(2) << 20;
+
+// A buffer for the whole image. Where the system has huge pages on request,
+// one of several megabytes asks for them: filling it then takes a page fault
+// every 2 MB instead of every 4 KB, a tenth of a save's time on some machines.
+uint8_t* allocateLarge(size_t size) {
+#ifdef MADV_HUGEPAGE
+  if (size >= 2 * hugePage) {
+    const size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
+    void* buffer = std::aligned_alloc(hugePage, rounded);
+    if (buffer) madvise(buffer, rounded, MADV_HUGEPAGE);
+    return static_cast<uint8_t*>(buffer);
+  }
+#endif
+  return static_cast<uint8_t*>(std::malloc(size));
+}
 
 }  // namespace
 
@@ -74,10 +92,10 @@ bool PngEncoder::allocate() {
   const uint64_t wholeBytes = uint64_t(settings_.height) * stride_;
   if (wholeBytes <= settings_.wholeImageLimit) {
     compressor_ = libdeflate_alloc_compressor(settings_.level);
-    band_ = static_cast<uint8_t*>(std::malloc(size_t(wholeBytes)));
+    band_ = allocateLarge(size_t(wholeBytes));
     if (compressor_ && band_) {
       deflatedSize_ = libdeflate_zlib_compress_bound(compressor_, size_t(wholeBytes));
-      deflated_ = static_cast<uint8_t*>(std::malloc(deflatedSize_));
+      deflated_ = allocateLarge(deflatedSize_);
       if (deflated_) {
         bandRows_ = size_t(settings_.height);
         return true;
