@@ -42,9 +42,10 @@
 // indices and three for true colour: at most three times the pixel limit (384
 // MB at the default), and no more than its deflate data could expand to
 // (1032 bytes for each byte of the file).
-// A save holds one line and the encoder's memory: the filtered image and
-// libdeflate's output for it up to 128 MB of filtered rows (under 260 MB in
-// all), past that a 1 MB band and zlib's streaming state (about 2.5 MB).
+// A save holds one line and the encoder's memory: up to 128 MB of filtered
+// rows, the filtered image and libdeflate's output for it (under 260 MB in
+// all); past that a band of about 1 MB, a 1 MB output buffer and zlib's
+// streaming state (about 2.3 MB in all).
 #include <cstdlib>
 #include <cstring>
 #include <memory>
