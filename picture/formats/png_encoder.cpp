@@ -12,11 +12,12 @@
 // streaming deflate (at libpng's level, 6, or 0 to store) a band of about
 // 1 MB of rows at a time. Either way the stream leaves in IDAT chunks of up
 // to 1 MB.
-// Memory: two rows; for an image within the limit its filtered rows and
+// Memory: the row above; for an image within the limit its filtered rows and
 // libdeflate's output for them (at most the input and a few bytes a 64 KB
-// block) with libdeflate's state (under 1 MB below level 10): under 260 MB;
-// for a larger one a band, a 1 MB output buffer and zlib's state (about
-// 256 KB). When the whole-image buffers cannot be had, the encoder streams.
+// block, each buffer rounded up to 2 MB pages) with libdeflate's state (656 KB
+// at level 6, 9 MB from level 10): under 260 MB; for a larger one a band of
+// about 1 MB, a 1 MB output buffer and zlib's state (about 256 KB). When the
+// whole-image buffers cannot be had, the encoder streams.
 #include "picture/formats/png_encoder.h"
 
 #include <libdeflate.h>
