@@ -16,8 +16,8 @@
 // libdeflate's output for them (at most the input and a few bytes a 64 KB
 // block, each buffer rounded up to 2 MB pages) with libdeflate's state (656 KB
 // at level 6, 9 MB from level 10): under 260 MB; for a larger one a band of
-// about 1 MB, a 1 MB output buffer and zlib's state (about 256 KB). When the
-// whole-image buffers cannot be had, the encoder streams.
+// about 1 MB, a 1 MB output buffer and zlib's state (about 256 KB). When
+// memory runs out the save fails, rather than give other bytes.
 #include "picture/formats/png_encoder.h"
 
 #include <libdeflate.h>
@@ -85,29 +85,19 @@ PngEncoder::~PngEncoder() {
   delete stream_;
 }
 
-// The whole image's buffers when it is within the limit and memory allows,
-// else those of streaming.
+// The whole image's buffers when it is within the limit, else those of streaming.
 bool PngEncoder::allocate() {
   previous_ = static_cast<uint8_t*>(std::calloc(1, rowBytes_));
   if (!previous_) return false;
   const uint64_t wholeBytes = uint64_t(settings_.height) * stride_;
-  if (wholeBytes <= settings_.wholeImageLimit) {
-    compressor_ = libdeflate_alloc_compressor(settings_.level);
-    band_ = allocateLarge(size_t(wholeBytes));
-    if (compressor_ && band_) {
-      deflatedSize_ = libdeflate_zlib_compress_bound(compressor_, size_t(wholeBytes));
-      deflated_ = allocateLarge(deflatedSize_);
-      if (deflated_) {
-        bandRows_ = size_t(settings_.height);
-        return true;
-      }
-    }
-    libdeflate_free_compressor(compressor_);
-    compressor_ = nullptr;
-    std::free(band_);
-    band_ = nullptr;
-  }
-  return allocateStreaming();
+  if (wholeBytes > settings_.wholeImageLimit) return allocateStreaming();
+  bandRows_ = size_t(settings_.height);
+  compressor_ = libdeflate_alloc_compressor(settings_.level);
+  band_ = allocateLarge(size_t(wholeBytes));
+  if (!compressor_ || !band_) return false;
+  deflatedSize_ = libdeflate_zlib_compress_bound(compressor_, size_t(wholeBytes));
+  deflated_ = allocateLarge(deflatedSize_);
+  return deflated_ != nullptr;
 }
 
 bool PngEncoder::allocateStreaming() {
