@@ -752,13 +752,8 @@ TEST(Targa, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
   bottomFirst[17] = 0;
   RgbImage grey = source;  // its green plane as grey, stored with alpha, top line first
   grey.red = grey.blue = grey.green;
-  TgaHeader greyAlphaHeader;
-  greyAlphaHeader.imageType = 3;
-  greyAlphaHeader.width = 5;
-  greyAlphaHeader.height = 4;
-  greyAlphaHeader.depth = 16;
-  greyAlphaHeader.descriptor = 0x20;
-  std::vector<uint8_t> greyAlpha = buildHeader(greyAlphaHeader);
+  // Type 3, 5 x 4, 16 bits of grey and alpha, top line first.
+  std::vector<uint8_t> greyAlpha = buildHeader({0, 0, 3, 0, 0, 0, 5, 4, 16, 0x20});
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 5; ++x) append(greyAlpha, {int(grey.at(x, y) & 0xff), 200});
   struct Case {
