@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
 #include "picture/core/picture.h"
 #include "picture/formats/png_encoder.h"
@@ -21,8 +22,6 @@ namespace {
 
 int pngFormat() { return extraDriversIndex() + PIC_EXTRA_PNG; }
 
-uint32_t bigEndian(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-
 // A file's chunk types in order (a damaged CRC or a cut chunk ends the list
 // with "bad"), and its image data joined.
 struct Chunks {
@@ -33,9 +32,9 @@ struct Chunks {
 Chunks chunksOf(const std::vector<uint8_t>& bytes) {
   Chunks chunks;
   for (size_t at = 8; at + 12 <= bytes.size();) {
-    const size_t length = bigEndian(&bytes[at]);
+    const size_t length = picGetBE32(&bytes[at]);
     if (bytes.size() - at - 12 < length ||
-        crc32(0, &bytes[at + 4], uInt(length + 4)) != bigEndian(&bytes[at + 8 + length])) {
+        crc32(0, &bytes[at + 4], uInt(length + 4)) != picGetBE32(&bytes[at + 8 + length])) {
       chunks.types.push_back("bad");
       break;
     }
@@ -79,12 +78,14 @@ std::vector<uint8_t> topDownPixels(const RgbImage& image) {
   return pixels;
 }
 
-void flushNothing(png_structp) {}
-
-void appendToVector(png_structp png, png_bytep data, size_t length) {
-  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
+// The encoder's sink, and libpng's writer's, into a vector.
+bool appendBytes(void* bytes, const uint8_t* data, size_t length) {
+  static_cast<std::vector<uint8_t>*>(bytes)->insert(static_cast<std::vector<uint8_t>*>(bytes)->end(), data,
+                                                     data + length);
+  return true;
 }
+void appendToVector(png_structp png, png_bytep data, size_t length) { appendBytes(png_get_io_ptr(png), data, length); }
+void flushNothing(png_structp) {}
 
 // libpng's default writer (level 6, adaptive filters) on RGB rows from the
 // top. A plain frame: libpng leaves it through longjmp.
@@ -186,12 +187,6 @@ TEST(PngEncoder, FastFiltersAgreeWithThePlainLoops) {
         ASSERT_EQ(plain, fast) << pixelBytes << " bytes, width " << width << ", type " << type;
       }
     }
-}
-
-bool appendBytes(void* target, const uint8_t* bytes, size_t length) {
-  static_cast<std::vector<uint8_t>*>(target)->insert(static_cast<std::vector<uint8_t>*>(target)->end(), bytes,
-                                                      bytes + length);
-  return true;
 }
 
 // An RGB file through the encoder itself, with the given whole-image limit.
