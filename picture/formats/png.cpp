@@ -71,10 +71,6 @@ const double pngInchesPerMetre = 100.0 / 2.54;
 const double pngMaxPixelsPerUnit = 2147483647.0;  // pHYs fields are 31-bit
 const int pngResolutionPerMetre = 1;  // pHYs's unit
 
-struct FreeBytes {
-  void operator()(uint8_t* bytes) const { std::free(bytes); }
-};
-
 // Reading: the file through the window, the chunks and the rows.
 struct PngReading {
   picInputWindow input;
@@ -89,7 +85,7 @@ struct PngReading {
   int linesRead = 0;
   size_t lineBytes = 0;  // of a decoded line: a byte a pixel for indices, three for true colour
   std::unique_ptr<uint8_t[]> line;                 // a decoded line
-  std::unique_ptr<uint8_t[], FreeBytes> assembled;  // an interlaced image, whole
+  PngBuffer assembled;  // an interlaced image, whole
 };
 
 struct PngState {
@@ -260,13 +256,17 @@ picFile* openRead(const char* fileName, int* status) {
 
 // Reads the image data and sets up its rows; an interlaced image is decoded
 // whole. PIC_OK, or PIC_ERR_READ with the reason.
-int startRows(PngReading* reading) {
+int startRows(PngState* state) {
+  PngReading* reading = state->reading;
   const PngHeader& header = reading->header;
-  if (!pngReadImageData(reading->input, reading->inPlace, reading->chunks, &reading->data) ||
+  const int64_t fileSize = picBinSize(state->stream);
+  const int64_t bytesLeft = fileSize > reading->input.position() ? fileSize - reading->input.position() : 0;
+  if (!pngReadImageData(reading->input, reading->inPlace, uint64_t(bytesLeft), reading->chunks, &reading->data) ||
       !reading->rows.start(header, reading->data.bytes, reading->data.size, reading->data.damage))
     return picRefuse(PIC_ERR_READ, "image too large for the memory");
   if (!header.interlace) return PIC_OK;
-  reading->assembled.reset(static_cast<uint8_t*>(std::calloc(header.height, reading->lineBytes)));
+  // Every pixel is written before a line is given.
+  reading->assembled = pngAllocateLarge(size_t(header.height) * reading->lineBytes);
   if (!reading->assembled) return picRefuse(PIC_ERR_READ, "image too large for the memory");
   PngPass passes[7];
   const int passCount = pngPasses(header, passes);
@@ -302,7 +302,7 @@ const uint8_t* nextRow(picFile* file) {
   if (!reading->loadable) return nullptr;  // refused at open, with the reason
   if (!reading->started) {
     reading->started = true;
-    if (startRows(reading) != PIC_OK) {
+    if (startRows(state) != PIC_OK) {
       reading->broken = true;
       return nullptr;
     }

@@ -15,7 +15,8 @@ const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 const uint32_t pngMaxChunkLength = 0x7fffffffu;
 const int pngMaxPaletteBytes = 256 * 3;
 const int pngPhysBytes = 9;
-const size_t pngFirstGathering = 64 << 10;
+const size_t pngLeastGathering = 64 << 10;
+const size_t pngMostFirstGathering = size_t(64) << 20;
 
 const char* const cutBefore = "chunks before the image data cut or damaged";
 const char* const cutData = "image data cut or damaged";
@@ -47,15 +48,16 @@ const char* readChunkHeader(picInputWindow& input, ChunkHeader* chunk, const cha
 }
 
 // A growing buffer of the gathered image data: it holds what the file had.
+// It starts with room for the rest of the file (up to 64 MB), and doubles.
 struct Gathering {
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t size = 0, capacity = 0;
+  PngBuffer bytes;
+  size_t size = 0, capacity = 0, first = pngLeastGathering;
 
   bool append(const uint8_t* source, size_t n) {
     if (capacity - size < n) {
-      size_t wanted = capacity < pngFirstGathering ? pngFirstGathering : capacity * 2;
+      size_t wanted = capacity < first ? first : capacity * 2;
       if (wanted < size + n) wanted = size + n;
-      std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[wanted]);
+      PngBuffer grown = pngAllocateLarge(wanted);
       if (!grown) return false;
       if (size) std::memcpy(grown.get(), bytes.get(), size);
       bytes = std::move(grown);
@@ -220,8 +222,10 @@ int pngReadChunksBefore(picInputWindow& input, const PngHeader& header, PngChunk
   }
 }
 
-bool pngReadImageData(picInputWindow& input, bool inPlace, const PngChunksBefore& before, PngImageData* data) {
+bool pngReadImageData(picInputWindow& input, bool inPlace, uint64_t bytesLeft, const PngChunksBefore& before,
+                      PngImageData* data) {
   Gathering gathering;
+  if (bytesLeft > gathering.first) gathering.first = bytesLeft < pngMostFirstGathering ? size_t(bytesLeft) : pngMostFirstGathering;
   const uint8_t* inFile = nullptr;  // a memory file's one IDAT so far
   ChunkHeader chunk = {before.firstDataLength, "IDAT"};
   for (;;) {

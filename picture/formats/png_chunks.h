@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "picture/core/driver_support.h"
+#include "picture/formats/png_buffers.h"
 
 enum PngColourType { pngGrey = 0, pngRgb = 2, pngPalette = 3, pngGreyAlpha = 4, pngRgbAlpha = 6 };
 
@@ -55,7 +56,7 @@ int pngReadChunksBefore(picInputWindow& input, const PngHeader& header, PngChunk
 struct PngImageData {
   const uint8_t* bytes = nullptr;
   size_t size = 0;
-  std::unique_ptr<uint8_t[]> gathered;
+  PngBuffer gathered;
   // The first damage found, in the IDAT chunks (the data then ends with the
   // damaged one) or in the chunks after them up to IEND, or null: it ends a
   // load after the rows the data holds.
@@ -63,7 +64,10 @@ struct PngImageData {
 };
 
 // Reads the image data, starting inside the first IDAT (its header consumed),
-// then the chunks up to IEND. False only when memory runs out.
-bool pngReadImageData(picInputWindow& input, bool inPlace, const PngChunksBefore& before, PngImageData* data);
+// then the chunks up to IEND; `bytesLeft`, the file's bytes past the
+// position (0 when unknown), sizes the first buffer. False only when memory
+// runs out.
+bool pngReadImageData(picInputWindow& input, bool inPlace, uint64_t bytesLeft, const PngChunksBefore& before,
+                      PngImageData* data);
 
 #endif

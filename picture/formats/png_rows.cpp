@@ -84,7 +84,7 @@ bool PngRows::start(const PngHeader& header, const uint8_t* data, size_t size, c
     return true;
   }
   if (whole_) {
-    image_.reset(new (std::nothrow) uint8_t[imageBytes_]);
+    image_ = pngAllocateLarge(imageBytes_);
     return image_ && inflateWhole();
   }
   for (auto& slot : slots_) {

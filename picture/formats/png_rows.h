@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "picture/formats/png_buffers.h"
 #include "picture/formats/png_chunks.h"
 
 // The filtered image inflated whole up to this size.
@@ -67,7 +68,7 @@ class PngRows {
   const char* streamReason_ = nullptr;  // why the stream ended early or unsound
   bool whole_ = false, failed_ = false;
   // Whole: the filtered image and how much of it the stream filled.
-  std::unique_ptr<uint8_t[]> image_;
+  PngBuffer image_;
   size_t imageBytes_ = 0, imageFilled_ = 0, offset_ = 0;
   const uint8_t* prior_ = nullptr;
   // Streaming: zlib's state and two rows, the current and the one above.

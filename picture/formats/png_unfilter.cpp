@@ -1,9 +1,8 @@
 // PNG's row filters undone. Sub, Average and Paeth chain each pixel to the
 // one before it, so the vectorised loops go a pixel at a time, its bytes
 // side by side in one register: 4-byte loads and stores for pixels of 3 and 4
-// bytes, 8-byte ones for 6 and 8 (a 3-byte store would stall the next load
-// on store forwarding), the bytes past the pixel added nothing and so stored
-// back unchanged. Up has no chain: 16 bytes a step. The last pixels, whose
+// bytes, 8-byte ones for 6 and 8 (3-byte loads and stores would stall on
+// store forwarding). Up has no chain: 16 bytes a step. The last pixels, whose
 // wide load would pass the row's end, and rows of 1- and 2-byte pixels go
 // through the plain loop.
 #include "picture/formats/png_unfilter.h"
@@ -79,63 +78,69 @@ __attribute__((target("ssse3"))) __m128i pixelMask() {
   return _mm_set_epi64x(0, PixelBytes == 8 ? -1 : int64_t((uint64_t(1) << (8 * PixelBytes)) - 1));
 }
 
-// Each loop returns the first byte it left undone.
-template <int PixelBytes, int Load = PixelBytes <= 4 ? 4 : 8>
-__attribute__((target("ssse3"))) size_t subPixels(uint8_t* row, size_t rowBytes) {
+// The chained filters a pixel at a time. The bytes of a load past its pixel
+// are cleared, so that each step leaves zeros there; its store puts those
+// zeros on the next pixel's first bytes, which were loaded before the store
+// (a load that waits on a store it only partly overlaps stalls) and are put
+// back after the last step. Each step keeps its own left neighbour. Returns
+// the first byte left undone.
+template <int PixelBytes, typename Step, int Load = PixelBytes <= 4 ? 4 : 8>
+__attribute__((target("ssse3"))) size_t chainPixels(uint8_t* row, const uint8_t* prior, size_t rowBytes, Step step) {
+  if (rowBytes < PixelBytes + Load) return 0;
   const __m128i mask = pixelMask<PixelBytes>();
-  __m128i left = _mm_setzero_si128();
+  __m128i nextPixel = loadPixel<Load>(row);
   size_t i = 0;
-  for (; i + Load <= rowBytes; i += PixelBytes) {
-    left = _mm_add_epi8(loadPixel<Load>(row + i), _mm_and_si128(left, mask));
-    storePixel<Load>(row + i, left);
+  for (; i + PixelBytes + Load <= rowBytes; i += PixelBytes) {
+    const __m128i pixel = _mm_and_si128(nextPixel, mask);
+    const __m128i above = _mm_and_si128(loadPixel<Load>(prior + i), mask);
+    nextPixel = loadPixel<Load>(row + i + PixelBytes);
+    storePixel<Load>(row + i, step(pixel, above));
   }
+  storePixel<Load>(row + i, nextPixel);
   return i;
 }
 
-template <int PixelBytes, int Load = PixelBytes <= 4 ? 4 : 8>
-__attribute__((target("ssse3"))) size_t averagePixels(uint8_t* row, const uint8_t* prior, size_t rowBytes) {
-  const __m128i mask = pixelMask<PixelBytes>();
-  const __m128i ones = _mm_set1_epi8(1);
+struct SubStep {
   __m128i left = _mm_setzero_si128();
-  size_t i = 0;
-  for (; i + Load <= rowBytes; i += PixelBytes) {
-    const __m128i above = loadPixel<Load>(prior + i);
-    // _mm_avg_epu8 rounds up; the filter rounds down.
-    const __m128i mean =
-        _mm_sub_epi8(_mm_avg_epu8(left, above), _mm_and_si128(_mm_xor_si128(left, above), ones));
-    left = _mm_add_epi8(loadPixel<Load>(row + i), _mm_and_si128(mean, mask));
-    storePixel<Load>(row + i, left);
+  __attribute__((target("ssse3"))) __m128i operator()(__m128i pixel, __m128i) {
+    left = _mm_add_epi8(pixel, left);
+    return left;
   }
-  return i;
-}
+};
 
-template <int PixelBytes, int Load = PixelBytes <= 4 ? 4 : 8>
-__attribute__((target("ssse3"))) size_t paethPixels(uint8_t* row, const uint8_t* prior, size_t rowBytes) {
-  const __m128i mask = pixelMask<PixelBytes>();
-  const __m128i zero = _mm_setzero_si128();
-  __m128i left = zero, upperLeft = zero;  // bytes
-  size_t i = 0;
-  for (; i + Load <= rowBytes; i += PixelBytes) {
-    const __m128i aboveBytes = loadPixel<Load>(prior + i);
-    // Samples widened to 16 bits: the distances need nine.
-    const __m128i a = _mm_unpacklo_epi8(left, zero);
-    const __m128i b = _mm_unpacklo_epi8(aboveBytes, zero);
-    const __m128i c = _mm_unpacklo_epi8(upperLeft, zero);
-    const __m128i bMinusC = _mm_sub_epi16(b, c), aMinusC = _mm_sub_epi16(a, c);
-    const __m128i toLeft = _mm_abs_epi16(bMinusC);
-    const __m128i toAbove = _mm_abs_epi16(aMinusC);
-    const __m128i toUpperLeft = _mm_abs_epi16(_mm_add_epi16(bMinusC, aMinusC));
+// The mean rounded down is ~avg(~left, ~above) (avg rounds up); carried as
+// ~left, each step is one average and one subtraction.
+struct AverageStep {
+  const __m128i ones = _mm_set1_epi8(-1);
+  __m128i notLeft = ones;
+  __attribute__((target("ssse3"))) __m128i operator()(__m128i pixel, __m128i above) {
+    notLeft = _mm_sub_epi8(_mm_avg_epu8(notLeft, _mm_xor_si128(above, ones)), pixel);
+    return _mm_xor_si128(notLeft, ones);
+  }
+};
+
+// Samples in 16-bit lanes, the left and upper-left pixels carried so: the
+// distances need nine bits.
+struct PaethStep {
+  const __m128i zero = _mm_setzero_si128(), lowBytes = _mm_set1_epi16(0xff);
+  __m128i left = zero, upperLeft = zero;
+  __attribute__((target("ssse3"))) __m128i operator()(__m128i pixelBytes, __m128i aboveBytes) {
+    const __m128i above = _mm_unpacklo_epi8(aboveBytes, zero);
+    const __m128i aboveMinusUpperLeft = _mm_sub_epi16(above, upperLeft);
+    const __m128i leftMinusUpperLeft = _mm_sub_epi16(left, upperLeft);
+    const __m128i toLeft = _mm_abs_epi16(aboveMinusUpperLeft);
+    const __m128i toAbove = _mm_abs_epi16(leftMinusUpperLeft);
+    const __m128i toUpperLeft = _mm_abs_epi16(_mm_add_epi16(aboveMinusUpperLeft, leftMinusUpperLeft));
     const __m128i notLeft = _mm_or_si128(_mm_cmpgt_epi16(toLeft, toAbove), _mm_cmpgt_epi16(toLeft, toUpperLeft));
     const __m128i useUpperLeft = _mm_cmpgt_epi16(toAbove, toUpperLeft);
-    const __m128i aboveOrUpperLeft = _mm_or_si128(_mm_and_si128(useUpperLeft, c), _mm_andnot_si128(useUpperLeft, b));
-    const __m128i predictor = _mm_or_si128(_mm_and_si128(notLeft, aboveOrUpperLeft), _mm_andnot_si128(notLeft, a));
-    const __m128i predictorBytes = _mm_packus_epi16(predictor, predictor);
-    left = _mm_add_epi8(loadPixel<Load>(row + i), _mm_and_si128(predictorBytes, mask));
-    storePixel<Load>(row + i, left);
-    upperLeft = aboveBytes;
+    const __m128i aboveOrUpperLeft =
+        _mm_or_si128(_mm_and_si128(useUpperLeft, upperLeft), _mm_andnot_si128(useUpperLeft, above));
+    const __m128i predictor = _mm_or_si128(_mm_and_si128(notLeft, aboveOrUpperLeft), _mm_andnot_si128(notLeft, left));
+    left = _mm_and_si128(_mm_add_epi16(_mm_unpacklo_epi8(pixelBytes, zero), predictor), lowBytes);
+    upperLeft = above;
+    return _mm_packus_epi16(left, left);
   }
-  return i;
-}
+};
 
 __attribute__((target("ssse3"))) size_t upBytes(uint8_t* row, const uint8_t* prior, size_t rowBytes) {
   size_t i = 0;
@@ -150,9 +155,9 @@ __attribute__((target("ssse3"))) size_t upBytes(uint8_t* row, const uint8_t* pri
 template <int PixelBytes>
 size_t chainedPixels(int filter, uint8_t* row, const uint8_t* prior, size_t rowBytes) {
   switch (filter) {
-    case pngFilterSub: return subPixels<PixelBytes>(row, rowBytes);
-    case pngFilterAverage: return averagePixels<PixelBytes>(row, prior, rowBytes);
-    case pngFilterPaeth: return paethPixels<PixelBytes>(row, prior, rowBytes);
+    case pngFilterSub: return chainPixels<PixelBytes>(row, prior, rowBytes, SubStep());
+    case pngFilterAverage: return chainPixels<PixelBytes>(row, prior, rowBytes, AverageStep());
+    case pngFilterPaeth: return chainPixels<PixelBytes>(row, prior, rowBytes, PaethStep());
     default: return 0;
   }
 }
