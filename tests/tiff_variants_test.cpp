@@ -227,6 +227,21 @@ TEST(TiffVariants, RefusalsSayWhy) {
   }
 }
 
+// Writes the fuzz seeds in tests/data/tiff (run with --gtest_also_run_disabled_tests).
+TEST(TiffVariants, DISABLED_WriteSeeds) {
+  const Variant seeds[] = {
+      {"grey2", 2, 1, PHOTOMETRIC_MINISBLACK, 0, false, 0, COMPRESSION_NONE, "wl", 5, 3},
+      {"palette1", 1, 1, PHOTOMETRIC_PALETTE, 0, false, 0, COMPRESSION_PACKBITS, "wl", 9, 3},
+      {"grey12-tiles", 12, 1, PHOTOMETRIC_MINISBLACK, 0, false, 16, COMPRESSION_ADOBE_DEFLATE, "wl", 5, 3},
+      {"rgb16-planes", 16, 3, PHOTOMETRIC_RGB, 0, true, 0, COMPRESSION_NONE, "wb", 5, 3},
+      {"rgba-associated", 8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA, false, 0, COMPRESSION_LZW, "wl", 5, 3},
+      {"rgb-planes-tiles", 8, 3, PHOTOMETRIC_RGB, 0, true, 16, COMPRESSION_LZW, "wl", 20, 3},
+      {"ycbcr-jpeg-tile", 8, 3, PHOTOMETRIC_YCBCR, 0, false, 16, COMPRESSION_JPEG, "wl", 5, 3},
+  };
+  for (const Variant& v : seeds)
+    EXPECT_TRUE(writeFileBytes(std::string(SOLSYS_TEST_DATA) + "/tiff/seed-" + v.name + ".tif", readFileBytes(writeVariant(v))));
+}
+
 // The file libtiff writes, a scanline a call, of the tags and lines of `path`.
 std::vector<uint8_t> rewrittenByScanlines(const std::string& path) {
   const std::string copy = tempPath("by-scanlines.tif");
