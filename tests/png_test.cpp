@@ -70,7 +70,8 @@ std::vector<uint8_t> pngFile(uint32_t width, uint32_t height, int depth, int col
 }
 
 // `bytes` with a chunk put in at `at`.
-std::vector<uint8_t> withChunk(std::vector<uint8_t> bytes, size_t at, const char* type, const std::vector<uint8_t>& data) {
+std::vector<uint8_t> withChunk(std::vector<uint8_t> bytes, size_t at, const char* type,
+                               const std::vector<uint8_t>& data) {
   std::vector<uint8_t> chunk;
   putChunk(chunk, type, data);
   bytes.insert(bytes.begin() + long(at), chunk.begin(), chunk.end());

@@ -184,7 +184,8 @@ picFile* release(picFile* file, PngState* state, int* status, int code) {
 int buildMap(PngState* state, const PngHeader& header, const PngChunksBefore& chunks) {
   if (header.colourType == pngPalette) {
     const uint8_t* entry = chunks.palette;
-    for (int i = 0; i < chunks.paletteEntries; ++i, entry += 3) state->map[i] = picEncodeColour(entry[0], entry[1], entry[2]);
+    for (int i = 0; i < chunks.paletteEntries; ++i, entry += 3)
+      state->map[i] = picEncodeColour(entry[0], entry[1], entry[2]);
     const int colours = picColoursForIndices(chunks.paletteEntries, header.depth);
     picFillMissingColours(state->map, chunks.paletteEntries, colours);
     return colours;
@@ -283,8 +284,8 @@ int startRows(PngState* state) {
         decodeIndices(header, row, pass.width, passLine);
       else
         decodeTrueColour(header, row, pass.width, passLine);
-      uint8_t* target = reading->assembled.get() + (size_t(pass.yStart) + size_t(y) * size_t(pass.yStep)) * reading->lineBytes +
-                        size_t(pass.xStart) * pixelBytes;
+      const size_t line = size_t(pass.yStart) + size_t(y) * size_t(pass.yStep);
+      uint8_t* target = reading->assembled.get() + line * reading->lineBytes + size_t(pass.xStart) * pixelBytes;
       const size_t stride = size_t(pass.xStep) * pixelBytes;
       for (uint32_t x = 0; x < pass.width; ++x, target += stride)
         std::memcpy(target, passLine + x * pixelBytes, pixelBytes);

@@ -225,7 +225,8 @@ int pngReadChunksBefore(picInputWindow& input, const PngHeader& header, PngChunk
 bool pngReadImageData(picInputWindow& input, bool inPlace, uint64_t bytesLeft, const PngChunksBefore& before,
                       PngImageData* data) {
   Gathering gathering;
-  if (bytesLeft > gathering.first) gathering.first = bytesLeft < pngMostFirstGathering ? size_t(bytesLeft) : pngMostFirstGathering;
+  if (bytesLeft > gathering.first)
+    gathering.first = bytesLeft < pngMostFirstGathering ? size_t(bytesLeft) : pngMostFirstGathering;
   const uint8_t* inFile = nullptr;  // a memory file's one IDAT so far
   ChunkHeader chunk = {before.firstDataLength, "IDAT"};
   for (;;) {
