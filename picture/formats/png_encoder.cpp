@@ -14,7 +14,7 @@
 // to 1 MB.
 // Memory: the row above; for an image within the limit its filtered rows and
 // libdeflate's output for them (at most the input and a few bytes a 64 KB
-// block, each buffer rounded up to 2 MB pages) with libdeflate's state (656 KB
+// block; both on huge pages, png_buffers.cpp) with libdeflate's state (656 KB
 // at level 6, 9 MB from level 10): under 260 MB; for a larger one a band of
 // about 1 MB, a 1 MB output buffer and zlib's state (about 256 KB). When
 // memory runs out the save fails, rather than give other bytes.
@@ -22,8 +22,6 @@
 
 #include <libdeflate.h>
 #include <zlib.h>
-
-#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -39,23 +37,6 @@ const uint8_t colourTypeRgb = 2, colourTypePalette = 3;
 const uint8_t unitMetre = 1;
 const int streamingZlibLevel = 6;  // libpng's default
 const size_t bandBytes = size_t(1) << 20;
-const size_t hugePage = size_t(2) << 20;
-
-// A buffer for the whole image. Where the system has huge pages on request,
-// one of several megabytes asks for them: filling it then takes a page fault
-// every 2 MB instead of every 4 KB, a tenth of a save's time on some machines.
-uint8_t* allocateLarge(size_t size) {
-#ifdef MADV_HUGEPAGE
-  if (size >= 2 * hugePage) {
-    const size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
-    void* buffer = std::aligned_alloc(hugePage, rounded);
-    if (buffer) madvise(buffer, rounded, MADV_HUGEPAGE);
-    return static_cast<uint8_t*>(buffer);
-  }
-#endif
-  return static_cast<uint8_t*>(std::malloc(size));
-}
-
 }  // namespace
 
 PngEncoder::PngEncoder(const PngEncoderSettings& settings, PngSink sink, void* target)
@@ -78,8 +59,6 @@ PngEncoder* PngEncoder::create(const PngEncoderSettings& settings, PngSink sink,
 
 PngEncoder::~PngEncoder() {
   std::free(previous_);
-  std::free(band_);
-  std::free(deflated_);
   libdeflate_free_compressor(compressor_);
   if (stream_) deflateEnd(stream_);
   delete stream_;
@@ -93,18 +72,18 @@ bool PngEncoder::allocate() {
   if (wholeBytes > settings_.wholeImageLimit) return allocateStreaming();
   bandRows_ = size_t(settings_.height);
   compressor_ = libdeflate_alloc_compressor(settings_.level);
-  band_ = allocateLarge(size_t(wholeBytes));
+  band_ = pngAllocateLarge(size_t(wholeBytes));
   if (!compressor_ || !band_) return false;
   deflatedSize_ = libdeflate_zlib_compress_bound(compressor_, size_t(wholeBytes));
-  deflated_ = allocateLarge(deflatedSize_);
+  deflated_ = pngAllocateLarge(deflatedSize_);
   return deflated_ != nullptr;
 }
 
 bool PngEncoder::allocateStreaming() {
   bandRows_ = stride_ >= bandBytes ? 1 : bandBytes / stride_;
-  band_ = static_cast<uint8_t*>(std::malloc(bandRows_ * stride_));
+  band_ = pngAllocateLarge(bandRows_ * stride_);
   deflatedSize_ = pngIdatBytes;
-  deflated_ = static_cast<uint8_t*>(std::malloc(deflatedSize_));
+  deflated_ = pngAllocateLarge(deflatedSize_);
   stream_ = new (std::nothrow) z_stream();
   if (!band_ || !deflated_ || !stream_) return false;
   if (deflateInit(stream_, settings_.level == 0 ? 0 : streamingZlibLevel) != Z_OK) {
@@ -112,7 +91,7 @@ bool PngEncoder::allocateStreaming() {
     stream_ = nullptr;
     return false;
   }
-  stream_->next_out = deflated_;
+  stream_->next_out = deflated_.get();
   stream_->avail_out = uInt(deflatedSize_);
   return true;
 }
@@ -165,7 +144,7 @@ bool PngEncoder::start(const uint8_t* palette, int colours) {
 
 bool PngEncoder::addRow(const uint8_t* row) {
   if (!started_ || failed_ || rowsAdded_ >= settings_.height) return fail();
-  uint8_t* filtered = band_ + rowsInBand_ * stride_;
+  uint8_t* filtered = band_.get() + rowsInBand_ * stride_;
   if (settings_.palette || settings_.level == pngStoredLevel) {
     filtered[0] = pngFilterNone;
     std::memcpy(filtered + 1, row, rowBytes_);
@@ -183,22 +162,23 @@ bool PngEncoder::addRow(const uint8_t* row) {
 }
 
 bool PngEncoder::deflateWhole() {
-  const size_t length = libdeflate_zlib_compress(compressor_, band_, rowsInBand_ * stride_, deflated_, deflatedSize_);
-  return length > 0 ? writeImageData(deflated_, length) : fail();
+  const size_t length =
+      libdeflate_zlib_compress(compressor_, band_.get(), rowsInBand_ * stride_, deflated_.get(), deflatedSize_);
+  return length > 0 ? writeImageData(deflated_.get(), length) : fail();
 }
 
 // Deflates the band; every full output buffer leaves as an IDAT chunk, and
 // after the last band the rest of the stream.
 bool PngEncoder::deflateBand(bool last) {
-  stream_->next_in = band_;
+  stream_->next_in = band_.get();
   stream_->avail_in = uInt(rowsInBand_ * stride_);
   for (;;) {
     const int result = deflate(stream_, last ? Z_FINISH : Z_NO_FLUSH);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return fail();
     const bool ended = result == Z_STREAM_END;
     if (stream_->avail_out == 0 || ended) {
-      if (!writeImageData(deflated_, deflatedSize_ - stream_->avail_out)) return false;
-      stream_->next_out = deflated_;
+      if (!writeImageData(deflated_.get(), deflatedSize_ - stream_->avail_out)) return false;
+      stream_->next_out = deflated_.get();
       stream_->avail_out = uInt(deflatedSize_);
     }
     if (ended || (!last && stream_->avail_in == 0)) return true;

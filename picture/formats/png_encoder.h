@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/formats/png_buffers.h"
+
 // libdeflate's level for deflated files: its level 6 gives files no larger
 // than zlib's level 6 (libpng's) on photographs, at about four times the speed.
 const int pngDefaultLevel = 6;
@@ -63,9 +65,9 @@ class PngEncoder {
   size_t rowBytes_, stride_;  // a row's samples, and with its filter byte
   size_t bandRows_;           // rows filtered before they are deflated
   uint8_t* previous_ = nullptr;  // the row above, unfiltered
-  uint8_t* band_ = nullptr;      // filtered rows
+  PngBuffer band_;               // filtered rows
   size_t rowsInBand_ = 0;
-  uint8_t* deflated_ = nullptr;  // libdeflate's output, or zlib's IDAT buffer
+  PngBuffer deflated_;           // libdeflate's output, or zlib's IDAT buffer
   size_t deflatedSize_ = 0;
   struct libdeflate_compressor* compressor_ = nullptr;
   struct z_stream_s* stream_ = nullptr;  // zlib, when streaming
