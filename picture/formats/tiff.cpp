@@ -59,7 +59,7 @@ struct TiffState {
   uint8_t* lineBuffer;  // reading: one stored line; writing: a strip of packed lines
   uint32_t rowsPerStrip;  // writing
   uintptr_t lastRed;      // writing true colour: where the last line's planes began,
-  intptr_t lineStep;      // and how far the caller moved from the one before
+  uintptr_t lineStep;     // and how far the caller moved from the one before
 };
 
 TiffState* stateOf(picFile* file) { return static_cast<TiffState*>(file->driverData); }
@@ -435,27 +435,35 @@ int writeLine(picFile* file, const uint8_t* line) {
   return finishLine(file);
 }
 
-// The caller's planes usually come a line back each call (their rows run
-// bottom up, the file's top down), which the processor does not fetch ahead
-// by itself: the line where the last step points is asked for now. A
-// prefetch never faults, wherever that is.
-void prefetchNextLine(TiffState* state, const uint8_t* red, const uint8_t* green, const uint8_t* blue, int width) {
+// Pixels packed at a time when writing true colour: the same stretch of the
+// caller's next line is fetched ahead meanwhile.
+const int tiffPackStretch = 256;
+
+// Packs a true-colour line into its slot. The caller's planes usually come a
+// line back each call (their rows run bottom up, the file's top down), which
+// the processor does not fetch ahead by itself: before each stretch, the same
+// stretch of the line where the last step points is asked for. A prefetch
+// never faults, wherever that is.
+void packLine(TiffState* state, const uint8_t* red, const uint8_t* green, const uint8_t* blue, int width,
+              uint8_t* slot) {
   const auto here = reinterpret_cast<uintptr_t>(red);
-  const intptr_t step = intptr_t(here - state->lastRed);
-  if (step == state->lineStep) {
-    for (const uint8_t* plane : {red, green, blue}) {
-      const uintptr_t next = reinterpret_cast<uintptr_t>(plane) + uintptr_t(step);
-      for (int x = 0; x < width; x += 64) __builtin_prefetch(reinterpret_cast<const void*>(next + uintptr_t(x)));
-    }
-  }
+  const auto step = uintptr_t(here - state->lastRed);
+  const bool steady = step == state->lineStep;
   state->lineStep = step;
   state->lastRed = here;
+  for (int x = 0; x < width; x += tiffPackStretch) {
+    const int count = std::min(tiffPackStretch, width - x);
+    for (int i = 0; steady && i < count; i += 64) {
+      for (const uint8_t* plane : {red, green, blue})
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(plane + x + i) + step));
+    }
+    picPackPixels(red + x, green + x, blue + x, count, slot + 3 * size_t(x));
+  }
 }
 
 int writeRGBLine(picFile* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
   if (!writable(file, PIC_RGB)) return PIC_ERR_WRITE;
-  prefetchNextLine(stateOf(file), red, green, blue, file->width);
-  picPackPixels(red, green, blue, file->width, lineSlot(file));
+  packLine(stateOf(file), red, green, blue, file->width, lineSlot(file));
   return finishLine(file);
 }
 
