@@ -6,7 +6,8 @@
 // with alpha or other extra samples, and every RGB file as true colour.
 // Samples wider than 8 bits are rounded to 8 (picScaleSample, as PNG and PNM
 // round them); alpha and other extra samples are dropped, not composited
-// (libtiff's RGBA reader would premultiply unassociated alpha). Writes 8-bit
+// (libtiff's RGBA reader would premultiply unassociated alpha), and colour
+// stored premultiplied by an associated alpha is divided by it. Writes 8-bit
 // palette and 8-bit RGB images, uncompressed, PackBits or LZW, handing libtiff
 // a strip at a time. Refuses floating-point or signed samples, samples wider
 // than 16 bits, more than 16 samples a pixel, palettes with extra samples,
@@ -25,8 +26,8 @@
 // also take their raw bytes, no more than the file holds and a few times the
 // strip). Tiles and separate planes: one band, a row of tiles or a strip of
 // each plane read, at most 256 MB; a tile reaching past the picture may hold
-// at most 16 MB. The stored line of a pixel is at most 32 bytes. Writing: one
-// strip of packed lines (about 8 KB, or one line).
+// at most 16 MB. A stored pixel is at most 32 bytes (16 samples of 16 bits).
+// Writing: one strip of packed lines (about 8 KB, or one line).
 #include <tiffio.h>
 
 #include <algorithm>
