@@ -3,6 +3,7 @@
 // the consumed bytes end, and the end of the data told apart from a read error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -67,6 +68,66 @@ TEST(InputWindow, MemoryAndDiskStreamsShowTheSameBytes) {
   EXPECT_EQ(memory.bytes, expected);
   EXPECT_TRUE(memory.ended && !memory.failed);
   EXPECT_EQ(memory.endPosition, long(file.size()));
+}
+
+// One mix of reads, seeks, in-place takes and window looks on a stream: what
+// each gave, and the positions; a disk file must give what its memory copy gives.
+std::vector<long> mixedReads(const char* name) {
+  std::vector<long> seen;
+  picBinFile* stream = picBinOpen(name, PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  if (!stream) return seen;
+  bool windowInUse = false;  // the stream's position is the window's then
+  auto note = [&](const uint8_t* bytes, long n) {
+    seen.push_back(n);
+    for (long i = 0; i < n; i += 997) seen.push_back(bytes[i]);
+    if (n > 0) seen.push_back(bytes[n - 1]);
+    seen.push_back(windowInUse ? -1 : picBinTell(stream));
+  };
+  std::vector<uint8_t> buffer(400000);
+  // Small and large reads (past the read-ahead buffer: straight into the caller's memory), seeks back and far.
+  for (long n : {1L, 7L, 4096L, 200000L, 3L, 140000L, 90000L}) note(buffer.data(), picBinRead(stream, buffer.data(), int(n)));
+  picBinSeekSet(stream, 5);
+  note(buffer.data(), picBinRead(stream, buffer.data(), 10));
+  picBinSeekCur(stream, 150000);
+  for (long n : {6000L, 70000L, 1L}) {  // in place from the buffer or the memory file, else null
+    const uint8_t* taken = picBinTakeInPlace(stream, n);
+    note(taken ? taken : buffer.data(), taken ? n : -1);
+  }
+  picInputWindow window;
+  EXPECT_TRUE(window.start(stream, 32768));
+  windowInUse = true;
+  for (int n : {1, 5000, 32768, 20000}) {
+    const uint8_t* bytes;
+    const int shown = window.look(n, &bytes);
+    note(bytes, std::min(shown, n));
+    window.consume(std::min(shown, n) / 2);
+  }
+  EXPECT_TRUE(window.skip(100000));
+  EXPECT_TRUE(window.read(buffer.data(), 1000));
+  note(buffer.data(), 1000);
+  seen.push_back(window.position());
+  window.release();
+  windowInUse = false;
+  seen.push_back(picBinTell(stream));
+  picBinSeekEnd(stream, -10);
+  note(buffer.data(), picBinRead(stream, buffer.data(), 10));
+  note(buffer.data(), picBinRead(stream, buffer.data(), 1));
+  seen.push_back(picBinEOF(stream) != 0);
+  picBinClose(stream);
+  return seen;
+}
+
+TEST(InputWindow, DiskFilesReadLikeTheirMemoryCopiesPastTheReadAheadBuffer) {
+  std::vector<uint8_t> file(600000);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 7 + i / 251);
+  const std::string path = writeTempFile("window-mix.bin", file);
+  char name[64];
+  picMemoryFileName(name, sizeof name, file.data(), int(file.size()));
+  picUseMemoryFiles();
+  const std::vector<long> memory = mixedReads(name);
+  picUseDiskFiles();
+  ASSERT_FALSE(memory.empty());
+  EXPECT_EQ(mixedReads(path.c_str()), memory);
 }
 
 // A table whose reads fail after the first 40 bytes: an error, not the end.

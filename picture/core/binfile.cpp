@@ -30,6 +30,7 @@ struct BinStream {
   picBinFile file;  // first, so that a picBinFile* is the address of a BinStream
   picFileOps ops;
   bool memory;      // opened through the memory table
+  bool disk;        // opened through the disk table (its read-ahead buffer can be shown)
   bool lost;
 };
 
@@ -98,6 +99,7 @@ picBinFile* picBinOpen(const char* name, int mode, int byteOrder) {
   if (!stream) return nullptr;
   stream->ops = *currentTable;
   stream->memory = currentTable == &picMemoryFiles;
+  stream->disk = currentTable->read == picDiskFiles.read;
   picBinFile* file = &stream->file;
   file->stream = stream->ops.open(name, mode);
   if (!file->stream) {
@@ -187,7 +189,18 @@ const uint8_t* picBinMemoryBytes(picBinFile* file, long* size) {
   return picMemoryFileBytes(file->stream, size);
 }
 
+int picBinPeek(picBinFile* file, int n, const uint8_t** bytes) {
+  if (!streamOf(file)->disk || file->mode != PIC_BIN_READ) return 0;
+  return picDiskPeek(file->stream, n, bytes);
+}
+
 const uint8_t* picBinTakeInPlace(picBinFile* file, long n) {
+  if (streamOf(file)->disk) {
+    const uint8_t* bytes = nullptr;
+    if (n < 0 || n > INT_MAX || picBinPeek(file, int(n), &bytes) < n) return nullptr;
+    picBinSeekCur(file, int(n));  // inside the buffer: the bytes stay where they are
+    return bytes;
+  }
   long size = 0;
   const uint8_t* bytes = picBinMemoryBytes(file, &size);
   const long position = bytes ? picBinTell(file) : -1;

@@ -146,9 +146,16 @@ void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8
 // any other file table, or a stream opened for writing. Valid until the stream
 // is closed; the position is picBinTell's.
 const uint8_t* picBinMemoryBytes(picBinFile* file, long* size);
-// The next `n` bytes of a memory file in place, the stream moved past them;
-// null (the stream unmoved) for other files or when fewer are left.
+// The next `n` bytes in place, the stream moved past them: a memory file's
+// (valid until it is closed) or those in a disk file's read-ahead buffer
+// (valid until the stream's next operation); null (the stream unmoved) for
+// other files, when fewer are left, or when n passes the disk buffer.
 const uint8_t* picBinTakeInPlace(picBinFile* file, long n);
+// The bytes that follow the position of a disk file opened for reading, as
+// they lie in its read-ahead buffer, with at least min(n, the buffer's
+// capacity) of them when the file has them; *bytes valid until the stream's
+// next operation. Answers how many are shown, 0 for other files.
+int picBinPeek(picBinFile* file, int n, const uint8_t** bytes);
 
 // Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
 // position a block of about 32 KB at a time, never past the last line, and
@@ -167,9 +174,10 @@ struct picLineBlock {
 };
 
 // A stream read through a window: look at up to n bytes ahead, then consume
-// what was used. A memory file's bytes are shown where they lie; any other
-// stream is read a block at a time into a buffer that keeps the bytes not yet
-// consumed (the one read-ahead buffer of every driver). The end of the data
+// what was used. A memory file's bytes are shown where they lie, a disk file's
+// in its own read-ahead buffer (picBinPeek); any other stream is read a block
+// at a time into a buffer that keeps the bytes not yet consumed (the one
+// read-ahead buffer of every driver). The end of the data
 // is told apart from a read error. While it is in use, the driver reads the
 // stream through it alone; release() leaves the stream just past what was consumed.
 class picInputWindow {
@@ -199,7 +207,7 @@ class picInputWindow {
   const uint8_t* view_ = nullptr;  // the bytes shown; view_[next_] is the next one
   int64_t viewStart_ = 0;           // the stream position of view_[0]
   int held_ = 0, next_ = 0;
-  bool inPlace_ = false, failed_ = false, ended_ = false;
+  bool inPlace_ = false, borrowed_ = false, failed_ = false, ended_ = false;
 };
 
 // Little- and big-endian fields of a header held in memory.

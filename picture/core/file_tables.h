@@ -13,4 +13,10 @@ extern const picFileOps picMemoryFiles;
 // for reading in place; null for a stream opened for writing.
 const uint8_t* picMemoryFileBytes(void* stream, long* length);
 
+// The read-ahead buffer of a stream of picDiskFiles opened for reading: fills
+// it so that at least n bytes (at most its capacity) follow the position when
+// the file has them, points *bytes at the position and answers how many bytes
+// are held from there. Valid until the stream's next operation.
+int picDiskPeek(void* stream, int n, const uint8_t** bytes);
+
 #endif

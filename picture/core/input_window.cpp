@@ -1,5 +1,7 @@
 // The read-ahead window of every driver. In place for a memory file: the
-// whole file is one view and nothing is read.
+// whole file is one view and nothing is read. Borrowed for a disk file: the
+// view is the file's own read-ahead buffer (picBinPeek), so that no block is
+// copied twice.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -8,7 +10,7 @@
 
 bool picInputWindow::start(picBinFile* stream, int blockBytes) {
   stream_ = stream;
-  failed_ = ended_ = false;
+  failed_ = ended_ = borrowed_ = false;
   held_ = next_ = 0;
   viewStart_ = picBinTell(stream);
   long size = 0;
@@ -20,13 +22,23 @@ bool picInputWindow::start(picBinFile* stream, int blockBytes) {
     return true;
   }
   capacity_ = std::max(blockBytes, 16);
+  borrowed_ = viewStart_ >= 0 && picBinPeek(stream, 1, &view_) > 0;
+  if (borrowed_) return true;
   block_.reset(new (std::nothrow) uint8_t[size_t(capacity_)]);
   view_ = block_.get();
   return block_ != nullptr;
 }
 
 int picInputWindow::look(int n, const uint8_t** bytes) {
-  if (!inPlace_ && held_ - next_ < n && !failed_ && !ended_) {
+  if (borrowed_ && held_ - next_ < n && !failed_ && !ended_) {
+    // The stream moves past what was consumed; its buffer keeps the rest.
+    picBinSeekCur(stream_, next_);
+    viewStart_ += next_;
+    next_ = 0;
+    held_ = picBinPeek(stream_, n, &view_);
+    if (picBinError(stream_)) failed_ = true;
+    if (held_ < std::min(n, capacity_) && !failed_) ended_ = true;
+  } else if (!inPlace_ && !borrowed_ && held_ - next_ < n && !failed_ && !ended_) {
     // Keep what is not consumed, then fill the rest of the block.
     const int kept = held_ - next_;
     std::memmove(block_.get(), block_.get() + next_, size_t(kept));
