@@ -17,6 +17,86 @@ const uint8_t pcxRunFlag = 0xc0;  // both top bits set: a count in the low six b
 const size_t pcxMaxRun = 63;
 const uint8_t pcxEscapeFrom = 0x40;  // literals from here up are written as runs of one
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Bit i set where byte i of a little-endian word has both flag bits.
+inline unsigned flaggedBytes(uint64_t bytes) {
+  const uint64_t flags = bytes & (bytes << 1) & UINT64_C(0x8080808080808080);
+  return unsigned((flags >> 7) * UINT64_C(0x0102040810204080) >> 56);
+}
+
+// Which flagged bytes are codes, bit i for byte i, when byte 0 is not a
+// value: in a stretch of flagged bytes the first is a code, the next its
+// value, and so on, so codes lie at even offsets from where a stretch starts.
+// Adding a stretch's first bit clears it when it starts at an even position.
+inline uint64_t codesAmong(uint64_t flagged) {
+  const uint64_t even = UINT64_C(0x5555555555555555);
+  const uint64_t starts = flagged & ~(flagged << 1);
+  const uint64_t evenStretches = flagged & ~(flagged + (starts & even));
+  return (evenStretches & even) | (flagged & ~evenStretches & ~even);
+}
+
+// A chunk: 64 source bytes, one bit of a word for each.
+const size_t chunkBytes = 64;
+
+// Copies a stretch of at most 63 literals, storing 32 or 64 bytes.
+inline void copyLiterals(uint8_t* out, const uint8_t* source, size_t count) {
+  std::memcpy(out, source, 32);
+  if (count > 32) std::memcpy(out + 32, source + 32, 32);
+}
+
+// A chunk of any mix (how other writers store rows: literals below 0xc0,
+// runs and runs of one among them): the codes among its bytes found at once,
+// then each stretch of literals stored by one 32-byte copy (two when longer)
+// and each run by an 8-byte fill. A code in the last byte is left for the
+// next chunk, and so is the rest when the next store could pass the target's
+// end. The source holds 2 * chunkBytes bytes (copies read past the chunk).
+// Returns the source bytes used; *codeCount receives the runs expanded.
+size_t expandChunk(const uint8_t* source, uint8_t* target, size_t targetLength, size_t* filled, int* codeCount) {
+  uint64_t flagged = 0;
+  for (size_t word = 0; word < chunkBytes / 8; ++word) {
+    uint64_t bytes;
+    std::memcpy(&bytes, source + 8 * word, sizeof bytes);
+    flagged |= uint64_t(flaggedBytes(bytes)) << (8 * word);
+  }
+  uint64_t codes = codesAmong(flagged);  // a chunk never starts on a value
+  size_t end = chunkBytes;
+  if (codes >> (chunkBytes - 1)) end = chunkBytes - 1, codes &= ~(UINT64_C(1) << (chunkBytes - 1));
+  uint8_t* out = target + *filled;
+  uint8_t* const limit = target + targetLength;
+  size_t at = 0;
+  int count = 0;
+  while (codes) {
+    const size_t code = size_t(__builtin_ctzll(codes));
+    const size_t run = source[code] & pcxMaxRun;
+    if (limit - out < ptrdiff_t(code - at + std::max<size_t>(run, 8) + 64)) {
+      end = at;  // too near the target's end: the steps after chunks go on from here
+      break;
+    }
+    codes &= codes - 1;
+    copyLiterals(out, source + at, code - at);
+    out += code - at;
+    const uint8_t value = source[code + 1];
+    const uint64_t copies = value * UINT64_C(0x0101010101010101);
+    std::memcpy(out, &copies, sizeof copies);
+    if (run > sizeof copies) std::memset(out + sizeof copies, value, run - sizeof copies);
+    out += run;
+    at = code + 2;
+    ++count;
+  }
+  if (end > at) {
+    if (limit - out < 64) {
+      end = at;
+    } else {
+      copyLiterals(out, source + at, end - at);
+      out += end - at;
+    }
+  }
+  *codeCount = count;
+  *filled = size_t(out - target);
+  return end;
+}
+#endif
+
 #ifdef PIC_PCX_SSSE3
 // Four pairs "count, value" whose counts are 1 to 4 expand to at most 16
 // bytes: one byte shuffle of the pairs, chosen by the four counts (two bits
@@ -108,6 +188,18 @@ size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* targe
         used += 16;
         continue;
       }
+    }
+    if (used + 2 * chunkBytes <= sourceLength) {
+      // Chunks while they hold literals among their runs, as other writers'
+      // data does; this library's pairs go back to the steps above.
+      const size_t start = used;
+      int codeCount = 0;
+      size_t step = 0;
+      do {
+        step = expandChunk(source + used, target, targetLength, &filled, &codeCount);
+        used += step;
+      } while (step >= chunkBytes - 1 && codeCount < 24 && used + 2 * chunkBytes <= sourceLength);
+      if (used > start) continue;  // the word read above is behind now
     }
     const uint64_t codes = bytes & (bytes << 1) & highBits;  // bits 7 and 6 of a byte both set
     if ((codes & 0xff) == 0) {

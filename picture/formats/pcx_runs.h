@@ -15,8 +15,9 @@ size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* tar
 
 // The decoders picPcxUnpackRuns chooses between, for tests: the plain loop,
 // the reference the others are checked against; word-wise steps on eight
-// source bytes at a time; and those with SSSE3 shuffles for short runs,
-// chosen where picHasSsse3() says the processor has them.
+// source bytes at a time, and chunks of 64 for other writers' mix of literals
+// and runs; and those with SSSE3 shuffles for short runs, chosen where
+// picHasSsse3() says the processor has them.
 enum class picPcxRunDecoder { plain, wordwise, shuffled };
 bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder);
 // As picPcxUnpackRuns, by the decoder named (word-wise where it is not available).
