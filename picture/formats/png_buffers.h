@@ -1,18 +1,20 @@
 // The PNG reader's large buffers (the gathered image data, the filtered
-// image, an interlaced image assembled): on huge pages where the system
-// offers them on request, since a fresh buffer's every 4 KB page otherwise
-// costs a page fault as it is first written, a third of a load's time on
-// some machines. Their bytes start undefined.
+// image, an interlaced image assembled). A buffer of several megabytes is
+// mapped afresh on huge pages where the system offers them on request: a
+// fresh buffer's every 4 KB page otherwise costs a page fault as it is first
+// written, which on some machines is most of a load's time, and a mapping of
+// its own keeps that cost from depending on what the heap last held. Their
+// bytes start undefined.
 #ifndef PICTURE_FORMATS_PNG_BUFFERS_H
 #define PICTURE_FORMATS_PNG_BUFFERS_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 struct PngFreeBuffer {
-  void operator()(uint8_t* bytes) const { std::free(bytes); }
+  size_t mapped = 0;  // the mapping's length, 0 for a buffer from malloc
+  void operator()(uint8_t* bytes) const;
 };
 using PngBuffer = std::unique_ptr<uint8_t[], PngFreeBuffer>;
 
