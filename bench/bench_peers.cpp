@@ -3,6 +3,7 @@
 #include "bench_peers.h"
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,8 @@
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #include <tiffio.h>
+
+#include "picture/core/picture.h"
 
 namespace {
 
@@ -110,26 +113,34 @@ void pngFlush(png_structp) {}
 
 }  // namespace
 
-bool stbLoad(const Bytes& file, Bytes* copy) {
+bool stbLoad(const PeerInput& file, Bytes* copy) {
   int width = 0, height = 0, channels = 0;
-  stbi_uc* pixels = stbi_load_from_memory(file.data(), int(file.size()), &width, &height, &channels, 3);
+  stbi_uc* pixels = file.path.empty()
+                        ? stbi_load_from_memory(file.bytes.data(), int(file.bytes.size()), &width, &height, &channels, 3)
+                        : stbi_load(file.path.c_str(), &width, &height, &channels, 3);
   if (!pixels) return false;
   if (copy) copy->assign(pixels, pixels + size_t(width) * size_t(height) * 3);
   stbi_image_free(pixels);
   return true;
 }
 
-bool libjpegLoad(const Bytes& file, int linesPerCall, uint8_t* pixels) {
+bool libjpegLoad(const PeerInput& file, int linesPerCall, uint8_t* pixels) {
+  FILE* disk = file.path.empty() ? nullptr : std::fopen(file.path.c_str(), "rb");
+  if (!file.path.empty() && !disk) return false;
   jpeg_decompress_struct decompressor;
   JpegErrors errors;
   decompressor.err = jpeg_std_error(&errors.manager);
   errors.manager.error_exit = jpegErrorExit;
   if (setjmp(errors.recoveryPoint)) {
     jpeg_destroy_decompress(&decompressor);
+    if (disk) std::fclose(disk);
     return false;
   }
   jpeg_create_decompress(&decompressor);
-  jpeg_mem_src(&decompressor, file.data(), static_cast<unsigned long>(file.size()));
+  if (disk)
+    jpeg_stdio_src(&decompressor, disk);
+  else
+    jpeg_mem_src(&decompressor, file.bytes.data(), static_cast<unsigned long>(file.bytes.size()));
   jpeg_read_header(&decompressor, TRUE);
   decompressor.out_color_space = JCS_RGB;
   jpeg_start_decompress(&decompressor);
@@ -142,12 +153,14 @@ bool libjpegLoad(const Bytes& file, int linesPerCall, uint8_t* pixels) {
   }
   jpeg_finish_decompress(&decompressor);
   jpeg_destroy_decompress(&decompressor);
+  if (disk) std::fclose(disk);
   return true;
 }
 
-bool libtiffLoad(const Bytes& file, uint8_t* pixels) {
-  Stream stream = readingStream(file);
-  TIFF* tiff = tiffOpen(&stream, "r");  // maps the buffer (tiffMap), as TIFFOpen maps a file
+bool libtiffLoad(const PeerInput& file, uint8_t* pixels) {
+  Stream stream = readingStream(file.bytes);
+  // TIFFOpen maps the file; the memory client maps the buffer (tiffMap).
+  TIFF* tiff = file.path.empty() ? tiffOpen(&stream, "r") : TIFFOpen(file.path.c_str(), "r");
   if (!tiff) return false;
   bool ok = true;
   uint8_t* at = pixels;
@@ -160,35 +173,57 @@ bool libtiffLoad(const Bytes& file, uint8_t* pixels) {
   return ok;
 }
 
-bool giflibLoad(const Bytes& file, Bytes* indices) {
-  Stream stream = readingStream(file);
+bool giflibLoad(const PeerInput& file, Bytes* pixels) {
+  Stream stream = readingStream(file.bytes);
   int error = 0;
-  GifFileType* gif = DGifOpen(&stream, gifRead, &error);
+  GifFileType* gif = file.path.empty() ? DGifOpen(&stream, gifRead, &error) : DGifOpenFileName(file.path.c_str(), &error);
   if (!gif) return false;
   const bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0;
-  if (ok && indices) {
+  if (ok && pixels) {
     const SavedImage& image = gif->SavedImages[0];
-    indices->assign(image.RasterBits, image.RasterBits + size_t(image.ImageDesc.Width) * image.ImageDesc.Height);
+    const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
+    const size_t count = size_t(image.ImageDesc.Width) * size_t(image.ImageDesc.Height);
+    pixels->resize(3 * count);
+    for (size_t i = 0; i < count && map; ++i) {
+      const GifColorType colour = map->Colors[image.RasterBits[i] % map->ColorCount];
+      (*pixels)[3 * i] = colour.Red, (*pixels)[3 * i + 1] = colour.Green, (*pixels)[3 * i + 2] = colour.Blue;
+    }
   }
   DGifCloseFile(gif, &error);
   return ok;
 }
 
-bool libpngLoad(const Bytes& file, uint8_t* pixels) {
-  Stream stream = readingStream(file);
+bool libpngLoad(const PeerInput& file, uint8_t* pixels) {
+  Stream stream = readingStream(file.bytes);
+  FILE* disk = file.path.empty() ? nullptr : std::fopen(file.path.c_str(), "rb");
+  if (!file.path.empty() && !disk) return false;
+  png_bytep* volatile rows = nullptr;  // freed after a longjmp too
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info || setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
+    std::free(rows);
+    if (disk) std::fclose(disk);
     return false;
   }
-  png_set_read_fn(png, &stream, pngRead);
+  if (disk)
+    png_init_io(png, disk);
+  else
+    png_set_read_fn(png, &stream, pngRead);
   png_read_info(png, info);
+  png_set_palette_to_rgb(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const size_t rowBytes = png_get_rowbytes(png, info);
-  for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pixels + y * rowBytes, nullptr);
+  rows = static_cast<png_bytep*>(std::malloc(height * sizeof(png_bytep)));
+  if (!rows) png_error(png, "no memory for rows");
+  for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels + y * rowBytes;
+  png_read_image(png, rows);
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
+  std::free(rows);
+  if (disk) std::fclose(disk);
   return true;
 }
 
@@ -247,7 +282,7 @@ bool libjpegSave(const uint8_t* pixels, int width, int height, int quality, Byte
   return true;
 }
 
-bool libtiffSave(const uint8_t* pixels, int width, int height, bool lzw, Bytes* out) {
+bool libtiffSave(const uint8_t* pixels, int width, int height, int compression, Bytes* out) {
   Stream stream = writingStream(out);
   TIFF* tiff = tiffOpen(&stream, "w");
   if (!tiff) return false;
@@ -257,7 +292,9 @@ bool libtiffSave(const uint8_t* pixels, int width, int height, bool lzw, Bytes* 
   TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
   TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tiff, TIFFTAG_COMPRESSION, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression == PIC_COMP_LZW   ? COMPRESSION_LZW
+                                           : compression == PIC_COMP_RLE ? COMPRESSION_PACKBITS
+                                                                         : COMPRESSION_NONE);
   const uint32_t rowsPerStrip = TIFFDefaultStripSize(tiff, 0);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
   const size_t rowBytes = size_t(width) * 3;
@@ -288,7 +325,7 @@ bool giflibSave(const uint8_t* indices, int width, int height, const int32_t* ma
   return ok;
 }
 
-bool libpngSave(const uint8_t* pixels, int width, int height, Bytes* out) {
+bool libpngSave(const uint8_t* pixels, int width, int height, int level, Bytes* out) {
   Stream stream = writingStream(out);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -297,7 +334,7 @@ bool libpngSave(const uint8_t* pixels, int width, int height, Bytes* out) {
     return false;
   }
   png_set_write_fn(png, &stream, pngWrite, pngFlush);
-  png_set_compression_level(png, 6);
+  png_set_compression_level(png, level);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
