@@ -62,6 +62,23 @@ const Variant variants[] = {
      [](const SourcePicture& p) { return pngFile(p, PngLayout::adam7); }},
 };
 
+// The formats whose drivers are registered, in the list's order.
+std::vector<const picFormatInfo*> registeredFormats() {
+  int count = 0;
+  const picFormatInfo* const* formats = picFormatList(&count);
+  std::vector<const picFormatInfo*> registered;
+  for (int f = 0; f < count; ++f)
+    if (picFormatDriverIndex(*formats[f]) >= 0) registered.push_back(formats[f]);
+  return registered;
+}
+
+std::vector<picWrittenCompression> writtenCompressions(const picFormatInfo& format) {
+  std::vector<picWrittenCompression> written;
+  for (const picWrittenCompression* c = format.compressions; c < format.compressions + 4 && c->name; ++c)
+    written.push_back(*c);
+  return written;
+}
+
 std::string upper(const char* text) {
   std::string out = text;
   for (char& c : out) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -104,14 +121,10 @@ const char* peerName(unsigned peer, bool encoder) {
 }
 
 std::vector<FileKind> loadKinds(const std::string& outsideFolder) {
-  int count = 0;
-  const picFormatInfo* const* formats = picFormatList(&count);
   std::vector<FileKind> kinds;
-  for (int f = 0; f < count; ++f) {
-    const picFormatInfo& format = *formats[f];
-    if (picFormatDriverIndex(format) < 0) continue;
-    for (const picWrittenCompression* c = format.compressions; c < format.compressions + 4 && c->name; ++c)
-      kinds.push_back(libraryKind(format, *c));
+  for (const picFormatInfo* listed : registeredFormats()) {
+    const picFormatInfo& format = *listed;
+    for (const picWrittenCompression& c : writtenCompressions(format)) kinds.push_back(libraryKind(format, c));
     for (const Variant& variant : variants) {
       if (std::strcmp(variant.format, format.name) != 0) continue;
       FileKind kind;
@@ -138,22 +151,19 @@ std::vector<FileKind> loadKinds(const std::string& outsideFolder) {
 }
 
 std::vector<SaveKind> saveKinds() {
-  int count = 0;
-  const picFormatInfo* const* formats = picFormatList(&count);
   std::vector<SaveKind> kinds;
-  for (int f = 0; f < count; ++f) {
-    const picFormatInfo& format = *formats[f];
-    if (picFormatDriverIndex(format) < 0) continue;
-    for (const picWrittenCompression* c = format.compressions; c < format.compressions + 4 && c->name; ++c) {
+  for (const picFormatInfo* listed : registeredFormats()) {
+    const picFormatInfo& format = *listed;
+    for (const picWrittenCompression& c : writtenCompressions(format)) {
       SaveKind kind;
-      kind.key = std::string(format.name) + "-" + c->name;
-      kind.mapped = !format.writesRgb || c->mapsOnly;
-      kind.label = upper(format.name) + " " + c->name + (kind.mapped ? " 8-bit" : "");
-      kind.format = picFormatDriverIndex(format) | c->code;
-      kind.compressionLevel = c->code == PIC_COMP_NONE ? 0 : 6;
+      kind.key = std::string(format.name) + "-" + c.name;
+      kind.mapped = !format.writesRgb || c.mapsOnly;
+      kind.label = upper(format.name) + " " + c.name + (kind.mapped ? " 8-bit" : "");
+      kind.format = picFormatDriverIndex(format) | c.code;
+      kind.compressionLevel = c.code == PIC_COMP_NONE ? 0 : 6;
       kind.peers = peersOf(format.name, true);
       // giflib writes LZW only; stb_image_write no run-length BMP.
-      if (std::strcmp(format.name, "gif") == 0 && c->code != PIC_COMP_LZW) kind.peers = 0;
+      if (std::strcmp(format.name, "gif") == 0 && c.code != PIC_COMP_LZW) kind.peers = 0;
       if (std::strcmp(format.name, "bmp") == 0 && kind.mapped) kind.peers = 0;
       kinds.push_back(kind);
     }
