@@ -159,8 +159,9 @@ int picBinPeek(picBinFile* file, int n, const uint8_t** bytes);
 
 // Reads `lineCount` lines of `bytesPerLine` bytes from a stream's current
 // position a block of about 32 KB at a time, never past the last line, and
-// hands them out one by one (from a memory file, in place). A line the data
-// does not complete is an error; the complete ones before it are still given.
+// hands them out one by one (from a memory file or a disk file's read-ahead
+// buffer, in place: picBinTakeInPlace). A line the data does not complete is
+// an error; the complete ones before it are still given.
 struct picLineBlock {
   // Allocates the block; false when memory runs out or a size is not positive.
   bool start(int bytesPerLine, int lineCount);
