@@ -4,7 +4,6 @@
 // filter reads only the row and the one above, so each step is independent.
 #include "picture/formats/png_filter.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__)
@@ -17,18 +16,13 @@ namespace {
 // The magnitude of a filtered byte taken as signed: v for 0..127, 256 - v for 128..255.
 inline unsigned magnitude(uint8_t v) { return v < 128 ? v : 256u - v; }
 
-inline uint8_t paethPredictor(int a, int b, int c) {
-  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-  return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
 // x filtered with `type`, given its left (a), upper (b) and upper-left (c) neighbours.
 inline uint8_t filterByte(int type, uint8_t x, uint8_t a, uint8_t b, uint8_t c) {
   switch (type) {
     case pngFilterSub: return uint8_t(x - a);
     case pngFilterUp: return uint8_t(x - b);
     case pngFilterAverage: return uint8_t(x - ((a + b) >> 1));
-    case pngFilterPaeth: return uint8_t(x - paethPredictor(a, b, c));
+    case pngFilterPaeth: return uint8_t(x - pngPaethPredictor(a, b, c));
     default: return x;
   }
 }

@@ -8,9 +8,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 enum PngFilterType { pngFilterNone, pngFilterSub, pngFilterUp, pngFilterAverage, pngFilterPaeth };
 const int pngFilterTypes = 5;
+
+// The Paeth predictor of a byte from its left, upper and upper-left neighbours
+// (the writer subtracts it, the reader adds it back).
+inline uint8_t pngPaethPredictor(int left, int above, int upperLeft) {
+  const int toLeft = std::abs(above - upperLeft);  // |p - left| with p = left + above - upperLeft
+  const int toAbove = std::abs(left - upperLeft);
+  const int toUpperLeft = std::abs(left + above - 2 * upperLeft);
+  if (toLeft <= toAbove && toLeft <= toUpperLeft) return uint8_t(left);
+  return uint8_t(toAbove <= toUpperLeft ? above : upperLeft);
+}
 
 // sums[type] for every type, over `length` bytes of `row` with `above` the
 // previous row; pixelBytes is the distance to the left neighbour.

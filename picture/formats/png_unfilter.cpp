@@ -7,10 +7,10 @@
 // through the plain loop.
 #include "picture/formats/png_unfilter.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "picture/core/driver_support.h"
+#include "picture/formats/png_filter.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define PNG_UNFILTER_SSSE3 1
@@ -18,14 +18,6 @@
 #endif
 
 namespace {
-
-uint8_t paethPredictor(int left, int above, int upperLeft) {
-  const int toLeft = std::abs(above - upperLeft);  // |p - left| with p = left + above - upperLeft
-  const int toAbove = std::abs(left - upperLeft);
-  const int toUpperLeft = std::abs(left + above - 2 * upperLeft);
-  if (toLeft <= toAbove && toLeft <= toUpperLeft) return uint8_t(left);
-  return uint8_t(toAbove <= toUpperLeft ? above : upperLeft);
-}
 
 // The plain loops from byte `from` on; the bytes before it are done.
 void unfilterFrom(int filter, uint8_t* row, const uint8_t* prior, size_t from, size_t rowBytes, size_t pixelBytes) {
@@ -44,7 +36,7 @@ void unfilterFrom(int filter, uint8_t* row, const uint8_t* prior, size_t from, s
     case pngFilterPaeth:
       for (; i < pixelBytes && i < rowBytes; ++i) row[i] = uint8_t(row[i] + prior[i]);
       for (; i < rowBytes; ++i)
-        row[i] = uint8_t(row[i] + paethPredictor(row[i - pixelBytes], prior[i], prior[i - pixelBytes]));
+        row[i] = uint8_t(row[i] + pngPaethPredictor(row[i - pixelBytes], prior[i], prior[i - pixelBytes]));
       break;
     default: break;
   }
