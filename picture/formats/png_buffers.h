@@ -1,5 +1,6 @@
-// The PNG reader's large buffers (the gathered image data, the filtered
-// image, an interlaced image assembled). A buffer of several megabytes is
+// The PNG driver's large buffers: the reader's (the gathered image data, the
+// filtered image, an interlaced image assembled) and the writer's (the
+// filtered rows, their deflated bytes). A buffer of several megabytes is
 // mapped afresh on huge pages where the system offers them on request: a
 // fresh buffer's every 4 KB page otherwise costs a page fault as it is first
 // written, which on some machines is most of a load's time, and a mapping of
