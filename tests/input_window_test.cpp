@@ -130,6 +130,28 @@ TEST(InputWindow, DiskFilesReadLikeTheirMemoryCopiesPastTheReadAheadBuffer) {
   EXPECT_EQ(mixedReads(path.c_str()), memory);
 }
 
+// A small disk file first read near its end, then looked at from its start:
+// the look shows all it asks for, and the data has not ended.
+TEST(InputWindow, ASmallDiskFileReadBackFromItsStartShowsWholeLooks) {
+  std::vector<uint8_t> file(20000);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 13 + i / 509);
+  const std::string path = writeTempFile("window-small.bin", file);
+  picBinFile* stream = picBinOpen(path.c_str(), PIC_BIN_READ, PIC_LITTLE_ENDIAN);
+  ASSERT_NE(stream, nullptr);
+  uint8_t tail[10];
+  picBinSeekSet(stream, 15000);
+  EXPECT_EQ(picBinRead(stream, tail, 10), 10);
+  picBinSeekSet(stream, 0);
+  picInputWindow window;
+  ASSERT_TRUE(window.start(stream, 16384));
+  const uint8_t* bytes;
+  ASSERT_EQ(window.look(16384, &bytes), 16384);
+  EXPECT_TRUE(std::equal(bytes, bytes + 16384, file.begin()));
+  EXPECT_FALSE(window.ended());
+  window.release();
+  picBinClose(stream);
+}
+
 // A table whose reads fail after the first 40 bytes: an error, not the end.
 long failingRead(void* stream, void* buffer, long n) {
   long* offset = static_cast<long*>(stream);

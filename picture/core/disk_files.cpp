@@ -56,7 +56,8 @@ long readOnce(DiskStream* disk, void* buffer, long n) {
 
 bool ensureBuffer(DiskStream* disk) {
   if (disk->buffer) return true;
-  long wanted = disk->sizeAtOpen - disk->position();
+  // The whole file when it is smaller: a look from anywhere in it then shows all it asks for.
+  long wanted = disk->sizeAtOpen;
   wanted = wanted < smallestBlock ? smallestBlock : wanted > readBlockBytes ? readBlockBytes : wanted;
   disk->buffer.reset(new (std::nothrow) uint8_t[size_t(wanted)]);
   if (!disk->buffer) return disk->failed = true, false;
