@@ -134,6 +134,7 @@ int checkSizes(const PngHeader& header, int64_t fileSize) {
 }
 
 // 16-bit samples to 8, rounded.
+// picScaleSample(v, 65535) without the division: the same byte for every v.
 inline uint8_t scaled16(const uint8_t* sample) { return uint8_t(((sample[0] << 8 | sample[1]) * 255 + 32895) >> 16); }
 
 // A row of `width` indices: samples of 8 bits or fewer are indices as they are.

@@ -23,6 +23,7 @@
 #include "picture/core/driver_support.h"
 #include "picture/core/extra_drivers.h"
 #include "picture/core/format_info.h"
+#include "picture/core/sample_scale.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ bool unpackSamples(const uint8_t* source, size_t count, int maxValue, uint16_t* 
 }
 
 void fillScale(int maxValue, uint8_t* scale) {
-  for (int v = 0; v <= maxValue; ++v) scale[v] = uint8_t((v * 255 + maxValue / 2) / maxValue);
+  for (int v = 0; v <= maxValue; ++v) scale[v] = picScaleSample(uint32_t(v), uint32_t(maxValue));
 }
 
 // ---- Reading.
