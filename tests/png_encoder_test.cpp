@@ -6,7 +6,6 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <csetjmp>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "picture/formats/png_encoder.h"
 #include "picture/formats/png_filter.h"
 #include "support/format_peers.h"
+#include "support/libpng_peer.h"
 #include "support/synthetic_photo.h"
 
 namespace {
@@ -78,32 +78,19 @@ std::vector<uint8_t> topDownPixels(const RgbImage& image) {
   return pixels;
 }
 
-// The encoder's sink, and libpng's writer's, into a vector.
+// The encoder's sink into a vector.
 bool appendBytes(void* bytes, const uint8_t* data, size_t length) {
   static_cast<std::vector<uint8_t>*>(bytes)->insert(static_cast<std::vector<uint8_t>*>(bytes)->end(), data,
                                                      data + length);
   return true;
 }
-void appendToVector(png_structp png, png_bytep data, size_t length) { appendBytes(png_get_io_ptr(png), data, length); }
-void flushNothing(png_structp) {}
 
-// libpng's default writer (level 6, adaptive filters) on RGB rows from the
-// top. A plain frame: libpng leaves it through longjmp.
+// libpng's default writer (level 6, adaptive filters) on RGB rows from the top.
 bool libpngEncode(const uint8_t* pixels, int width, int height, std::vector<uint8_t>* out) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_set_write_fn(png, out, appendToVector, flushNothing);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) png_write_row(png, pixels + size_t(y) * size_t(width) * 3);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
+  std::vector<png_bytep> rows;
+  for (int y = 0; y < height; ++y) rows.push_back(const_cast<png_bytep>(pixels + size_t(y) * size_t(width) * 3));
+  const PngLayout layout = {width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_ALL_FILTERS};
+  return libpngWrite(layout, rows.data(), nullptr, 0, out);
 }
 
 TEST(PngEncoder, FilesReadBackThroughLibpngWithoutWarnings) {

@@ -16,12 +16,9 @@
 #include "picture/core/picture.h"
 #include "picture/formats/png_rows.h"
 #include "support/format_peers.h"
+#include "support/libpng_peer.h"
 
 namespace {
-
-struct Layout {
-  int width, height, depth, colourType, interlace, filterMask;
-};
 
 struct Cursor {
   const std::vector<uint8_t>* bytes;
@@ -30,38 +27,11 @@ struct Cursor {
 
 [[noreturn]] void jumpOut(png_structp png, png_const_charp) { longjmp(png_jmpbuf(png), 1); }
 void quiet(png_structp, png_const_charp) {}
-void appendBytes(png_structp png, png_bytep bytes, size_t n) {
-  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), bytes, bytes + n);
-}
-void noFlush(png_structp) {}
 void takeBytes(png_structp png, png_bytep bytes, size_t n) {
   auto* cursor = static_cast<Cursor*>(png_get_io_ptr(png));
   if (cursor->bytes->size() - cursor->at < n) png_error(png, "file ends");
   std::memcpy(bytes, cursor->bytes->data() + cursor->at, n);
   cursor->at += n;
-}
-
-// libpng writes `rows` (stored samples) with the filter mask forced. Plain
-// frame: libpng may jump out of it.
-bool libpngWrite(const Layout* layout, png_bytepp rows, const png_color* palette, int entries,
-                 std::vector<uint8_t>* out) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOut, quiet);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_set_write_fn(png, out, appendBytes, noFlush);
-  png_set_filter(png, 0, layout->filterMask);
-  png_set_IHDR(png, info, png_uint_32(layout->width), png_uint_32(layout->height), layout->depth, layout->colourType,
-               layout->interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (entries > 0) png_set_PLTE(png, info, palette, entries);
-  png_write_info(png, info);
-  png_write_image(png, rows);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return true;
 }
 
 // libpng's decode as the library gives it: 8-bit RGB, 16-bit samples scaled,
@@ -93,7 +63,7 @@ int samplesOf(int colourType) {
 
 // A file libpng writes: smooth ramps with noise, so that every filter has
 // work, and a palette of 2^depth entries (one fewer at 8 bits).
-std::vector<uint8_t> libpngFile(const Layout& layout) {
+std::vector<uint8_t> libpngFile(const PngLayout& layout) {
   const size_t rowBytes = (size_t(layout.width) * layout.depth * samplesOf(layout.colourType) + 7) / 8;
   std::vector<uint8_t> samples(rowBytes * size_t(layout.height));
   std::mt19937 random(unsigned(layout.depth * 100 + layout.colourType));
@@ -108,7 +78,7 @@ std::vector<uint8_t> libpngFile(const Layout& layout) {
       if (layout.depth == 8 && sample == 255) sample = 254;  // indices within the palette
   }
   std::vector<uint8_t> bytes;
-  EXPECT_TRUE(libpngWrite(&layout, rows.data(), palette.data(), int(palette.size()), &bytes));
+  EXPECT_TRUE(libpngWrite(layout, rows.data(), palette.data(), int(palette.size()), &bytes));
   return bytes;
 }
 
@@ -122,7 +92,7 @@ TEST(PngReader, EveryColourTypeDepthInterlaceAndFilterDecodesAsLibpngDoes) {
     for (const int depth : type.second)
       for (const int interlace : {0, 1})
         for (const int filter : filters) {
-          const Layout layout = {37, 21, depth, type.first, interlace, filter};
+          const PngLayout layout = {37, 21, depth, type.first, interlace, filter};
           SCOPED_TRACE("colour type " + std::to_string(type.first) + ", depth " + std::to_string(depth) +
                        ", interlace " + std::to_string(interlace) + ", filter mask " + std::to_string(filter));
           const std::vector<uint8_t> bytes = libpngFile(layout);
