@@ -62,20 +62,22 @@ void append(std::vector<uint8_t>& bytes, std::initializer_list<int> values) {
   for (int v : values) bytes.push_back(uint8_t(v));
 }
 
-// A run-length file: the header, both tables, then the given packed rows in
-// order (row r of channel k is rows[r + k * ySize]).
-std::vector<uint8_t> buildRunLength(SgiHeader h, const std::vector<std::vector<uint8_t>>& rows) {
+// A run-length file: the header, both tables, then the given packed rows (row
+// r of channel k is rows[r + k * ySize]) in that order, or with `byRows` row
+// by row (every channel of row 0, then of row 1...), as ImageMagick lays them.
+std::vector<uint8_t> buildRunLength(SgiHeader h, const std::vector<std::vector<uint8_t>>& rows,
+                                    bool byRows = false) {
   h.storage = 1;
   std::vector<uint8_t> bytes = buildHeader(h);
   const size_t tables = bytes.size();
   bytes.resize(tables + rows.size() * 8);
-  uint32_t offset = uint32_t(bytes.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    putBE32(bytes, tables + 4 * i, offset);
+  const size_t height = size_t(h.ySize), channels = rows.size() / height;
+  for (size_t n = 0; n < rows.size(); ++n) {
+    const size_t i = byRows ? n / channels + (n % channels) * height : n;  // the n-th row in the file
+    putBE32(bytes, tables + 4 * i, uint32_t(bytes.size()));
     putBE32(bytes, tables + 4 * (rows.size() + i), uint32_t(rows[i].size()));
-    offset += uint32_t(rows[i].size());
+    bytes.insert(bytes.end(), rows[i].begin(), rows[i].end());
   }
-  for (const auto& row : rows) bytes.insert(bytes.end(), row.begin(), row.end());
   return bytes;
 }
 
@@ -471,6 +473,7 @@ TEST(Sgi, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
   // 512 + tables of 12 offsets and 12 lengths (to 608) + 12 rows of 7 bytes.
   const std::vector<uint8_t> runLength = buildRunLength(h, literalRows(source));
   ASSERT_EQ(692u, runLength.size());
+  const std::vector<uint8_t> byRows = buildRunLength(h, literalRows(source), true);
   struct Case {
     const char* what;
     const std::vector<uint8_t>* file;
@@ -494,6 +497,10 @@ TEST(Sgi, FileCutShortIsDescribedAndLoadsItsCompleteRows) {
        pastTheEnd},
       {"run-length, header only", &runLength, 512, PIC_ERR_READ, "....", "....", "....",
        "the run-length tables end before this row"},
+      // Read row by row, in file order: the rows before the cut in every channel.
+      {"run-length by rows, whole", &byRows, 692, PIC_OK, "++++", "++++", "++++", nullptr},
+      {"run-length by rows, cut in green row 1", &byRows, 608 + 4 * 7 + 3, PIC_ERR_READ, "++..", "+...", "+...",
+       pastTheEnd},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -3,7 +3,8 @@
 // Reads one or two bytes per sample; grey, dithered and screen files come as
 // colour-mapped images with a built-in map (grey ramp or 3-3-2 colour cube),
 // files of three or four channels as planar true colour (a fourth channel is
-// not read). Writes verbatim files of one byte per sample: one grey channel for
+// not read), or row by row when a run-length file keeps the channels of each
+// row together, so that its rows are read in file order. Writes verbatim files of one byte per sample: one grey channel for
 // colour-mapped images (the indices themselves), three channels for true colour.
 // Refuses colour-map-only files, other channel counts, other sample sizes and
 // storage kinds, and LZW.
@@ -224,6 +225,33 @@ int readTables(SgiState* state, int64_t rows, int64_t channels, int channelsUsed
   return PIC_OK;
 }
 
+// Whether a load reads the rows of a run-length true-colour file with fewer
+// jumps row by row (red, green and blue of a row, then the next row: how
+// ImageMagick lays them out) than plane by plane (how netpbm and this
+// library's tests do): the bytes skipped or gone back over between rows read
+// one after the other, in each order. Files whose tables are cut keep the
+// planes, so that their complete rows still load plane by plane.
+bool rowsInterleaved(const SgiState& state) {
+  const int64_t rows = state.tableRows;
+  if (state.tableEntries < 3 * rows) return false;
+  auto jump = [&state](int64_t from, int64_t to) {
+    const int64_t end = int64_t(state.rowOffsets[size_t(from)]) + state.rowLengths[size_t(from)];
+    const int64_t gap = int64_t(state.rowOffsets[size_t(to)]) - end;
+    return gap < 0 ? -gap : gap;
+  };
+  int64_t byPlanes = 0, byRows = 0;
+  for (int64_t y = 0; y < rows; ++y)
+    for (int64_t channel = 0; channel < 3; ++channel) {
+      const int64_t entry = y + channel * rows;
+      if (y + 1 < rows) byPlanes += jump(entry, entry + 1);
+      if (channel < 2)
+        byRows += jump(entry, entry + rows);
+      else if (y + 1 < rows)
+        byRows += jump(entry, y + 1);
+    }
+  return byRows < byPlanes;
+}
+
 picFile* openRead(const char* fileName, int* status) {
   picFile* file = picNewFile();
   auto* state = picNewState<SgiState>();
@@ -274,6 +302,7 @@ picFile* openRead(const char* fileName, int* status) {
     const int tables = readTables(state, dimension == 1 ? 1 : ySize, dimension < 3 ? 1 : zSize,
                                   channelsUsed);
     if (tables != PIC_OK) return release(file, state, status, tables);
+    if (file->colourMode == PIC_RGB && rowsInterleaved(*state)) file->planar = 0;
   }
   // Verbatim planes that end early are found by the row that is not there.
   state->rowBuffer.reset(new (std::nothrow) uint8_t[size_t(state->maxPackedRow)]);
@@ -349,11 +378,12 @@ void advance(picFile* file) {
   }
 }
 
-// Reads run-length row `currentLine` of the current plane into the row buffer
-// and expands it; offsets and lengths must stay inside the file and a sane size.
-int readPackedRow(picFile* file, uint8_t* line) {
+// Reads table entry `entry` (row y of channel z at y + z * table rows) and
+// expands it into `line`, where the stream holds it (a memory file, a disk
+// file's read-ahead buffer) or else through the row buffer; offsets and
+// lengths must stay inside the file and a sane size.
+int readPackedRow(picFile* file, int64_t entry, uint8_t* line) {
   SgiState* state = stateOf(file);
-  const int64_t entry = file->currentLine + int64_t(state->plane) * state->tableRows;
   if (entry >= state->tableEntries)
     return picRefuse(PIC_ERR_READ, "the run-length tables end before this row");
   const uint32_t offset = state->rowOffsets[size_t(entry)];
@@ -363,14 +393,18 @@ int readPackedRow(picFile* file, uint8_t* line) {
   if (offset > uint32_t(INT32_MAX) || (state->fileSize >= 0 && int64_t(offset) + length > state->fileSize))
     return picRefuse(PIC_ERR_READ, "packed row past the end of the file");
   picBinSeekSet(state->stream, int(offset));
-  if (picBinRead(state->stream, state->rowBuffer.get(), int(length)) != int(length) ||
-      picBinError(state->stream))
-    return picRefuse(PIC_ERR_READ, "data ends inside a packed row");
+  const uint8_t* packed = picBinTakeInPlace(state->stream, length);
+  if (!packed) {
+    packed = state->rowBuffer.get();
+    if (picBinRead(state->stream, state->rowBuffer.get(), int(length)) != int(length) ||
+        picBinError(state->stream))
+      return picRefuse(PIC_ERR_READ, "data ends inside a packed row");
+  }
   if (state->bytesPerSample == 1) {
-    const char* bad = expandByteRow(state->rowBuffer.get(), length, line, file->width);
+    const char* bad = expandByteRow(packed, length, line, file->width);
     return bad ? picRefuse(PIC_ERR_READ, bad) : PIC_OK;
   }
-  if (const char* bad = expandWordRow(state->rowBuffer.get(), length, state->samples.get(), file->width))
+  if (const char* bad = expandWordRow(packed, length, state->samples.get(), file->width))
     return picRefuse(PIC_ERR_READ, bad);
   scaleSamples(state->samples.get(), file->width, sampleRange(state->minimum, state->maximum), line);
   return PIC_OK;
@@ -397,9 +431,24 @@ int readVerbatimRow(picFile* file, uint8_t* line) {
 }
 
 int readLine(picFile* file, uint8_t* line) {
-  const int result = stateOf(file)->storage == storageRunLength ? readPackedRow(file, line)
-                                                                : readVerbatimRow(file, line);
+  SgiState* state = stateOf(file);
+  const int result = state->storage == storageRunLength
+                         ? readPackedRow(file, file->currentLine + int64_t(state->plane) * state->tableRows, line)
+                         : readVerbatimRow(file, line);
   if (result != PIC_OK) return result;
+  advance(file);
+  return PIC_OK;
+}
+
+// Row `currentLine` of all three channels, for run-length files whose rows
+// lie row by row (rowsInterleaved).
+int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  SgiState* state = stateOf(file);
+  uint8_t* const lines[3] = {red, green, blue};
+  for (int channel = 0; channel < 3; ++channel) {
+    const int result = readPackedRow(file, file->currentLine + channel * state->tableRows, lines[channel]);
+    if (result != PIC_OK) return result;
+  }
   advance(file);
   return PIC_OK;
 }
@@ -428,8 +477,8 @@ std::vector<uint8_t> minimalHeader(int width, int height) {
   return header;
 }
 
-picDriver driver = {PIC_DRIVER_SGI, control, openRead,  openWrite, close, readMap,
-                    writeMap, readLine, writeLine, nullptr,   nullptr};
+picDriver driver = {PIC_DRIVER_SGI, control, openRead,  openWrite,   close,
+                    readMap,        writeMap, readLine, writeLine, readRGBLine, nullptr};
 
 }  // namespace
 
