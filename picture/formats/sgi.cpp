@@ -130,6 +130,12 @@ const char* expandWordRow(const uint8_t* packed, size_t length, uint16_t* out, i
   return nullptr;
 }
 
+// Far from the ends of a row, packets are copied or filled 32 bytes at a time
+// (a call of memcpy or memset for each short packet costs more than the
+// bytes), up to 31 bytes past the packet: the next packets overwrite them.
+const unsigned packetStep = 32;
+const unsigned packetRoom = 128;  // a count of at most 127, in whole steps
+
 // The same for 1-byte samples, a whole packet at a time.
 const char* expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, int width) {
   size_t at = 0;
@@ -142,8 +148,15 @@ const char* expandByteRow(const uint8_t* packed, size_t length, uint8_t* out, in
     if (count > left) return runPassesRow;
     if ((literal ? count : 1) > length - at) return rowEndsInRun;
     if (literal) {
-      std::memcpy(out, packed + at, count);
+      if (left >= packetRoom && length - at >= packetRoom)
+        for (unsigned i = 0; i < count; i += packetStep) std::memcpy(out + i, packed + at + i, packetStep);
+      else
+        std::memcpy(out, packed + at, count);
       at += count;
+    } else if (left >= packetRoom) {
+      uint8_t copies[packetStep];
+      std::memset(copies, packed[at++], packetStep);
+      for (unsigned i = 0; i < count; i += packetStep) std::memcpy(out + i, copies, packetStep);
     } else {
       std::memset(out, packed[at++], count);
     }
