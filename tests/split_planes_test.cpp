@@ -22,7 +22,8 @@ struct SplitPlanes {
   uint8_t* at(int plane, int offset) { return bytes[plane].data() + offset; }
 };
 
-TEST(SplitPlanes, FastSplitAgreesWithThePlainLoop) {
+TEST(SplitPlanes, FastSplitsAgreeWithThePlainLoop) {
+  for (picSplitPath path : {picSplitPath::ssse3, picSplitPath::vbmi})
   for (int pixelBytes : {3, 4})
     for (int width = 1; width <= 300; ++width)
       for (int offset = 0; offset < 16; ++offset) {  // every misalignment of source and planes
@@ -31,11 +32,12 @@ TEST(SplitPlanes, FastSplitAgreesWithThePlainLoop) {
         for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 + i / 251);
         const uint8_t* source = pixels.data() + offset;
         SplitPlanes fast(width), plain(width);
-        picSplitPixels(source, pixelBytes, width, fast.at(0, offset), fast.at(1, offset), fast.at(2, offset));
+        picSplitPixelsBy(path, source, pixelBytes, width, fast.at(0, offset), fast.at(1, offset),
+                         fast.at(2, offset));
         picSplitPixelsPlain(source, pixelBytes, width, plain.at(0, offset), plain.at(1, offset),
                             plain.at(2, offset));
         for (int p = 0; p < 3; ++p) {
-          ASSERT_EQ(fast.bytes[p], plain.bytes[p]) << pixelBytes << " bytes, width " << width
+          ASSERT_EQ(fast.bytes[p], plain.bytes[p]) << "path " << int(path) << ", " << pixelBytes << " bytes, width " << width
                                                    << ", offset " << offset << ", plane " << p;
           for (int x = 0; x < width; x += 17)
             ASSERT_EQ(plain.at(p, offset)[x], source[size_t(x) * size_t(pixelBytes) + size_t(p)]);

@@ -140,6 +140,13 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
                     uint8_t* third);
 void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                          uint8_t* second, uint8_t* third);
+// The paths picSplitPixels chooses between, for tests: the plain loop, SSSE3
+// shuffles, AVX-512 VBMI permutes; picSplitPixelsBy falls back to the next
+// simpler one the processor has.
+enum class picSplitPath { plain, ssse3, vbmi };
+bool picSplitPathAvailable(picSplitPath path);
+void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
+                      uint8_t* second, uint8_t* third);
 
 // The whole file's bytes and their count when the stream reads a memory file
 // (picUseMemoryFiles), so that a driver can decode them in place; null for

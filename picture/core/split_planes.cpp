@@ -1,11 +1,13 @@
 // Splitting interleaved pixels into three planes, the hot loop of every
 // uncompressed true-colour load, and packing planes into pixels, its inverse
 // for saves: plain loops, and beside them vectorised ones (SSSE3 byte
-// shuffles, 16 pixels a step) chosen once at run time when the processor has it.
+// shuffles, 16 pixels a step; for splits also AVX-512 VBMI permutes, 64 pixels
+// a step, in split_planes_vbmi.cpp) chosen at run time when the processor has them.
 #include <array>
 #include <cstdint>
 
 #include "picture/core/driver_support.h"
+#include "picture/core/split_paths.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define PIC_SPLIT_SSSE3 1
@@ -142,14 +144,33 @@ bool picHasSsse3() {
 #endif
 }
 
-void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
-                    uint8_t* third) {
+void picSplitPixelsSsse3(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
+                         uint8_t* third) {
 #ifdef PIC_SPLIT_SSSE3
   if (picHasSsse3()) {
     if (pixelBytes == 3) return splitShuffled(pixels, width, first, second, third, masks3);
     if (pixelBytes == 4) return splitShuffled(pixels, width, first, second, third, masks4);
   }
 #endif
+  picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
+}
+
+void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
+                    uint8_t* third) {
+  if (width >= 64 && picHasVbmi()) return picSplitPixelsVbmi(pixels, pixelBytes, width, first, second, third);
+  picSplitPixelsSsse3(pixels, pixelBytes, width, first, second, third);
+}
+
+bool picSplitPathAvailable(picSplitPath path) {
+  return path == picSplitPath::plain || (path == picSplitPath::ssse3 && picHasSsse3()) ||
+         (path == picSplitPath::vbmi && picHasVbmi());
+}
+
+void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
+                      uint8_t* second, uint8_t* third) {
+  if (path == picSplitPath::vbmi && picHasVbmi())
+    return picSplitPixelsVbmi(pixels, pixelBytes, width, first, second, third);
+  if (path != picSplitPath::plain) return picSplitPixelsSsse3(pixels, pixelBytes, width, first, second, third);
   picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
 }
 
