@@ -10,6 +10,9 @@
 #define PIC_PCX_SSSE3 1
 #include <tmmintrin.h>
 #endif
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -38,11 +41,35 @@ inline uint64_t codesAmong(uint64_t flagged) {
 // A chunk: 64 source bytes, one bit of a word for each.
 const size_t chunkBytes = 64;
 
+// Bit i set where byte i of the chunk has both flag bits.
+inline uint64_t flaggedInChunk(const uint8_t* source) {
+  uint64_t flagged = 0;
+#ifdef __SSE2__
+  const __m128i flagBits = _mm_set1_epi8(char(pcxRunFlag));
+  for (size_t block = 0; block < chunkBytes / 16; ++block) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16 * block));
+    const __m128i both = _mm_cmpeq_epi8(_mm_and_si128(bytes, flagBits), flagBits);
+    flagged |= uint64_t(unsigned(_mm_movemask_epi8(both))) << (16 * block);
+  }
+#else
+  for (size_t word = 0; word < chunkBytes / 8; ++word) {
+    uint64_t bytes;
+    std::memcpy(&bytes, source + 8 * word, sizeof bytes);
+    flagged |= uint64_t(flaggedBytes(bytes)) << (8 * word);
+  }
+#endif
+  return flagged;
+}
+
 // Copies a stretch of at most 63 literals, storing 32 or 64 bytes.
 inline void copyLiterals(uint8_t* out, const uint8_t* source, size_t count) {
   std::memcpy(out, source, 32);
   if (count > 32) std::memcpy(out + 32, source + 32, 32);
 }
+
+// What one code may store past where the output stands: a stretch of up to
+// 63 literals stored as 64 bytes, then a run of up to 63 (8 bytes at least).
+const size_t codeReach = 64 + pcxMaxRun;
 
 // A chunk of any mix (how other writers store rows: literals below 0xc0,
 // runs and runs of one among them): the codes among its bytes found at once,
@@ -52,47 +79,41 @@ inline void copyLiterals(uint8_t* out, const uint8_t* source, size_t count) {
 // end. The source holds 2 * chunkBytes bytes (copies read past the chunk).
 // Returns the source bytes used; *codeCount receives the runs expanded.
 size_t expandChunk(const uint8_t* source, uint8_t* target, size_t targetLength, size_t* filled, int* codeCount) {
-  uint64_t flagged = 0;
-  for (size_t word = 0; word < chunkBytes / 8; ++word) {
-    uint64_t bytes;
-    std::memcpy(&bytes, source + 8 * word, sizeof bytes);
-    flagged |= uint64_t(flaggedBytes(bytes)) << (8 * word);
-  }
-  uint64_t codes = codesAmong(flagged);  // a chunk never starts on a value
+  *codeCount = 0;
+  if (targetLength - *filled < codeReach + chunkBytes) return 0;
+  const size_t lastSafeFill = targetLength - codeReach - chunkBytes;  // room for one more code, then the tail
+  uint64_t codes = codesAmong(flaggedInChunk(source));  // a chunk never starts on a value
   size_t end = chunkBytes;
   if (codes >> (chunkBytes - 1)) end = chunkBytes - 1, codes &= ~(UINT64_C(1) << (chunkBytes - 1));
-  uint8_t* out = target + *filled;
-  uint8_t* const limit = target + targetLength;
-  size_t at = 0;
+  size_t fill = *filled, at = 0;
   int count = 0;
   while (codes) {
-    const size_t code = size_t(__builtin_ctzll(codes));
-    const size_t run = source[code] & pcxMaxRun;
-    if (limit - out < ptrdiff_t(code - at + std::max<size_t>(run, 8) + 64)) {
+    if (fill > lastSafeFill) {
       end = at;  // too near the target's end: the steps after chunks go on from here
       break;
     }
+    const size_t code = unsigned(__builtin_ctzll(codes));
     codes &= codes - 1;
-    copyLiterals(out, source + at, code - at);
-    out += code - at;
-    const uint8_t value = source[code + 1];
-    const uint64_t copies = value * UINT64_C(0x0101010101010101);
-    std::memcpy(out, &copies, sizeof copies);
-    if (run > sizeof copies) std::memset(out + sizeof copies, value, run - sizeof copies);
-    out += run;
+    const size_t run = source[code] & pcxMaxRun;
+    copyLiterals(target + fill, source + at, code - at);
+    fill += code - at;
+    const uint64_t copies = source[code + 1] * UINT64_C(0x0101010101010101);
+    std::memcpy(target + fill, &copies, sizeof copies);
+    if (run > sizeof copies) std::memset(target + fill + sizeof copies, source[code + 1], run - sizeof copies);
+    fill += run;
     at = code + 2;
     ++count;
   }
   if (end > at) {
-    if (limit - out < 64) {
+    if (targetLength - fill < chunkBytes) {
       end = at;
     } else {
-      copyLiterals(out, source + at, end - at);
-      out += end - at;
+      copyLiterals(target + fill, source + at, end - at);
+      fill += end - at;
     }
   }
   *codeCount = count;
-  *filled = size_t(out - target);
+  *filled = fill;
   return end;
 }
 #endif
