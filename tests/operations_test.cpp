@@ -548,6 +548,26 @@ TEST(DescribedSize, AFileChangedSinceItsDescriptionIsRefused) {
   }
 }
 
+// A load tries the describing driver first: a file replaced by one of the same
+// size in another format must still be loaded by the driver that takes it.
+TEST(DescribedSize, AFileReplacedByAnotherFormatLoadsAsItIsNow) {
+  const std::string path = tempPath("reformatted");
+  const RgbImage first = makeTestImage(12, 8), second = mappedToRgb(makeTestMapped(12, 8, 7));
+  const auto save = [&](int format, const RgbImage& image) {
+    return picSaveRGB(12, 8, format, image.red.data(), image.green.data(), image.blue.data(), path.c_str());
+  };
+  const std::pair<int, int> swaps[] = {{PIC_DRIVER_TARGA, PIC_DRIVER_BMP}, {PIC_DRIVER_BMP, PIC_DRIVER_TARGA}};
+  for (const auto& [before, after] : swaps) {
+    ASSERT_EQ(PIC_OK, save(before, first));
+    ASSERT_EQ(PIC_OK, picImageInfo(path.c_str(), nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(PIC_OK, save(after, second));
+    std::vector<uint8_t> red(96), green(96), blue(96);
+    ASSERT_EQ(PIC_OK, picLoadRGB(path.c_str(), red.data(), green.data(), blue.data())) << before;
+    EXPECT_EQ(red, second.red) << before;
+    EXPECT_EQ(blue, second.blue) << before;
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -39,6 +39,7 @@ struct DiskStream {
   long bufferStart = 0;      // the file offset of buffer[0]
   int held = 0, next = 0;    // bytes in the buffer; the next one to hand out
   bool failed = false, ended = false;
+  bool regular = false;  // a regular file, not a device or pipe
 
   long position() const { return bufferStart + next; }
 };
@@ -88,7 +89,8 @@ void fill(DiskStream* disk, int wanted) {
     const long got = readOnce(disk, disk->buffer.get() + disk->held, ask);
     if (got <= 0) break;
     disk->held += int(got);
-    if (disk->readSize < readBlockBytes) disk->readSize *= 2;
+    if (disk->readSize < readBlockBytes && (disk->readSize *= 2) == readBlockBytes && disk->regular)
+      ::posix_fadvise(disk->fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // a long read: more read-ahead when not cached
   }
 }
 
@@ -105,7 +107,7 @@ void* diskOpen(const char* name, int mode) {
   struct stat status;
   if (::fstat(disk->fd, &status) == 0 && S_ISREG(status.st_mode)) {
     disk->sizeAtOpen = long(status.st_size);
-    ::posix_fadvise(disk->fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // larger read-ahead when not cached
+    disk->regular = true;
   }
   return disk.release();
 }
