@@ -47,6 +47,7 @@ TEST(SplitPlanes, FastSplitsAgreeWithThePlainLoop) {
 }
 
 TEST(SplitPlanes, FastPackAgreesWithThePlainLoopAndUndoesTheSplit) {
+  for (picSplitPath path : {picSplitPath::ssse3, picSplitPath::vbmi})
   for (int width = 1; width <= 300; ++width)
     for (int offset = 0; offset < 16; ++offset) {
       // Planes of exactly the width, so that a sanitizer sees one byte more read.
@@ -55,9 +56,9 @@ TEST(SplitPlanes, FastPackAgreesWithThePlainLoopAndUndoesTheSplit) {
         for (int x = 0; x < width + offset; ++x) planes[p].push_back(uint8_t(x * 7 + p * 85 + x / 251));
       const uint8_t* sources[3] = {planes[0].data() + offset, planes[1].data() + offset, planes[2].data() + offset};
       std::vector<uint8_t> fast(size_t(3 * width + slack), guard), plain = fast;
-      picPackPixels(sources[0], sources[1], sources[2], width, fast.data());
+      picPackPixelsBy(path, sources[0], sources[1], sources[2], width, fast.data());
       picPackPixelsPlain(sources[0], sources[1], sources[2], width, plain.data());
-      ASSERT_EQ(fast, plain) << "width " << width << ", offset " << offset;
+      ASSERT_EQ(fast, plain) << "path " << int(path) << ", width " << width << ", offset " << offset;
       EXPECT_EQ(plain[size_t(3 * width)], guard);
       SplitPlanes back(width);
       picSplitPixelsPlain(plain.data(), 3, width, back.at(0, 0), back.at(1, 0), back.at(2, 0));

@@ -147,6 +147,9 @@ enum class picSplitPath { plain, ssse3, vbmi };
 bool picSplitPathAvailable(picSplitPath path);
 void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                       uint8_t* second, uint8_t* third);
+// picPackPixels by a given path, as picSplitPixelsBy.
+void picPackPixelsBy(picSplitPath path, const uint8_t* first, const uint8_t* second, const uint8_t* third,
+                     int width, uint8_t* pixels);
 
 // The whole file's bytes and their count when the stream reads a memory file
 // (picUseMemoryFiles), so that a driver can decode them in place; null for

@@ -1,5 +1,6 @@
-// The vectorised splits of pixels into planes that picSplitPixels chooses
-// between (split_planes.cpp, split_planes_vbmi.cpp).
+// The vectorised splits of pixels into planes, and packs of planes into
+// pixels, that picSplitPixels and picPackPixels choose between
+// (split_planes.cpp, split_planes_vbmi.cpp).
 #ifndef PICTURE_CORE_SPLIT_PATHS_H
 #define PICTURE_CORE_SPLIT_PATHS_H
 
@@ -18,5 +19,12 @@ void picSplitPixelsSsse3(const uint8_t* pixels, int pixelBytes, int width, uint8
 // Only where picHasVbmi(); the pixels short of a 64-pixel step by picSplitPixelsSsse3.
 void picSplitPixelsVbmi(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
                         uint8_t* third);
+
+// The packs, likewise: SSSE3 where the processor has it, else the plain loop;
+// VBMI only where picHasVbmi(), the pixels short of a 64-pixel step by SSSE3.
+void picPackPixelsSsse3(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                        uint8_t* pixels);
+void picPackPixelsVbmi(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                       uint8_t* pixels);
 
 #endif

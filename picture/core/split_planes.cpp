@@ -1,8 +1,8 @@
 // Splitting interleaved pixels into three planes, the hot loop of every
 // uncompressed true-colour load, and packing planes into pixels, its inverse
 // for saves: plain loops, and beside them vectorised ones (SSSE3 byte
-// shuffles, 16 pixels a step; for splits also AVX-512 VBMI permutes, 64 pixels
-// a step, in split_planes_vbmi.cpp) chosen at run time when the processor has them.
+// shuffles, 16 pixels a step; also AVX-512 VBMI permutes, 64 pixels a step, in
+// split_planes_vbmi.cpp) chosen at run time when the processor has them.
 #include <array>
 #include <cstdint>
 
@@ -174,10 +174,23 @@ void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, 
   picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
 }
 
-void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
-                   uint8_t* pixels) {
+void picPackPixelsSsse3(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                        uint8_t* pixels) {
 #ifdef PIC_SPLIT_SSSE3
   if (picHasSsse3()) return packShuffled(first, second, third, width, pixels);
 #endif
+  picPackPixelsPlain(first, second, third, width, pixels);
+}
+
+void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                   uint8_t* pixels) {
+  if (width >= 64 && picHasVbmi()) return picPackPixelsVbmi(first, second, third, width, pixels);
+  picPackPixelsSsse3(first, second, third, width, pixels);
+}
+
+void picPackPixelsBy(picSplitPath path, const uint8_t* first, const uint8_t* second, const uint8_t* third,
+                     int width, uint8_t* pixels) {
+  if (path == picSplitPath::vbmi && picHasVbmi()) return picPackPixelsVbmi(first, second, third, width, pixels);
+  if (path != picSplitPath::plain) return picPackPixelsSsse3(first, second, third, width, pixels);
   picPackPixelsPlain(first, second, third, width, pixels);
 }

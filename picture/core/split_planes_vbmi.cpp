@@ -1,7 +1,8 @@
 // The split of pixels into planes with AVX-512 VBMI byte permutes: 64 pixels
 // a step, each plane's 64 bytes gathered by two permutes from the three or four
 // source vectors, where the SSSE3 path needs a shuffle per source vector for
-// every 16 pixels. Chosen at run time (picHasVbmi).
+// every 16 pixels; the pack back, two permutes per 64 packed bytes. Chosen at
+// run time (picHasVbmi).
 #include "picture/core/split_paths.h"
 
 #include <array>
@@ -80,6 +81,40 @@ PIC_VBMI_TARGET void splitPermuted(const uint8_t* pixels, int width, uint8_t* fi
   picSplitPixelsSsse3(pixels, PixelBytes, width - x, first + x, second + x, third + x);
 }
 
+// For packed vector `vector` (bytes 64 * vector on) of 64 pixels: each byte's
+// pixel, with bit 6 set for the second sample, so that one index serves the
+// permute of the first two planes and, masked, the permute of the third.
+struct PackIndices {
+  PermuteIndex index[3];
+  uint64_t thirdMask[3];  // the bytes that take the third sample
+  constexpr PackIndices() : index(), thirdMask() {
+    for (int v = 0; v < 3; ++v)
+      for (int i = 0; i < 64; ++i) {
+        const int at = 64 * v + i, sample = at % 3;
+        index[v][size_t(i)] = uint8_t(at / 3 | (sample == 1 ? 64 : 0));
+        if (sample == 2) thirdMask[v] |= uint64_t(1) << i;
+      }
+  }
+};
+
+constexpr PackIndices packIndices;
+
+PIC_VBMI_TARGET void packPermuted(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                                  uint8_t* pixels) {
+  __m512i index[3];
+  for (int v = 0; v < 3; ++v) index[v] = loadIndex(packIndices.index[v]);
+  int x = 0;
+  for (; x + 64 <= width; x += 64, pixels += 192) {
+    const __m512i a = _mm512_loadu_si512(first + x), b = _mm512_loadu_si512(second + x);
+    const __m512i c = _mm512_loadu_si512(third + x);
+    for (int v = 0; v < 3; ++v) {
+      const __m512i two = _mm512_permutex2var_epi8(a, index[v], b);
+      _mm512_storeu_si512(pixels + 64 * v, _mm512_mask_permutexvar_epi8(two, packIndices.thirdMask[v], index[v], c));
+    }
+  }
+  picPackPixelsSsse3(first + x, second + x, third + x, width - x, pixels);
+}
+
 }  // namespace
 #endif
 
@@ -100,4 +135,13 @@ void picSplitPixelsVbmi(const uint8_t* pixels, int pixelBytes, int width, uint8_
   if (pixelBytes == 4) return splitPermuted(pixels, width, first, second, third, indices4);
 #endif
   picSplitPixelsSsse3(pixels, pixelBytes, width, first, second, third);
+}
+
+void picPackPixelsVbmi(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                       uint8_t* pixels) {
+#ifdef PIC_SPLIT_VBMI
+  packPermuted(first, second, third, width, pixels);
+#else
+  picPackPixelsSsse3(first, second, third, width, pixels);
+#endif
 }
