@@ -2,6 +2,7 @@
 #include "picture/formats/tiff_strips.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 
 #include "picture/core/driver_support.h"
@@ -20,7 +21,7 @@ const int64_t tiffLzwRawSlack = 4096;
 // usual fill order (libtiff reverses the others), samples of at most 8 bits
 // (libtiff swaps wider ones), and for LZW no predictor, or horizontal
 // differencing of 8-bit samples.
-void chooseStripDecoding(TIFF* tiff, picBinFile* stream, TiffStrips* strips) {
+void chooseStripDecoding(TIFF* tiff, TiffStrips* strips) {
   uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB, predictor = PREDICTOR_NONE;
   uint16_t bits = 1, samples = 1;
   TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
@@ -28,8 +29,7 @@ void chooseStripDecoding(TIFF* tiff, picBinFile* stream, TiffStrips* strips) {
   TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
   if (fillOrder != FILLORDER_MSB2LSB || bits > 8) return;
-  long size = 0;
-  strips->inPlace = compression == COMPRESSION_NONE && picBinMemoryBytes(stream, &size);
+  strips->inPlace = compression == COMPRESSION_NONE;
   if (compression != COMPRESSION_LZW) return;
   TIFFGetFieldDefaulted(tiff, TIFFTAG_PREDICTOR, &predictor);
   if (predictor == PREDICTOR_HORIZONTAL && bits == 8)
@@ -75,16 +75,19 @@ int64_t decodeLzwStrip(TIFF* tiff, picBinFile* stream, uint32_t strip, int64_t w
   return lines;
 }
 
-// An uncompressed strip of a memory file where it lies, when the file holds
-// all of its `wanted` bytes (else null, and libtiff reads what there is).
+// An uncompressed strip where it lies, when the file holds all of its
+// `wanted` bytes: in a memory file, or in a disk file's read-ahead buffer
+// (valid until the stream moves again, which only the next strip's read
+// does). Else null, and libtiff reads what there is; it seeks before every
+// read, so moving the stream here does not disturb it.
 const uint8_t* stripInPlace(TIFF* tiff, picBinFile* stream, uint32_t strip, int64_t wanted) {
-  long size = 0;
-  const uint8_t* bytes = picBinMemoryBytes(stream, &size);
   const uint64_t offset = TIFFGetStrileOffset(tiff, strip);
-  if (!bytes || TIFFGetStrileByteCount(tiff, strip) < uint64_t(wanted) || offset > uint64_t(size) ||
-      uint64_t(size) - offset < uint64_t(wanted))
-    return nullptr;
-  return bytes + offset;
+  if (TIFFGetStrileByteCount(tiff, strip) < uint64_t(wanted)) return nullptr;
+  long size = 0;
+  if (const uint8_t* bytes = picBinMemoryBytes(stream, &size))
+    return offset > uint64_t(size) || uint64_t(size) - offset < uint64_t(wanted) ? nullptr : bytes + offset;
+  if (offset > uint64_t(INT_MAX) || picBinSeekSet(stream, int(offset)) != 0) return nullptr;
+  return picBinTakeInPlace(stream, long(wanted));
 }
 
 // Decodes a strip into data; the whole lines it holds.
@@ -104,7 +107,7 @@ uint32_t readStrip(TIFF* tiff, picBinFile* stream, uint32_t strip, uint32_t rows
 // Sets up reading by whole strips when every strip but the last holds
 // rowsPerStrip lines of one scanline each and fits tiffMaxStripBuffer; the
 // buffer comes only now, once a line is asked for.
-void chooseStrips(TIFF* tiff, picBinFile* stream, uint32_t height, int lineSize, TiffStrips* strips) {
+void chooseStrips(TIFF* tiff, uint32_t height, int lineSize, TiffStrips* strips) {
   strips->checked = true;
   strips->heldStrip = -1;
   uint32_t rows = 0;
@@ -120,14 +123,14 @@ void chooseStrips(TIFF* tiff, picBinFile* stream, uint32_t height, int lineSize,
   // Scanlines instead would decode some damaged files differently, so this is an error.
   strips->bufferMissing = !strips->buffer;
   strips->rowsPerStrip = rows;
-  chooseStripDecoding(tiff, stream, strips);
+  chooseStripDecoding(tiff, strips);
 }
 
 }  // namespace
 
 const uint8_t* tiffStripLine(TIFF* tiff, picBinFile* stream, uint32_t row, uint32_t height, uint8_t* lineBuffer,
                              int lineSize, TiffStrips* strips) {
-  if (!strips->checked) chooseStrips(tiff, stream, height, lineSize, strips);
+  if (!strips->checked) chooseStrips(tiff, height, lineSize, strips);
   if (strips->bufferMissing) return nullptr;
   if (!strips->buffer) {
     if (TIFFReadScanline(tiff, lineBuffer, row, 0) > 0) return lineBuffer;

@@ -2,7 +2,8 @@
 // time (TIFFReadEncodedStrip: no copy of libtiff's own for uncompressed
 // strips, no call per line) when every strip but the last holds rowsPerStrip
 // lines and fits tiffMaxStripBuffer, else one TIFFReadScanline a line.
-// Uncompressed strips of a memory file are read where they lie, and LZW
+// Uncompressed strips are read where they lie (in a memory file, or in a disk
+// file's read-ahead buffer), and LZW
 // strips of current writers (without a predictor, or with horizontal
 // differencing of 8-bit samples) are decoded here (tiff_lzw.cpp), faster than
 // libtiff does. Samples wider than 8 bits always go through libtiff, which
@@ -23,7 +24,7 @@ struct TiffStrips {
   uint32_t rowsPerStrip;
   int64_t heldStrip;    // the strip in data, -1 for none
   const uint8_t* data;  // its lines: buffer, or the memory file's bytes
-  bool inPlace;         // uncompressed strips of a memory file are read there
+  bool inPlace;         // uncompressed strips are read where they lie when they can be
   uint32_t heldLines;   // whole lines of it decoded
   bool ownLzw;          // strips are LZW this driver decodes itself
   int predictorSamples; // horizontal differencing across this many bytes, 0 for none
