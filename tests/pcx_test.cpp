@@ -334,6 +334,14 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
     appendEndPalette(bytes);
     cases.push_back({"8-bit runs", bytes, 2, 2, {0x03fc01, 0x03fc01}});
   }
+  {  // 24-bit, planes as wide as the picture: a run passing a plane's end goes
+     // on in the next plane (here over all of green), one passing the row's
+     // end is cut there.
+    std::vector<uint8_t> bytes = pcxHeader(5, 1, 8, 2, 2, 3, 2);
+    append(bytes, {0x10, 0xc4, 0x20, 0xc3, 0x30});  // red 10 20, green 20 20, blue 20 30 (two 30s cut)
+    append(bytes, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+    cases.push_back({"24-bit runs across planes", bytes, 2, 2, {0x102020, 0x202030}});
+  }
   {  // A one-bit file with an empty palette is black and white.
     std::vector<uint8_t> bytes = pcxHeader(5, 0, 1, 9, 1, 1, 2);
     append(bytes, {0x80, 0x80});

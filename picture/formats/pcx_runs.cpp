@@ -67,9 +67,9 @@ inline void copyLiterals(uint8_t* out, const uint8_t* source, size_t count) {
   if (count > 32) std::memcpy(out + 32, source + 32, 32);
 }
 
-// What one code may store past where the output stands: a stretch of up to
-// 63 literals stored as 64 bytes, then a run of up to 63 (8 bytes at least).
-const size_t codeReach = 64 + pcxMaxRun;
+// How far past what a code produces its stores may reach: a stretch of up to
+// 63 literals is stored as 64 bytes, a run as 8 at least.
+const size_t storeReach = 64;
 
 // A chunk of any mix (how other writers store rows: literals below 0xc0,
 // runs and runs of one among them): the codes among its bytes found at once,
@@ -79,22 +79,19 @@ const size_t codeReach = 64 + pcxMaxRun;
 // end. The source holds 2 * chunkBytes bytes (copies read past the chunk).
 // Returns the source bytes used; *codeCount receives the runs expanded.
 size_t expandChunk(const uint8_t* source, uint8_t* target, size_t targetLength, size_t* filled, int* codeCount) {
-  *codeCount = 0;
-  if (targetLength - *filled < codeReach + chunkBytes) return 0;
-  const size_t lastSafeFill = targetLength - codeReach - chunkBytes;  // room for one more code, then the tail
   uint64_t codes = codesAmong(flaggedInChunk(source));  // a chunk never starts on a value
   size_t end = chunkBytes;
   if (codes >> (chunkBytes - 1)) end = chunkBytes - 1, codes &= ~(UINT64_C(1) << (chunkBytes - 1));
   size_t fill = *filled, at = 0;
   int count = 0;
   while (codes) {
-    if (fill > lastSafeFill) {
+    const size_t code = unsigned(__builtin_ctzll(codes));
+    const size_t run = source[code] & pcxMaxRun;
+    if (fill + (code - at) + run + storeReach > targetLength) {
       end = at;  // too near the target's end: the steps after chunks go on from here
       break;
     }
-    const size_t code = unsigned(__builtin_ctzll(codes));
     codes &= codes - 1;
-    const size_t run = source[code] & pcxMaxRun;
     copyLiterals(target + fill, source + at, code - at);
     fill += code - at;
     const uint64_t copies = source[code + 1] * UINT64_C(0x0101010101010101);
@@ -105,7 +102,7 @@ size_t expandChunk(const uint8_t* source, uint8_t* target, size_t targetLength, 
     ++count;
   }
   if (end > at) {
-    if (targetLength - fill < chunkBytes) {
+    if (targetLength - fill < storeReach) {
       end = at;
     } else {
       copyLiterals(target + fill, source + at, end - at);
@@ -169,7 +166,7 @@ __attribute__((target("ssse3"))) size_t expandShortRunsShuffled(const uint8_t* s
 // SSSE3 shuffles first (the caller has checked that the processor has them).
 template <bool Shuffled>
 size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                      size_t* produced) {
+                      size_t* produced, size_t* runLeft) {
   size_t used = 0;
   size_t filled = *produced;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -265,7 +262,10 @@ size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* targe
     size_t count = source[used] & pcxMaxRun;
     const uint8_t value = source[used + 1];
     used += 2;
-    if (count > targetLength - filled) count = targetLength - filled;
+    if (count > targetLength - filled) {
+      if (runLeft) *runLeft = count - (targetLength - filled);
+      count = targetLength - filled;
+    }
     if (count == 1)
       target[filled] = value;  // a byte with the flag's bits, stored as a run of one
     else
@@ -279,7 +279,7 @@ size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* targe
 }  // namespace
 
 size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                             size_t* produced) {
+                             size_t* produced, size_t* runLeft) {
   size_t used = 0;
   size_t filled = *produced;
   while (filled < targetLength && used < sourceLength) {
@@ -291,6 +291,7 @@ size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t
     }
     if (used + 1 >= sourceLength) break;  // the value byte is not there yet
     const size_t count = std::min(size_t(code & pcxMaxRun), targetLength - filled);
+    if (runLeft && count < size_t(code & pcxMaxRun)) *runLeft = size_t(code & pcxMaxRun) - count;
     std::memset(target + filled, source[used + 1], count);
     filled += count;
     used += 2;
@@ -309,22 +310,24 @@ bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder) {
 }
 
 size_t picPcxUnpackRunsWith(picPcxRunDecoder decoder, const uint8_t* source, size_t sourceLength, uint8_t* target,
-                            size_t targetLength, size_t* produced) {
+                            size_t targetLength, size_t* produced, size_t* runLeft) {
   switch (decoder) {
-    case picPcxRunDecoder::plain: return picPcxUnpackRunsPlain(source, sourceLength, target, targetLength, produced);
+    case picPcxRunDecoder::plain:
+      return picPcxUnpackRunsPlain(source, sourceLength, target, targetLength, produced, runLeft);
     case picPcxRunDecoder::shuffled:
-      if (picPcxRunDecoderAvailable(decoder)) return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
+      if (picPcxRunDecoderAvailable(decoder))
+        return unpackWordwise<true>(source, sourceLength, target, targetLength, produced, runLeft);
       break;
     case picPcxRunDecoder::wordwise: break;
   }
-  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced, runLeft);
 }
 
 size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                        size_t* produced) {
+                        size_t* produced, size_t* runLeft) {
   if (picPcxRunDecoderAvailable(picPcxRunDecoder::shuffled))
-    return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
-  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
+    return unpackWordwise<true>(source, sourceLength, target, targetLength, produced, runLeft);
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced, runLeft);
 }
 
 size_t picPcxPackRuns(const uint8_t* source, size_t length, uint8_t* target) {
