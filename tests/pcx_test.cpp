@@ -441,15 +441,18 @@ TEST(Pcx, FastRunDecodersAgreeWithThePlainOne) {
         total += size_t(count < 0 ? 1 : count);
       }
       for (size_t rowLength : {total + 100, total, total - total / 3}) {
-        // Both halves of the cut source into one row; the first half's counts beside the whole's.
+        // Both halves of the cut source into one row; the first half's counts beside the whole's,
+        // and what is left of a run cut at the row's end.
         auto decode = [&](picPcxRunDecoder decoder, size_t cut, std::vector<size_t>* counts) {
           std::vector<uint8_t> row(rowLength, 0xee);
-          size_t produced = 0;
-          const size_t first = picPcxUnpackRunsWith(decoder, source.data(), cut, row.data(), rowLength, &produced);
+          size_t produced = 0, runLeft = 0;
+          const size_t first =
+              picPcxUnpackRunsWith(decoder, source.data(), cut, row.data(), rowLength, &produced, &runLeft);
           *counts = {first, produced};
           counts->push_back(first + picPcxUnpackRunsWith(decoder, source.data() + first, source.size() - first,
-                                                         row.data(), rowLength, &produced));
+                                                         row.data(), rowLength, &produced, &runLeft));
           counts->push_back(produced);
+          counts->push_back(runLeft);
           row.resize(produced);
           return row;
         };
