@@ -306,7 +306,8 @@ uint16_t compressionTag(const std::string& path) {
 }
 
 TEST(Tiff, EveryWriterOptionReadsBackInThePeerAndHereOnDiskAndInMemory) {
-  const std::pair<int, int> sizes[] = {{1, 1}, {37, 23}, {300, 97}};
+  // The widest: true-colour lines packed in more than one stretch, each with a short end.
+  const std::pair<int, int> sizes[] = {{1, 1}, {37, 23}, {300, 97}, {2100, 3}};
   for (const WriterOption& option : writerOptions) {
     for (const auto& size : sizes) {
       SCOPED_TRACE(std::string(option.name) + " " + std::to_string(size.first) + "x" +
