@@ -2,76 +2,147 @@
 
 #include <cstring>
 
+#include "picture/core/driver_support.h"
+
 namespace {
 
 const uint32_t emptySlot = 0xFFFFFFFFu;
 const int hashMask = gifLzwHashSize - 1;
 const int codeMask = gifLzwTableSize - 1;
 
+GifLzwEntry makeEntry(int prefix, int length, int suffix, int firstByte) {
+  return uint64_t(uint16_t(prefix)) | uint64_t(uint16_t(length)) << 16 |
+         uint64_t(uint8_t(suffix)) << 32 | uint64_t(uint8_t(firstByte)) << 40;
+}
+int prefixOf(GifLzwEntry entry) { return int(entry & 0xFFFF); }
+int lengthOf(GifLzwEntry entry) { return int(entry >> 16 & 0xFFFF); }
+uint8_t suffixOf(GifLzwEntry entry) { return uint8_t(entry >> 32); }
+uint8_t firstByteOf(GifLzwEntry entry) { return uint8_t(entry >> 40); }
+
 // After a clear code: only the literals and the two control codes are known.
-void resetTable(GifLzwDecoder* decoder) {
-  decoder->nextCode = decoder->endCode + 1;
-  decoder->codeBits = decoder->codeSize + 1;
-  decoder->oldCode = -1;
+void resetTable(const GifLzwDecoder* decoder, GifLzwCursor* cursor) {
+  cursor->nextCode = decoder->endCode + 1;
+  cursor->codeBits = decoder->codeSize + 1;
+  cursor->oldCode = -1;
 }
 
 // Codes widen once the next entry needs the extra bit. Checked after every
 // string or literal code, the first after a clear included: with 1-bit pixels
 // the first free entry already needs it.
-void widen(GifLzwDecoder* decoder) {
-  if (decoder->nextCode >= 1 << decoder->codeBits && decoder->codeBits < gifLzwMaxBits)
-    ++decoder->codeBits;
+void widen(GifLzwCursor* cursor) {
+  if (cursor->nextCode >= 1 << cursor->codeBits && cursor->codeBits < gifLzwMaxBits)
+    ++cursor->codeBits;
 }
 
 // Checks a code against the table and defines the entry it completes. False
 // for a code that names no string: a value not yet defined other than the
 // entry being defined, or a string code right after a clear.
-bool takeCode(GifLzwDecoder* decoder, int code) {
-  const int oldCode = decoder->oldCode;
+bool takeCode(GifLzwDecoder* decoder, GifLzwCursor* cursor, int code) {
+  const int oldCode = cursor->oldCode;
   if (oldCode < 0) {
     if (code >= decoder->clearCode) return false;
-    decoder->oldCode = code;
-    widen(decoder);
+    cursor->oldCode = code;
+    widen(cursor);
     return true;
   }
+  const int entry = cursor->nextCode;
   const bool known =
-      code < decoder->clearCode || (code > decoder->endCode && code < decoder->nextCode);
-  if (!known && code != decoder->nextCode) return false;
-  const int entry = decoder->nextCode;
+      code < decoder->clearCode || (code > decoder->endCode && code < entry);
+  if (!known && code != entry) return false;
   if (entry < gifLzwTableSize) {  // a full table stays as it is until a clear
-    decoder->prefix[entry] = uint16_t(oldCode);
-    decoder->suffix[entry] = known ? decoder->firstByte[code] : decoder->firstByte[oldCode];
-    decoder->firstByte[entry] = decoder->firstByte[oldCode];
-    decoder->length[entry] = uint16_t(decoder->length[oldCode] + 1);
-    decoder->nextCode = entry + 1;
+    const GifLzwEntry old = decoder->table[oldCode];
+    const uint8_t suffix = known ? firstByteOf(decoder->table[code]) : firstByteOf(old);
+    decoder->table[entry] = makeEntry(oldCode, lengthOf(old) + 1, suffix, firstByteOf(old));
+    cursor->nextCode = entry + 1;
   }
-  decoder->oldCode = code;
-  widen(decoder);
+  cursor->oldCode = code;
+  widen(cursor);
   return true;
 }
 
 // Writes the string of a known code backwards from its last byte. Every entry
 // is one byte longer than its prefix, so the walk ends on a literal.
-void spell(const GifLzwDecoder* decoder, int code, uint8_t* string, int length) {
+void spell(const GifLzwEntry* table, int code, uint8_t* string, int length) {
   for (uint8_t* p = string + length - 1; p > string; --p) {
-    *p = decoder->suffix[code];
-    code = decoder->prefix[code];
+    *p = suffixOf(table[code]);
+    code = prefixOf(table[code]);
   }
-  *string = decoder->suffix[code];
+  *string = suffixOf(table[code]);
 }
 
 // Delivers what fits of a code's string; the rest waits on the stack.
 size_t deliver(GifLzwDecoder* decoder, int code, uint8_t* destination, size_t room) {
-  const int length = decoder->length[code];
+  const int length = lengthOf(decoder->table[code]);
   if (size_t(length) <= room) {
-    spell(decoder, code, destination, length);
+    spell(decoder->table, code, destination, length);
     return size_t(length);
   }
-  spell(decoder, code, decoder->decodeStack, length);
+  spell(decoder->table, code, decoder->decodeStack, length);
   std::memcpy(destination, decoder->decodeStack, room);
   decoder->stackNext = int(room);
   decoder->stackDepth = length - int(room);
   return room;
+}
+
+uint64_t loadLE64(const uint8_t* bytes) {
+  return uint64_t(picGetLE32(bytes)) | uint64_t(picGetLE32(bytes + 4)) << 32;
+}
+
+const size_t wholeLoad = 8;  // source bytes a refill takes at once
+
+// Adds whole source bytes to the bit buffer, from eight at hand: 56 bits or
+// more are then held. The bits above the count are those of the next byte,
+// which the next load puts there again.
+void refillWhole(GifLzwCursor* cursor, const uint8_t* source, size_t* in) {
+  cursor->bitBuffer |= loadLE64(source + *in) << cursor->bitCount;
+  *in += size_t(63 - cursor->bitCount) >> 3;
+  cursor->bitCount |= 56;
+}
+
+// Tops the bit buffer up to at least `bits` bits; false when the source ends first.
+bool refill(GifLzwCursor* cursor, int bits, const uint8_t* source, size_t sourceLength,
+            size_t* in) {
+  if (sourceLength - *in >= wholeLoad) {
+    refillWhole(cursor, source, in);
+    return true;
+  }
+  while (cursor->bitCount < bits) {
+    if (*in == sourceLength) return false;
+    cursor->bitBuffer |= uint64_t(source[(*in)++]) << cursor->bitCount;
+    cursor->bitCount += 8;
+  }
+  return true;
+}
+
+// The run of literal codes that follows a literal, as files of uncompressed
+// codes are made of: each code is its pixel and defines the entry (previous
+// literal, this one). Stops before any other code, before the entry that
+// would widen the codes, at the end of the room, or where fewer than eight
+// source bytes are left. Returns the pixels given.
+size_t decodeLiteralRun(GifLzwCursor* cursor, GifLzwEntry* table, int clearCode,
+                        const uint8_t* source, size_t sourceLength, size_t* in,
+                        uint8_t* destination, size_t room) {
+  GifLzwCursor c = *cursor;
+  const int width = c.codeBits;
+  const uint64_t mask = (uint64_t(1) << width) - 1;
+  const size_t entriesLeft = size_t((1 << width) - 1 - c.nextCode);
+  const size_t count = room < entriesLeft ? room : entriesLeft;
+  size_t given = 0;
+  for (; given < count; ++given) {
+    if (c.bitCount < width) {
+      if (sourceLength - *in < wholeLoad) break;
+      refillWhole(&c, source, in);
+    }
+    const int code = int(c.bitBuffer & mask);
+    if (code >= clearCode) break;
+    c.bitBuffer >>= width;
+    c.bitCount -= width;
+    table[c.nextCode++] = makeEntry(c.oldCode, 2, code, c.oldCode);
+    destination[given] = uint8_t(code);
+    c.oldCode = code;
+  }
+  *cursor = c;
+  return given;
 }
 
 }  // namespace
@@ -81,19 +152,15 @@ bool gifLzwStartDecoder(GifLzwDecoder* decoder, int codeSize) {
   decoder->codeSize = codeSize;
   decoder->clearCode = 1 << codeSize;
   decoder->endCode = decoder->clearCode + 1;
-  resetTable(decoder);
-  decoder->bitBuffer = 0;
-  decoder->bitCount = 0;
+  resetTable(decoder, &decoder->cursor);
+  decoder->cursor.bitBuffer = 0;
+  decoder->cursor.bitCount = 0;
   decoder->stackDepth = 0;
   decoder->stackNext = 0;
   decoder->ended = false;
   decoder->corrupt = false;
-  for (int literal = 0; literal < decoder->clearCode; ++literal) {
-    decoder->prefix[literal] = 0;
-    decoder->suffix[literal] = uint8_t(literal);
-    decoder->firstByte[literal] = uint8_t(literal);
-    decoder->length[literal] = 1;
-  }
+  for (int literal = 0; literal < decoder->clearCode; ++literal)
+    decoder->table[literal] = makeEntry(0, 1, literal, literal);
   return true;
 }
 
@@ -101,11 +168,6 @@ GifLzwResult gifLzwDecode(GifLzwDecoder* decoder, const uint8_t* source, size_t 
                           size_t* used, uint8_t* destination, size_t destinationLength,
                           size_t* produced) {
   size_t in = 0, out = 0;
-  auto finish = [&](GifLzwResult result) {
-    *used = in;
-    *produced = out;
-    return result;
-  };
   if (decoder->stackDepth > 0) {
     out = size_t(decoder->stackDepth) < destinationLength ? size_t(decoder->stackDepth)
                                                           : destinationLength;
@@ -113,28 +175,50 @@ GifLzwResult gifLzwDecode(GifLzwDecoder* decoder, const uint8_t* source, size_t 
     decoder->stackNext += int(out);
     decoder->stackDepth -= int(out);
   }
-  for (;;) {
-    if (out == destinationLength) return finish(GifLzwResult::full);
-    if (decoder->corrupt) return finish(GifLzwResult::badCode);
-    if (decoder->ended) return finish(GifLzwResult::end);
-    while (decoder->bitCount < decoder->codeBits) {
-      if (in == sourceLength) return finish(GifLzwResult::needInput);
-      decoder->bitBuffer |= uint32_t(source[in++]) << decoder->bitCount;
-      decoder->bitCount += 8;
-    }
-    const int code = int(decoder->bitBuffer & ((1u << decoder->codeBits) - 1));
-    decoder->bitBuffer >>= decoder->codeBits;
-    decoder->bitCount -= decoder->codeBits;
-    if (code == decoder->clearCode) {
-      resetTable(decoder);
+  // In locals while the codes run: a store to the destination may alias any
+  // field, and would make every pixel reload them.
+  GifLzwCursor cursor = decoder->cursor;
+  GifLzwEntry* const table = decoder->table;
+  const int clearCode = decoder->clearCode;
+  auto finish = [&](GifLzwResult result) {
+    cursor.bitBuffer &= (uint64_t(1) << cursor.bitCount) - 1;
+    decoder->cursor = cursor;
+    *used = in;
+    *produced = out;
+    return result;
+  };
+  if (out == destinationLength) return finish(GifLzwResult::full);
+  if (decoder->corrupt) return finish(GifLzwResult::badCode);
+  if (decoder->ended) return finish(GifLzwResult::end);
+  while (out < destinationLength) {
+    if (cursor.bitCount < cursor.codeBits &&
+        !refill(&cursor, cursor.codeBits, source, sourceLength, &in))
+      return finish(GifLzwResult::needInput);
+    const int code = int(cursor.bitBuffer & ((1u << cursor.codeBits) - 1));
+    cursor.bitBuffer >>= cursor.codeBits;
+    cursor.bitCount -= cursor.codeBits;
+    // The common case of files of literal codes: a literal after another code,
+    // defining an entry that leaves the width as it is.
+    if (code < clearCode && cursor.oldCode >= 0 && cursor.nextCode < (1 << cursor.codeBits) - 1) {
+      const GifLzwEntry old = table[cursor.oldCode];
+      table[cursor.nextCode++] = makeEntry(cursor.oldCode, lengthOf(old) + 1, code, firstByteOf(old));
+      cursor.oldCode = code;
+      destination[out++] = uint8_t(code);
+      out += decodeLiteralRun(&cursor, table, clearCode, source, sourceLength, &in,
+                              destination + out, destinationLength - out);
+    } else if (code == clearCode) {
+      resetTable(decoder, &cursor);
     } else if (code == decoder->endCode) {
       decoder->ended = true;
-    } else if (!takeCode(decoder, code)) {
+      return finish(GifLzwResult::end);
+    } else if (!takeCode(decoder, &cursor, code)) {
       decoder->corrupt = true;
+      return finish(GifLzwResult::badCode);
     } else {
       out += deliver(decoder, code, destination + out, destinationLength - out);
     }
   }
+  return finish(GifLzwResult::full);
 }
 
 namespace {

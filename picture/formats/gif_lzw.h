@@ -18,23 +18,31 @@ enum class GifLzwResult {
   badCode     // a code names no string; the data is corrupt
 };
 
+// One table entry, packed so that defining one is a single store: a string as
+// the entry of the string one byte shorter (bits 0-15), its length (16-31,
+// every string is shorter than the table), its last byte (32-39) and its
+// first (40-47).
+typedef uint64_t GifLzwEntry;
+
+// What changes code by code; a decode keeps it in locals while it runs.
+struct GifLzwCursor {
+  uint64_t bitBuffer;  // bits not yet taken, the next code lowest
+  int bitCount;
+  int codeBits;  // width of the next code
+  int nextCode;  // the table entry the next code defines
+  int oldCode;   // the previous code, or -1 after a clear
+};
+
 struct GifLzwDecoder {
   int codeSize;   // bits of a pixel: literal codes are 0 .. 2^codeSize - 1
   int clearCode;  // 2^codeSize
   int endCode;    // clearCode + 1
-  int nextCode;   // the table entry the next code defines
-  int codeBits;   // width of the next code
-  int oldCode;    // the previous code, or -1 after a clear
-  uint32_t bitBuffer;
-  int bitCount;
+  GifLzwCursor cursor;
   int stackDepth;  // bytes of the last string not yet delivered
   int stackNext;   // where they start in decodeStack
   bool ended;
   bool corrupt;
-  uint16_t prefix[gifLzwTableSize];
-  uint8_t suffix[gifLzwTableSize];
-  uint8_t firstByte[gifLzwTableSize];
-  uint16_t length[gifLzwTableSize];  // every string is shorter than the table
+  GifLzwEntry table[gifLzwTableSize];
   uint8_t decodeStack[gifLzwTableSize];
 };
 
