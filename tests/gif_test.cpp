@@ -3,7 +3,10 @@
 // PIL, hand-built hostile files, truncations, and the LZW codec on its own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ class CodeStream {
   explicit CodeStream(int codeSize) : codeSize_(codeSize) { clear(); }
   int clearCode() const { return 1 << codeSize_; }
   int endCode() const { return clearCode() + 1; }
+  int nextCode() const { return next_; }  // the entry the next code defines
   CodeStream& put(int code) {
     bits_ |= uint64_t(code) << count_;
     count_ += width_;
@@ -743,6 +747,81 @@ TEST(GifLzw, CodesThatNameNoStringAreRefused) {
     EXPECT_EQ(GifLzwResult::badCode,
               gifLzwDecode(decoder, data.data(), data.size(), &used, out, sizeof out, &produced));
     delete decoder;
+  }
+}
+
+struct Decoded {
+  std::vector<uint8_t> pixels;
+  GifLzwResult result;
+};
+
+// Decodes until the end, a bad code or the last byte, taking the source in
+// pieces that end where sourceEnd(taken) says and giving the pixels windows
+// that end where pixelEnd(done) says.
+template <typename SourceEnd, typename PixelEnd>
+Decoded decodeInPieces(int codeSize, const std::vector<uint8_t>& data, SourceEnd sourceEnd,
+                       PixelEnd pixelEnd) {
+  auto decoder = std::make_unique<GifLzwDecoder>();
+  EXPECT_TRUE(gifLzwStartDecoder(decoder.get(), codeSize));
+  std::vector<uint8_t> pixels(20000);
+  size_t taken = 0, done = 0;
+  GifLzwResult result = GifLzwResult::needInput;
+  while (result != GifLzwResult::end && result != GifLzwResult::badCode &&
+         !(result == GifLzwResult::needInput && taken == data.size())) {
+    const size_t sourceLimit = std::min(sourceEnd(taken), data.size());
+    const size_t pixelLimit = std::min(pixelEnd(done), pixels.size());
+    size_t used = 0, produced = 0;
+    result = gifLzwDecode(decoder.get(), data.data() + taken, sourceLimit - taken, &used,
+                          pixels.data() + done, pixelLimit - done, &produced);
+    taken += used;
+    done += produced;
+  }
+  pixels.resize(done);
+  return {pixels, result};
+}
+
+// Literal runs take eight source bytes at once; a stream given one byte and
+// asked one pixel at a time never can. Both must agree wherever the source
+// and the pixels are cut. Streams as words: C clear, E end, L<n> n literals,
+// S the entry last defined, K the entry being defined, B the one after it.
+TEST(GifLzw, LiteralRunsAgreeWithCodeByCodeDecoding) {
+  const struct {
+    int codeSize;
+    const char* stream;
+  } cases[] = {{8, "C L40 E"},
+               {8, "C L20 S L10 K L12 E"},
+               {8, "C L10 C L10 C C L30 E L10"},
+               {8, "C L300 E"},        // widens to 10 bits inside the run
+               {8, "C L30 B L20 E"},   // a bad code inside a run
+               {8, "C L50"},           // no end code
+               {8, "L9 S L40 E"},      // no clear code first
+               {2, "C L4100 S L20 E"}, // runs on with the table full at 12 bits
+               {1, "C L90 K S L30 E"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stream);
+    CodeStream codes(c.codeSize);
+    std::istringstream words(c.stream);
+    int literal = 0;
+    for (std::string word; words >> word;) {
+      if (word == "C") codes.put(codes.clearCode());
+      if (word == "E") codes.put(codes.endCode());
+      if (word == "S") codes.put(codes.nextCode() - 1);
+      if (word == "K") codes.put(codes.nextCode());
+      if (word == "B") codes.put(codes.nextCode() + 1);
+      for (int n = word[0] == 'L' ? std::stoi(word.substr(1)) : 0; n > 0; --n)
+        codes.put(literal++ * 37 % codes.clearCode());
+    }
+    const std::vector<uint8_t> data = codes.bytes();
+    const auto next = [](size_t at) { return at + 1; };
+    const Decoded reference = decodeInPieces(c.codeSize, data, next, next);
+    for (size_t cut = 0; cut <= data.size(); ++cut) {
+      const size_t pixelCut = cut % (reference.pixels.size() + 1);
+      const Decoded whole = decodeInPieces(
+          c.codeSize, data, [&](size_t at) { return at < cut ? cut : data.size(); },
+          [&](size_t at) { return at < pixelCut ? pixelCut : SIZE_MAX; });
+      ASSERT_EQ(reference.result, whole.result) << "cut at " << cut;
+      ASSERT_EQ(reference.pixels, whole.pixels) << "cut at " << cut;
+    }
   }
 }
 
