@@ -47,7 +47,7 @@ TEST(SplitPlanes, FastSplitsAgreeWithThePlainLoop) {
 }
 
 TEST(SplitPlanes, FastPackAgreesWithThePlainLoopAndUndoesTheSplit) {
-  for (picSplitPath path : {picSplitPath::ssse3, picSplitPath::vbmi})
+  for (picSplitPath path : {picSplitPath::ssse3, picSplitPath::avx2, picSplitPath::vbmi})
   for (int width = 1; width <= 300; ++width)
     for (int offset = 0; offset < 16; ++offset) {
       // Planes of exactly the width, so that a sanitizer sees one byte more read.

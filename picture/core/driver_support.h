@@ -140,10 +140,11 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
                     uint8_t* third);
 void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                          uint8_t* second, uint8_t* third);
-// The paths picSplitPixels chooses between, for tests: the plain loop, SSSE3
-// shuffles, AVX-512 VBMI permutes; picSplitPixelsBy falls back to the next
+// The paths picSplitPixels and picPackPixels choose between, for tests: the
+// plain loop, SSSE3 shuffles, AVX2 shuffles (packs only: a split by it is an
+// SSSE3 split), AVX-512 VBMI permutes; picSplitPixelsBy falls back to the next
 // simpler one the processor has.
-enum class picSplitPath { plain, ssse3, vbmi };
+enum class picSplitPath { plain, ssse3, avx2, vbmi };
 bool picSplitPathAvailable(picSplitPath path);
 void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                       uint8_t* second, uint8_t* third);
