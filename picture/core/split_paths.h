@@ -20,10 +20,11 @@ void picSplitPixelsSsse3(const uint8_t* pixels, int pixelBytes, int width, uint8
 void picSplitPixelsVbmi(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
                         uint8_t* third);
 
-// The packs, likewise: SSSE3 where the processor has it, else the plain loop;
-// VBMI only where picHasVbmi(), the pixels short of a 64-pixel step by SSSE3.
-void picPackPixelsSsse3(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
-                        uint8_t* pixels);
+// The packs: AVX2 or SSSE3 shuffles where the processor has them, else the
+// plain loop; VBMI only where picHasVbmi(), the pixels short of a 64-pixel step
+// by the shuffles.
+void picPackPixelsShuffled(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                           uint8_t* pixels);
 void picPackPixelsVbmi(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
                        uint8_t* pixels);
 

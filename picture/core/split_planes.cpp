@@ -169,36 +169,38 @@ __attribute__((target("avx2"))) void packShuffledAvx2(const uint8_t* first, cons
 
 namespace {
 
-bool hasAvx2() {
+// What the processor runs, asked once: constant for the process, and a
+// function-local static is initialised once, safely from any thread.
+struct ProcessorFeatures {
+  bool ssse3, avx2;
+};
+
+const ProcessorFeatures& processorFeatures() {
 #ifdef PIC_SPLIT_SSSE3
-  // Constant for the process; a function-local static is initialised once, safely from any thread.
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  static const ProcessorFeatures features = {__builtin_cpu_supports("ssse3") != 0,
+                                             __builtin_cpu_supports("avx2") != 0};
 #else
-  return false;
+  static const ProcessorFeatures features = {false, false};
 #endif
+  return features;
 }
 
-// AVX2 where the processor has it, else SSSE3 or the plain loop.
-void packPixelsAvx2(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
-                    uint8_t* pixels) {
+bool hasAvx2() { return processorFeatures().avx2; }
+
+// The pack by `path` (short of VBMI), or by the next simpler one the processor has.
+void packShuffledBy(picSplitPath path, const uint8_t* first, const uint8_t* second, const uint8_t* third,
+                    int width, uint8_t* pixels) {
 #ifdef PIC_SPLIT_SSSE3
-  if (hasAvx2()) return packShuffledAvx2(first, second, third, width, pixels);
+  if (path >= picSplitPath::avx2 && hasAvx2()) return packShuffledAvx2(first, second, third, width, pixels);
+  if (path >= picSplitPath::ssse3 && processorFeatures().ssse3)
+    return packShuffled(first, second, third, width, pixels);
 #endif
-  picPackPixelsSsse3(first, second, third, width, pixels);
+  picPackPixelsPlain(first, second, third, width, pixels);
 }
 
 }  // namespace
 
-bool picHasSsse3() {
-#ifdef PIC_SPLIT_SSSE3
-  // Constant for the process; a function-local static is initialised once, safely from any thread.
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-#else
-  return false;
-#endif
-}
+bool picHasSsse3() { return processorFeatures().ssse3; }
 
 void picSplitPixelsSsse3(const uint8_t* pixels, int pixelBytes, int width, uint8_t* first, uint8_t* second,
                          uint8_t* third) {
@@ -230,24 +232,19 @@ void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, 
   picSplitPixelsPlain(pixels, pixelBytes, width, first, second, third);
 }
 
-void picPackPixelsSsse3(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
-                        uint8_t* pixels) {
-#ifdef PIC_SPLIT_SSSE3
-  if (picHasSsse3()) return packShuffled(first, second, third, width, pixels);
-#endif
-  picPackPixelsPlain(first, second, third, width, pixels);
+void picPackPixelsShuffled(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
+                           uint8_t* pixels) {
+  packShuffledBy(picSplitPath::avx2, first, second, third, width, pixels);
 }
 
 void picPackPixels(const uint8_t* first, const uint8_t* second, const uint8_t* third, int width,
                    uint8_t* pixels) {
   if (width >= 64 && picHasVbmi()) return picPackPixelsVbmi(first, second, third, width, pixels);
-  packPixelsAvx2(first, second, third, width, pixels);
+  picPackPixelsShuffled(first, second, third, width, pixels);
 }
 
 void picPackPixelsBy(picSplitPath path, const uint8_t* first, const uint8_t* second, const uint8_t* third,
                      int width, uint8_t* pixels) {
   if (path == picSplitPath::vbmi && picHasVbmi()) return picPackPixelsVbmi(first, second, third, width, pixels);
-  if (path == picSplitPath::vbmi || path == picSplitPath::avx2) return packPixelsAvx2(first, second, third, width, pixels);
-  if (path != picSplitPath::plain) return picPackPixelsSsse3(first, second, third, width, pixels);
-  picPackPixelsPlain(first, second, third, width, pixels);
+  packShuffledBy(path, first, second, third, width, pixels);
 }

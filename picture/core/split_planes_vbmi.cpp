@@ -112,7 +112,7 @@ PIC_VBMI_TARGET void packPermuted(const uint8_t* first, const uint8_t* second, c
       _mm512_storeu_si512(pixels + 64 * v, _mm512_mask_permutexvar_epi8(two, packIndices.thirdMask[v], index[v], c));
     }
   }
-  picPackPixelsSsse3(first + x, second + x, third + x, width - x, pixels);
+  picPackPixelsShuffled(first + x, second + x, third + x, width - x, pixels);
 }
 
 }  // namespace
@@ -142,6 +142,6 @@ void picPackPixelsVbmi(const uint8_t* first, const uint8_t* second, const uint8_
 #ifdef PIC_SPLIT_VBMI
   packPermuted(first, second, third, width, pixels);
 #else
-  picPackPixelsSsse3(first, second, third, width, pixels);
+  picPackPixelsShuffled(first, second, third, width, pixels);
 #endif
 }
