@@ -84,23 +84,26 @@ size_t expandChunk(const uint8_t* source, uint8_t* target, size_t targetLength, 
   if (codes >> (chunkBytes - 1)) end = chunkBytes - 1, codes &= ~(UINT64_C(1) << (chunkBytes - 1));
   size_t fill = *filled, at = 0;
   int count = 0;
-  while (codes) {
-    const size_t code = unsigned(__builtin_ctzll(codes));
-    const size_t run = source[code] & pcxMaxRun;
-    if (fill + (code - at) + run + storeReach > targetLength) {
-      end = at;  // too near the target's end: the steps after chunks go on from here
-      break;
+  if (targetLength - fill >= storeReach) {
+    const size_t fillLimit = targetLength - storeReach;
+    while (codes) {
+      const size_t code = size_t(unsigned(__builtin_ctzll(codes)));
+      const unsigned head = source[code];
+      const size_t stretch = code - at;
+      const size_t next = fill + stretch + (head & pcxMaxRun);
+      if (next > fillLimit) break;
+      codes &= codes - 1;
+      copyLiterals(target + fill, source + at, stretch);
+      const uint64_t copies = source[code + 1] * UINT64_C(0x0101010101010101);
+      std::memcpy(target + fill + stretch, &copies, sizeof copies);
+      if ((head & pcxMaxRun) > sizeof copies)
+        std::memset(target + fill + stretch + sizeof copies, source[code + 1], (head & pcxMaxRun) - sizeof copies);
+      fill = next;
+      at = code + 2;
+      ++count;
     }
-    codes &= codes - 1;
-    copyLiterals(target + fill, source + at, code - at);
-    fill += code - at;
-    const uint64_t copies = source[code + 1] * UINT64_C(0x0101010101010101);
-    std::memcpy(target + fill, &copies, sizeof copies);
-    if (run > sizeof copies) std::memset(target + fill + sizeof copies, source[code + 1], run - sizeof copies);
-    fill += run;
-    at = code + 2;
-    ++count;
   }
+  if (codes) end = at;  // too near the target's end: the steps after chunks go on from here
   if (end > at) {
     if (targetLength - fill < storeReach) {
       end = at;
