@@ -418,6 +418,14 @@ TEST(Gif, HandBuiltFilesGiveTheirStatus) {
     append(f.beforeImage, {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'});
     append(f.beforeImage, {3, 1, 0, 0, 0});  // loop count, end
   });
+  add("extensions longer than a read from disk", PIC_OK, PIC_OK, nullptr, [](HandBuilt& f) {
+    append(f.beforeImage, {0x21, 0xFE});  // a comment of 100 sub-blocks of 255 zeros
+    for (int i = 0; i < 100; ++i) {
+      f.beforeImage.push_back(255);
+      f.beforeImage.insert(f.beforeImage.end(), 255, 0);
+    }
+    f.beforeImage.push_back(0);
+  });
   add("local table only", PIC_OK, PIC_OK, nullptr, [](HandBuilt& f) {
     f.tableColours = 0;
     f.localColours = 4;

@@ -7,8 +7,9 @@
 // with LZW (compression PIC_COMP_LZW) or as plain 9-bit codes (any other
 // compression). Colour-mapped images only: refuses true colour, and sides
 // longer than a 16-bit field holds.
-// Memory: the fixed state (the LZW tables, a 4 KB read-ahead block for streams
-// not read in place); lines are decoded straight into the caller's rows.
+// Memory: the fixed state (the LZW tables, the colour table, a 4 KB read-ahead
+// block for streams not read in place); lines are decoded straight into the
+// caller's rows.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,13 +48,16 @@ const int interlaceStep[gifPasses] = {8, 8, 4, 2};
 
 struct picGifState {
   picBinFile* file;
-  long mapOffset;  // of the colour table the image uses
-  int tableColours;  // entries of that table
+  long mapOffset;  // writing: where the colour table lies
+  int tableColours;  // reading: entries of the colour table the image uses
   int lzw;         // writing: 1 = LZW, 0 = plain 9-bit codes
   int pass;        // interlace pass of the next line
   int interlaced;
   // Reading.
   picInputWindow window;
+  // Kept from the header: a disk file's window shows the stream's own buffer,
+  // which going back to the table would refill.
+  uint8_t table[gifTableBytes];
   int blockLeft;   // bytes of the current data sub-block not yet taken
   bool dataEnded;  // the block terminator or the end of the file was met
   GifLzwDecoder decoder;
@@ -86,11 +90,10 @@ bool skipExtension(picInputWindow& window) {
   }
 }
 
-// Remembers where a colour table starts and passes over it.
+// Keeps a colour table; a local one replaces the global one.
 bool takeTable(picInputWindow& window, int flags, picGifState* state) {
   state->tableColours = tableColours(flags);
-  state->mapOffset = long(window.position());
-  return window.skip(3 * state->tableColours);
+  return window.read(state->table, 3 * state->tableColours);
 }
 
 // Reads the screen descriptor and the blocks up to the first image's data,
@@ -119,7 +122,7 @@ int readHeader(picFile* file, picGifState* state) {
   state->interlaced = (flags & gifInterlaced) != 0;
   if ((flags & gifHasTable) && !takeTable(window, flags, state))
     return picRefuse(PIC_ERR_READ, "data ends inside the colour table");
-  if (state->mapOffset == 0) return picRefuse(PIC_ERR_READ, "no colour table");
+  if (state->tableColours == 0) return picRefuse(PIC_ERR_READ, "no colour table");
 
   const int codeSize = window.get();
   if (codeSize < 0) return picRefuse(PIC_ERR_READ, "data ends before the LZW code size");
@@ -217,7 +220,7 @@ int close(picFile* file) {
 }
 
 // Runs a transfer at `offset`, then returns the stream to where it stood, so
-// that the map can travel before, between or after the line operations.
+// that the map can be written before, between or after the lines.
 template <typename Transfer>
 bool transferAt(picBinFile* stream, long offset, Transfer transfer) {
   const long back = picBinTell(stream);
@@ -230,10 +233,7 @@ bool transferAt(picBinFile* stream, long offset, Transfer transfer) {
 int readMap(picFile* file, int32_t* map) {
   picGifState* state = stateOf(file);
   const int entries = std::min(state->tableColours, PIC_MAX_COLOURS);
-  uint8_t table[gifTableBytes];
-  if (!transferAt(state->file, state->mapOffset,
-                  [&] { return picBinRead(state->file, table, 3 * entries) == 3 * entries; }))
-    return picRefuse(PIC_ERR_READ, "the colour table cannot be read again");
+  const uint8_t* table = state->table;
   for (int i = 0; i < entries; ++i)
     map[i] = picEncodeColour(table[3 * i], table[3 * i + 1], table[3 * i + 2]);
   picFillMissingColours(map, entries, file->colours);
