@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include <gif_lib.h>
@@ -39,9 +40,14 @@ size_t readFrom(Stream* s, void* buffer, size_t n) {
   return n;
 }
 
+// Overwrites what is there and appends the rest: no zero-fill of bytes about to be written.
 void writeTo(Stream* s, const void* buffer, size_t n) {
-  if (s->position + n > s->out->size()) s->out->resize(s->position + n);
-  std::memcpy(s->out->data() + s->position, buffer, n);
+  Bytes& out = *s->out;
+  if (s->position > out.size()) out.resize(s->position);  // a seek past the end leaves a gap of zeros
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  const size_t inside = std::min(n, out.size() - s->position);
+  std::memcpy(out.data() + s->position, bytes, inside);
+  out.insert(out.end(), bytes + inside, bytes + n);
   s->position += n;
 }
 
