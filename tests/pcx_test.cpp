@@ -334,9 +334,8 @@ TEST(Pcx, HandBuiltFilesDecodeAsTheFormatSays) {
     appendEndPalette(bytes);
     cases.push_back({"8-bit runs", bytes, 2, 2, {0x03fc01, 0x03fc01}});
   }
-  {  // 24-bit, planes as wide as the picture: a run passing a plane's end goes
-     // on in the next plane (here over all of green), one passing the row's
-     // end is cut there.
+  {  // 24-bit: a run passing a plane's end goes on in the next plane (here
+     // over all of green), one passing the row's end is cut there.
     std::vector<uint8_t> bytes = pcxHeader(5, 1, 8, 2, 2, 3, 2);
     append(bytes, {0x10, 0xc4, 0x20, 0xc3, 0x30});  // red 10 20, green 20 20, blue 20 30 (two 30s cut)
     append(bytes, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
@@ -441,18 +440,15 @@ TEST(Pcx, FastRunDecodersAgreeWithThePlainOne) {
         total += size_t(count < 0 ? 1 : count);
       }
       for (size_t rowLength : {total + 100, total, total - total / 3}) {
-        // Both halves of the cut source into one row; the first half's counts beside the whole's,
-        // and what is left of a run cut at the row's end.
+        // Both halves of the cut source into one row; the first half's counts beside the whole's.
         auto decode = [&](picPcxRunDecoder decoder, size_t cut, std::vector<size_t>* counts) {
           std::vector<uint8_t> row(rowLength, 0xee);
-          size_t produced = 0, runLeft = 0;
-          const size_t first =
-              picPcxUnpackRunsWith(decoder, source.data(), cut, row.data(), rowLength, &produced, &runLeft);
+          size_t produced = 0;
+          const size_t first = picPcxUnpackRunsWith(decoder, source.data(), cut, row.data(), rowLength, &produced);
           *counts = {first, produced};
           counts->push_back(first + picPcxUnpackRunsWith(decoder, source.data() + first, source.size() - first,
-                                                         row.data(), rowLength, &produced, &runLeft));
+                                                         row.data(), rowLength, &produced));
           counts->push_back(produced);
-          counts->push_back(runLeft);
           row.resize(produced);
           return row;
         };

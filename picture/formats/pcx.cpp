@@ -316,20 +316,15 @@ int readMap(picFile* file, int32_t* map) {
   return PIC_OK;
 }
 
-// Before the first row: the window on the rows, which follow the header.
-int startRows(picFile* file) {
-  PcxState* state = stateOf(file);
-  if (file->currentLine != file->height - 1) return PIC_OK;
-  picBinSeekSet(state->file, pcxHeaderSize);
-  if (picBinError(state->file)) return picRefuse(PIC_ERR_READ, "rows past the end of the file");
-  return state->input.start(state->file, pcxInputBlock) ? PIC_OK : PIC_ERR_READ;
-}
-
 // Decodes the next row (all planes) into the line buffer.
 int readRow(picFile* file) {
   PcxState* state = stateOf(file);
   picInputWindow& input = state->input;
-  if (startRows(file) != PIC_OK) return PIC_ERR_READ;
+  if (file->currentLine == file->height - 1) {
+    picBinSeekSet(state->file, pcxHeaderSize);
+    if (picBinError(state->file)) return picRefuse(PIC_ERR_READ, "rows past the end of the file");
+    if (!input.start(state->file, pcxInputBlock)) return PIC_ERR_READ;
+  }
   uint8_t* row = state->lineBuffer.get();
   const size_t rowSize = size_t(state->lineSize);
   if (!state->encoded)
@@ -353,41 +348,9 @@ int readLine(picFile* file, uint8_t* line) {
   return PIC_OK;
 }
 
-// Decodes the next run-length row straight into the caller's lines, for
-// planes of exactly the width (no pad byte to drop): a run cut at the end of
-// a plane goes on at the start of the next, as in one row.
-int readPlanes(picFile* file, uint8_t* const lines[3]) {
-  PcxState* state = stateOf(file);
-  picInputWindow& input = state->input;
-  if (startRows(file) != PIC_OK) return PIC_ERR_READ;
-  const size_t width = size_t(file->width);
-  size_t carried = 0;  // of a run passing the previous plane's end
-  uint8_t carriedValue = 0;
-  for (int plane = 0; plane < 3; ++plane) {
-    size_t produced = std::min(carried, width);
-    std::memset(lines[plane], carriedValue, produced);
-    carried -= produced;
-    while (produced < width) {
-      const uint8_t* bytes;
-      const int shown = input.look(pcxInputLook, &bytes);
-      const size_t used = picPcxUnpackRuns(bytes, size_t(shown), lines[plane], width, &produced, &carried);
-      input.consume(int(used));
-      if (carried > 0) carriedValue = bytes[used - 1];  // the value of the run just cut
-      if (produced < width && shown < pcxInputLook)
-        return picRefuse(PIC_ERR_READ, "run-length data ends inside a row");
-    }
-  }
-  --file->currentLine;
-  return PIC_OK;
-}
-
 int readRGBLine(picFile* file, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  const PcxState* state = stateOf(file);
-  if (state->encoded && state->bytesPerLine == file->width) {
-    uint8_t* const lines[3] = {red, green, blue};
-    return readPlanes(file, lines);
-  }
   if (readRow(file) != PIC_OK) return PIC_ERR_READ;
+  const PcxState* state = stateOf(file);
   const uint8_t* row = state->lineBuffer.get();
   const size_t width = size_t(file->width), stride = size_t(state->bytesPerLine);
   std::memcpy(red, row, width);

@@ -169,7 +169,7 @@ __attribute__((target("ssse3"))) size_t expandShortRunsShuffled(const uint8_t* s
 // SSSE3 shuffles first (the caller has checked that the processor has them).
 template <bool Shuffled>
 size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                      size_t* produced, size_t* runLeft) {
+                      size_t* produced) {
   size_t used = 0;
   size_t filled = *produced;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -265,10 +265,7 @@ size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* targe
     size_t count = source[used] & pcxMaxRun;
     const uint8_t value = source[used + 1];
     used += 2;
-    if (count > targetLength - filled) {
-      if (runLeft) *runLeft = count - (targetLength - filled);
-      count = targetLength - filled;
-    }
+    if (count > targetLength - filled) count = targetLength - filled;
     if (count == 1)
       target[filled] = value;  // a byte with the flag's bits, stored as a run of one
     else
@@ -282,7 +279,7 @@ size_t unpackWordwise(const uint8_t* source, size_t sourceLength, uint8_t* targe
 }  // namespace
 
 size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                             size_t* produced, size_t* runLeft) {
+                             size_t* produced) {
   size_t used = 0;
   size_t filled = *produced;
   while (filled < targetLength && used < sourceLength) {
@@ -294,7 +291,6 @@ size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t
     }
     if (used + 1 >= sourceLength) break;  // the value byte is not there yet
     const size_t count = std::min(size_t(code & pcxMaxRun), targetLength - filled);
-    if (runLeft && count < size_t(code & pcxMaxRun)) *runLeft = size_t(code & pcxMaxRun) - count;
     std::memset(target + filled, source[used + 1], count);
     filled += count;
     used += 2;
@@ -313,24 +309,24 @@ bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder) {
 }
 
 size_t picPcxUnpackRunsWith(picPcxRunDecoder decoder, const uint8_t* source, size_t sourceLength, uint8_t* target,
-                            size_t targetLength, size_t* produced, size_t* runLeft) {
+                            size_t targetLength, size_t* produced) {
   switch (decoder) {
     case picPcxRunDecoder::plain:
-      return picPcxUnpackRunsPlain(source, sourceLength, target, targetLength, produced, runLeft);
+      return picPcxUnpackRunsPlain(source, sourceLength, target, targetLength, produced);
     case picPcxRunDecoder::shuffled:
       if (picPcxRunDecoderAvailable(decoder))
-        return unpackWordwise<true>(source, sourceLength, target, targetLength, produced, runLeft);
+        return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
       break;
     case picPcxRunDecoder::wordwise: break;
   }
-  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced, runLeft);
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
 }
 
 size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                        size_t* produced, size_t* runLeft) {
+                        size_t* produced) {
   if (picPcxRunDecoderAvailable(picPcxRunDecoder::shuffled))
-    return unpackWordwise<true>(source, sourceLength, target, targetLength, produced, runLeft);
-  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced, runLeft);
+    return unpackWordwise<true>(source, sourceLength, target, targetLength, produced);
+  return unpackWordwise<false>(source, sourceLength, target, targetLength, produced);
 }
 
 size_t picPcxPackRuns(const uint8_t* source, size_t length, uint8_t* target) {

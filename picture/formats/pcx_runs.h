@@ -8,12 +8,10 @@
 #include <cstdint>
 
 // Expands run-length data into target[*produced .. targetLength). A run that
-// passes the end of the target is cut there; *runLeft (when not null) then
-// receives the count it had left, for a caller that spreads one row over
-// several targets, and is untouched otherwise. A count byte whose value byte
-// is not in the source yet is left unread. Returns the source bytes consumed.
+// passes the end of the target is cut there. A count byte whose value byte is
+// not in the source yet is left unread. Returns the source bytes consumed.
 size_t picPcxUnpackRuns(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                        size_t* produced, size_t* runLeft = nullptr);
+                        size_t* produced);
 
 // The decoders picPcxUnpackRuns chooses between, for tests: the plain loop,
 // the reference the others are checked against; word-wise steps on eight
@@ -24,9 +22,9 @@ enum class picPcxRunDecoder { plain, wordwise, shuffled };
 bool picPcxRunDecoderAvailable(picPcxRunDecoder decoder);
 // As picPcxUnpackRuns, by the decoder named (word-wise where it is not available).
 size_t picPcxUnpackRunsWith(picPcxRunDecoder decoder, const uint8_t* source, size_t sourceLength, uint8_t* target,
-                            size_t targetLength, size_t* produced, size_t* runLeft = nullptr);
+                            size_t targetLength, size_t* produced);
 size_t picPcxUnpackRunsPlain(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t targetLength,
-                             size_t* produced, size_t* runLeft = nullptr);
+                             size_t* produced);
 
 // Run-length encodes `length` bytes into target, which holds 2 * length bytes.
 // Returns the encoded length.
