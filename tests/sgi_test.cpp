@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,46 @@ TEST(Sgi, RunLengthGreenPlaneComesFromTheSecondTableThird) {
   writeFileBytes(path, bytes);
   ASSERT_EQ(PIC_OK, picFileFormat(path.c_str(), &format));
   EXPECT_EQ(sgiFormat | PIC_COMP_RLE, format);
+}
+
+// Rows of random packets, literal and repeat, of 1 to 127 samples: long rows
+// take the steps far from a row's ends as well as those near them; laid out
+// plane by plane and row by row, on disk and in memory.
+TEST(Sgi, RandomPacketsDecodePacketByPacket) {
+  SgiHeader h;
+  h.xSize = 700;
+  h.ySize = 3;
+  RgbImage expected(h.xSize, h.ySize);
+  std::vector<std::vector<uint8_t>> rows;  // row r of plane k at r + k * ySize, row 0 the bottom
+  uint32_t seed = 7;
+  auto next = [&seed](int below) { return int((seed = seed * 1103515245u + 12345u) >> 16) % below; };
+  for (std::vector<uint8_t>* plane : {&expected.red, &expected.green, &expected.blue})
+    for (int r = 0; r < h.ySize; ++r) {
+      std::vector<uint8_t> row;
+      for (int x = 0; x < h.xSize;) {
+        const int count = std::min(1 + next(127), h.xSize - x);
+        const bool literal = next(2) == 0;
+        row.push_back(uint8_t((literal ? 0x80 : 0) | count));
+        const int value = next(256);
+        if (!literal) row.push_back(uint8_t(value));
+        for (int i = 0; i < count; ++i, ++x) {
+          const uint8_t sample = uint8_t(literal ? next(256) : value);
+          if (literal) row.push_back(sample);
+          (*plane)[size_t(r) * size_t(h.xSize) + size_t(x)] = sample;
+        }
+      }
+      row.push_back(0);  // end of row
+      rows.push_back(row);
+    }
+  for (bool byRows : {false, true}) {
+    SCOPED_TRACE(byRows ? "row by row" : "plane by plane");
+    const std::vector<uint8_t> bytes = buildRunLength(h, rows, byRows);
+    RgbImage image, fromMemory;
+    ASSERT_EQ(PIC_OK, loadBytes(bytes, &image));
+    EXPECT_EQ(0u, countDifferences(expected, image));
+    ASSERT_EQ(PIC_OK, memoryLoadRGB(bytes, &fromMemory));
+    EXPECT_EQ(0u, countDifferences(expected, fromMemory));
+  }
 }
 
 TEST(Sgi, TwoByteSamplesAreScaledBetweenMinimumAndMaximum) {
