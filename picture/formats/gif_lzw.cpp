@@ -99,14 +99,13 @@ void refillWhole(GifLzwCursor* cursor, const uint8_t* source, size_t* in) {
   cursor->bitCount |= 56;
 }
 
-// Tops the bit buffer up to at least `bits` bits; false when the source ends first.
-bool refill(GifLzwCursor* cursor, int bits, const uint8_t* source, size_t sourceLength,
-            size_t* in) {
+// Tops the bit buffer up to a whole code at least; false when the source ends first.
+bool refill(GifLzwCursor* cursor, const uint8_t* source, size_t sourceLength, size_t* in) {
   if (sourceLength - *in >= wholeLoad) {
     refillWhole(cursor, source, in);
     return true;
   }
-  while (cursor->bitCount < bits) {
+  while (cursor->bitCount < cursor->codeBits) {
     if (*in == sourceLength) return false;
     cursor->bitBuffer |= uint64_t(source[(*in)++]) << cursor->bitCount;
     cursor->bitCount += 8;
@@ -191,14 +190,14 @@ GifLzwResult gifLzwDecode(GifLzwDecoder* decoder, const uint8_t* source, size_t 
   if (decoder->corrupt) return finish(GifLzwResult::badCode);
   if (decoder->ended) return finish(GifLzwResult::end);
   while (out < destinationLength) {
-    if (cursor.bitCount < cursor.codeBits &&
-        !refill(&cursor, cursor.codeBits, source, sourceLength, &in))
+    if (cursor.bitCount < cursor.codeBits && !refill(&cursor, source, sourceLength, &in))
       return finish(GifLzwResult::needInput);
     const int code = int(cursor.bitBuffer & ((1u << cursor.codeBits) - 1));
     cursor.bitBuffer >>= cursor.codeBits;
     cursor.bitCount -= cursor.codeBits;
     // The common case of files of literal codes: a literal after another code,
-    // defining an entry that leaves the width as it is.
+    // defining an entry that leaves the width as it is. The literals after it
+    // go through the run's own loop.
     if (code < clearCode && cursor.oldCode >= 0 && cursor.nextCode < (1 << cursor.codeBits) - 1) {
       const GifLzwEntry old = table[cursor.oldCode];
       table[cursor.nextCode++] = makeEntry(cursor.oldCode, lengthOf(old) + 1, code, firstByteOf(old));
