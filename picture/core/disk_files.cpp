@@ -1,6 +1,6 @@
 // File operations on disk files. Writing goes through the buffered streams of
 // the C library. Reading goes through the file descriptor and one read-ahead
-// buffer per open file, filled a large block at a time: seeks inside it move
+// buffer per open file, filled by reads that grow to a large block: seeks inside it move
 // no data, reads of a block or more go straight into the caller's memory, and
 // drivers may decode the buffered bytes where they lie (picDiskPeek), as they
 // decode a memory file. The size is asked of the system at each call, so a

@@ -145,7 +145,6 @@ void picSplitPixelsPlain(const uint8_t* pixels, int pixelBytes, int width, uint8
 // SSSE3 split), AVX-512 VBMI permutes; picSplitPixelsBy falls back to the next
 // simpler one the processor has.
 enum class picSplitPath { plain, ssse3, avx2, vbmi };
-bool picSplitPathAvailable(picSplitPath path);
 void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                       uint8_t* second, uint8_t* third);
 // picPackPixels by a given path, as picSplitPixelsBy.

@@ -219,11 +219,6 @@ void picSplitPixels(const uint8_t* pixels, int pixelBytes, int width, uint8_t* f
   picSplitPixelsSsse3(pixels, pixelBytes, width, first, second, third);
 }
 
-bool picSplitPathAvailable(picSplitPath path) {
-  return path == picSplitPath::plain || (path == picSplitPath::ssse3 && picHasSsse3()) ||
-         (path == picSplitPath::avx2 && hasAvx2()) || (path == picSplitPath::vbmi && picHasVbmi());
-}
-
 void picSplitPixelsBy(picSplitPath path, const uint8_t* pixels, int pixelBytes, int width, uint8_t* first,
                       uint8_t* second, uint8_t* third) {
   if (path == picSplitPath::vbmi && picHasVbmi())
